@@ -1,0 +1,85 @@
+#include "entry_point.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/core/run_control.h"
+#include "app/core/shared_state.h"
+#include "app/core/supervisor.h"
+#include "app/perception/imu_intake.h"
+#include "app/perception/point_intake.h"
+#include "app/publication/device_info.h"
+#include "app/publication/redis_publisher.h"
+#include "app/viewer/viewer.h"
+#include "lidar_sdk.h"
+
+namespace app {
+namespace {
+
+constexpr const char* kUsage = "Uso: app <config.json> [--debug]\n";
+constexpr const char* kRedisUri = "tcp://127.0.0.1:6379";
+
+std::thread worker_thread;
+std::thread supervisor_thread;
+
+void stop_worker() {
+  if (processing_active.exchange(false) && worker_thread.joinable()) worker_thread.join();
+}
+
+void stop_supervisor() {
+  supervisor_active.store(false);
+  if (supervisor_thread.joinable()) supervisor_thread.join();
+}
+
+}  // namespace
+
+int run_app(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stdout);
+    std::fflush(stdout);
+    return -1;
+  }
+  const std::string config_path = argv[1];
+  debug_mode.store(argc >= 3 && std::strcmp(argv[2], "--debug") == 0);
+
+  install_shutdown_signal_handlers();
+  reset_shared_state();
+  set_processing_params(ProcessingParams{});
+
+  if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
+
+  redis_publisher = std::make_unique<RedisPublisher>(kRedisUri);
+
+  if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
+    std::fputs("[ERR] LidarSdkInit falhou\n", stderr);
+    stop_worker();
+    return -1;
+  }
+  SetLidarPointCloudCallback(on_point_cloud, nullptr);
+  SetLidarImuDataCallback(on_imu_data, nullptr);
+  SetLidarInfoChangeCallback(on_info_change, nullptr);
+
+  if (!LidarSdkStart()) {
+    std::fputs("[ERR] LidarSdkStart falhou\n", stderr);
+    LidarSdkUninit();
+    stop_worker();
+    return -1;
+  }
+
+  supervisor_active.store(true);
+  supervisor_thread = std::thread(supervisor_loop, SupervisorConfig{});
+
+  while (running.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  stop_supervisor();
+  stop_worker();
+  stop_viewer();
+  LidarSdkUninit();
+  return 0;
+}
+
+}  // namespace app

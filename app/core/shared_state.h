@@ -1,0 +1,194 @@
+// Process-wide runtime state of the application: the records the threads share, their locks,
+// the processing parameters and the run-control flags. Each record is guarded by its own plain
+// mutex and copied out or assigned in one short hold; no code holds two of these locks at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// Monotonic clock, whole milliseconds.
+uint64_t steady_ms();
+// Milliseconds since 1970-01-01 UTC.
+uint64_t wall_ms();
+
+struct CloudPoint {
+  float x = 0.f, y = 0.f, z = 0.f;  // metres, LiDAR frame (x forward, y left, z up)
+  uint8_t r = 255, g = 255, b = 255;
+};
+
+struct PointFrame {
+  std::vector<CloudPoint> points;
+  uint64_t stamp_ms = 0;  // steady_ms of the newest packet it contains
+};
+
+// Rolling accumulator of recent packets, one entry per non-empty packet, oldest first.
+struct PointWindow {
+  std::atomic<int64_t> window_ms{0};    // entries older than this are dropped; 0 = keep
+  std::atomic<int64_t> max_points{0};   // bound on the points a snapshot returns
+  std::mutex lock;
+  std::deque<PointFrame> queue;
+  std::size_t stored_points = 0;        // sum of the queued entries' sizes
+};
+
+// Appends a copy of a non-empty frame and prunes with its stamp as "now". Beyond the time rule,
+// entries are dropped oldest first while the newer ones alone still hold max_points points, so a
+// window that never expires (window_ms 0) cannot grow without bound.
+void window_push(PointWindow& window, const PointFrame& frame);
+// Drops entries older than window_ms relative to now. Caller holds window.lock.
+void window_prune_locked(PointWindow& window, uint64_t now);
+// Prunes, then returns at most max_points points: newest entries first, each entry's points in
+// their stored order; an entry cut by the budget contributes its last points.
+PointFrame window_snapshot(PointWindow& window, uint64_t now);
+// Empties the queue.
+void window_clear(PointWindow& window);
+
+// Single-slot hand-off from the point callback to the processing worker.
+struct FrameMailbox {
+  std::optional<PointFrame> pending;
+  uint64_t handoff_ms = 0;
+};
+
+struct ProcessingParams {
+  float roi_x_min = 0.1f;
+  float roi_x_max = 6.0f;
+  float roi_y_min = -2.0f;
+  float roi_y_max = 2.0f;
+  float roi_z_min = -0.5f;
+  float roi_z_max = 2.0f;
+  float voxel_size = 0.05f;
+  int32_t min_cluster_voxels = 60;
+  int32_t max_cluster_voxels = 50000;
+  float imu_alpha = 0.98f;
+};
+
+struct AttitudeState {
+  uint64_t t_ms = 0;  // wall_ms at the start of the update
+  float roll = 0.f, pitch = 0.f, yaw = 0.f;  // radians in [-pi, pi]
+  float latencia_ms = 0.f;
+  float frequencia_hz = 0.f;
+};
+
+struct ObstacleDistances {
+  // Nearest distance towards +x, -x, +y, -y, +z, -z in metres; 0 nothing within the limit,
+  // NaN stream down.
+  float frente = 0.f, tras = 0.f, esquerda = 0.f, direita = 0.f, cima = 0.f, baixo = 0.f;
+  uint64_t frame_ms = 0;
+};
+
+struct ObstacleBox {
+  float min_x = 0.f, min_y = 0.f, min_z = 0.f;
+  float max_x = 0.f, max_y = 0.f, max_z = 0.f;
+  uint64_t t_ms = 0;
+  uint32_t voxels = 0;
+  float cx = 0.f, cy = 0.f, cz = 0.f;
+  float w = 0.f, h = 0.f, d = 0.f;  // extent along y, z and x
+  float dist_m = 0.f;
+  float dist_xy_m = 0.f;
+  float frente_m = 0.f;
+};
+
+struct SupervisorConfig {
+  uint64_t pcl_timeout_ms = 2000;
+  uint64_t imu_timeout_ms = 3000;
+  uint64_t info_query_period_ms = 3000;
+  uint64_t cycle_ms = 500;
+};
+
+struct StatusSnapshot {
+  uint64_t timestamp = 0;
+  bool conectado = false, executando = false, sensor_ativo = false;
+  std::string lidar_ip, host_ip, firmware_version, dev_type;
+  uint32_t handle = 0;
+  double freq_pcl = 0.0, freq_imu = 0.0;
+  uint64_t imu_timestamp = 0;
+  double roll_deg = 0.0, pitch_deg = 0.0, yaw_deg = 0.0;
+  double temperatura = 0.0;
+  uint32_t vezes_ligado = 0;
+  double frente = 0.0, tras = 0.0, esquerda = 0.0, direita = 0.0, cima = 0.0, baixo = 0.0;
+  std::vector<ObstacleBox> boxes;
+};
+
+constexpr int64_t kLiveWindowMs = 150;
+constexpr int64_t kLiveWindowMaxPoints = 200000;
+constexpr int64_t kMapWindowMs = 0;
+constexpr int64_t kMapWindowMaxPoints = 2000000;
+
+// --- locks -------------------------------------------------------------------------------
+extern std::mutex state_mutex;
+extern std::mutex params_mutex;
+extern std::mutex frame_mutex;
+extern std::mutex viewer_cloud_mutex;
+
+// --- guarded by params_mutex ---------------------------------------------------------------
+extern ProcessingParams processing_params;
+
+// --- guarded by state_mutex ----------------------------------------------------------------
+extern PointFrame latest_cloud;
+extern AttitudeState attitude;
+extern float temperatura;
+extern uint32_t vezes_ligado;
+extern ObstacleDistances distances;
+extern std::vector<ObstacleBox> obstacle_boxes;
+extern std::string lidar_ip;
+extern std::string host_ip;
+extern std::string firmware_version;
+extern std::string dev_type;
+
+// --- guarded by frame_mutex ----------------------------------------------------------------
+extern FrameMailbox frame_mailbox;
+
+// --- guarded by viewer_cloud_mutex ---------------------------------------------------------
+extern PointFrame viewer_cloud;
+
+// --- windows (own locks) -------------------------------------------------------------------
+extern PointWindow live_window;
+extern PointWindow map_window;
+
+// --- link and stream status (single words) -------------------------------------------------
+extern std::atomic<uint32_t> lidar_handle;
+extern std::atomic<uint64_t> last_pcl_ms;
+extern std::atomic<uint64_t> last_imu_ms;
+extern std::atomic<double> freq_pcl;
+extern std::atomic<double> freq_imu;
+extern std::atomic<bool> conectado;
+extern std::atomic<bool> sensor_ativo;
+extern std::atomic<bool> stream_ok;
+extern std::atomic<uint64_t> last_attitude_ms;
+
+// --- run control ---------------------------------------------------------------------------
+extern std::atomic<bool> running;
+extern std::atomic<bool> debug_mode;
+extern std::atomic<bool> processing_active;
+extern std::atomic<bool> supervisor_active;
+extern std::atomic<bool> viewer_active;
+
+// --- viewer flags (toggled by the viewer's keyboard) ---------------------------------------
+extern std::atomic<bool> map_mode;
+extern std::atomic<bool> slam_enabled;
+extern std::atomic<bool> color_by_distance;
+extern std::atomic<bool> show_boxes;
+extern std::atomic<bool> show_axes;
+extern std::atomic<bool> sensor_inverted;
+
+// Start-up reset (before any thread exists): empties latest_cloud, viewer_cloud and the box
+// list, zeroes the distances, and sets both windows' limits.
+void reset_shared_state();
+// Stores the processing parameters whole under params_mutex.
+void set_processing_params(const ProcessingParams& params);
+
+// Copy-out accessors: each takes its lock for the copy only.
+ProcessingParams copy_processing_params();
+PointFrame copy_latest_cloud();
+std::vector<ObstacleBox> copy_obstacle_boxes();
+AttitudeState copy_attitude();
+ObstacleDistances copy_distances();
+PointFrame copy_viewer_cloud();
+
+}  // namespace app

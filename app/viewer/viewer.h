@@ -1,0 +1,12 @@
+// Debug viewer thread control. Only viewer sources include PCL's visualisation headers.
+#pragma once
+
+namespace app {
+
+// Starts the viewer thread unless one is marked active; true when a viewer is (now) running.
+bool start_viewer();
+// Clears viewer_active and joins the viewer thread if it was running (never from the viewer
+// thread itself). True when a running viewer was stopped.
+bool stop_viewer();
+
+}  // namespace app

@@ -1,0 +1,29 @@
+# Warnings for our own code only; third-party headers come in as SYSTEM.
+add_library(project_warnings INTERFACE)
+target_compile_options(project_warnings INTERFACE -Wall -Wextra)
+
+set(LIDAR_SANDBOX "${PROJECT_SOURCE_DIR}/tools/sandbox/netns-run")
+
+# A test that opens no socket runs as it is.
+function(lidar_add_test name target)
+  add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
+endfunction()
+
+# A test that opens a socket runs only inside a private network namespace.
+# lidar_add_sandboxed_test(name target [VETH] [ARGS ...])
+function(lidar_add_sandboxed_test name target)
+  cmake_parse_arguments(SB "VETH" "" "ARGS" ${ARGN})
+  set(mode "")
+  if(SB_VETH)
+    set(mode "--veth")
+  endif()
+  add_test(NAME ${name}
+           COMMAND ${LIDAR_SANDBOX} ${mode} -- $<TARGET_FILE:${target}> ${SB_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS sandbox)
+endfunction()
+
+# gtest executable linked against what it tests.
+function(lidar_gtest target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock project_warnings)
+endfunction()

@@ -1,0 +1,100 @@
+// Public interface of the host-side LiDAR SDK: lifecycle, data callbacks and the key/value
+// operations the application uses. Everything behind it lives in namespace lidar::sdk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Result of a command: 0 success, negative failure.
+using CommandStatus = int32_t;
+
+constexpr CommandStatus kStatusSuccess = 0;
+constexpr CommandStatus kStatusTimeout = -4;        // not acknowledged in time, or ack without data
+constexpr CommandStatus kStatusNotRegistered = -7;  // handle unknown or no key list for its type
+constexpr CommandStatus kStatusSendFailed = -9;     // no handler for the device, or the send failed
+
+constexpr uint8_t kDeviceTypeOmni = 9;
+constexpr uint8_t kDeviceTypeForward = 10;
+
+// Point / IMU datagram as it arrives from the LiDAR (little-endian). The SDK hands it to the
+// data callbacks only after checking that the received bytes hold the header and, for data
+// types 0, 1 and 2, all dot_count records; read it through the offsets below.
+struct LidarEthernetPacket {
+  uint8_t header[36];
+};
+
+constexpr std::size_t kPacketHeaderSize = 36;
+constexpr std::size_t kPacketDotCountOffset = 5;  // u16
+constexpr std::size_t kPacketDataTypeOffset = 10; // u8
+
+constexpr uint8_t kDataTypeImu = 0;
+constexpr uint8_t kDataTypeCartesianHigh = 1;  // 14-byte records: x, y, z i32 in mm
+constexpr uint8_t kDataTypeCartesianLow = 2;   // 8-byte records: x, y, z i16 in cm
+constexpr std::size_t kImuRecordSize = 24;               // gx, gy, gz, ax, ay, az as f32
+constexpr std::size_t kCartesianHighRecordSize = 14;
+constexpr std::size_t kCartesianLowRecordSize = 8;
+
+#pragma pack(push, 1)
+// What the information-change callback receives about a device.
+struct LidarInfo {
+  uint8_t dev_type;
+  char sn[16];        // NUL-terminated
+  char lidar_ip[16];  // NUL-terminated dotted quad
+};
+
+// LiDAR log capture settings, read only in host-address mode.
+struct LidarLoggerCfgInfo {
+  uint8_t lidar_log_enable;
+  uint32_t lidar_log_cache_size;
+  char lidar_log_path[1];  // NUL-terminated, continues past the struct
+};
+
+// Acknowledgement of a key/value write.
+struct LidarAsyncControlResponse {
+  uint8_t ret_code;
+  uint16_t error_key;
+};
+
+// Acknowledgement of an internal-information query: param_num entries of
+// key u16, length u16, value follow `data`. The SDK delivers it with param_num
+// limited to the entries that lie wholly inside the received acknowledgement.
+struct LidarDiagInternalInfoResponse {
+  uint8_t ret_code;
+  uint16_t param_num;
+  uint8_t data[1];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(LidarInfo) == 33, "LidarInfo is 33 packed bytes");
+
+using LidarPointCloudCallback = void (*)(uint32_t handle, uint8_t dev_type,
+                                         LidarEthernetPacket* data, void* client_data);
+using LidarImuDataCallback = LidarPointCloudCallback;
+using LidarInfoChangeCallback = void (*)(uint32_t handle, const LidarInfo* info,
+                                         void* client_data);
+using AsyncControlCallback = void (*)(CommandStatus status, uint32_t handle,
+                                      LidarAsyncControlResponse* response, void* client_data);
+using QueryLidarInternalInfoCallback = void (*)(CommandStatus status, uint32_t handle,
+                                                LidarDiagInternalInfoResponse* response,
+                                                void* client_data);
+
+// Lifecycle. `path` names the configuration file; with a null path, `host_ip` selects
+// host-address mode. Init refuses a second call until Uninit.
+bool LidarSdkInit(const char* path, const char* host_ip, const LidarLoggerCfgInfo* log_cfg_info);
+bool LidarSdkStart();
+void LidarSdkUninit();
+
+void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data);
+void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data);
+void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
+
+// Key/value operations; the result is the status of the send step, the callback (may be
+// null) is called once later with the acknowledgement.
+CommandStatus LidarSetWorkMode(uint32_t handle, uint8_t work_mode, AsyncControlCallback cb,
+                               void* client_data);
+CommandStatus LidarSetPclDataType(uint32_t handle, uint8_t data_type, AsyncControlCallback cb,
+                                  void* client_data);
+CommandStatus LidarEnablePointSend(uint32_t handle, AsyncControlCallback cb, void* client_data);
+CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void* client_data);
+CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,
+                                     void* client_data);
