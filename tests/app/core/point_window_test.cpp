@@ -1,0 +1,128 @@
+// Rolling window retention, snapshot order and the start-up reset.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/core/shared_state.h"
+
+namespace {
+
+using app::CloudPoint;
+using app::PointFrame;
+using app::PointWindow;
+
+PointFrame frame(uint64_t stamp, std::initializer_list<float> xs) {
+  PointFrame f;
+  f.stamp_ms = stamp;
+  for (float x : xs) f.points.push_back(CloudPoint{x, 0.f, 0.f, 255, 255, 255});
+  return f;
+}
+
+std::vector<float> xs_of(const PointFrame& f) {
+  std::vector<float> xs;
+  for (const auto& p : f.points) xs.push_back(p.x);
+  return xs;
+}
+
+void configure(PointWindow& w, int64_t window_ms, int64_t max_points) {
+  app::window_clear(w);
+  w.window_ms.store(window_ms);
+  w.max_points.store(max_points);
+}
+
+TEST(PointWindow, SnapshotTakesNewestEntriesFirstAndCutsInsideTheOldest) {
+  PointWindow w;
+  configure(w, 150, 3);
+  app::window_push(w, frame(1000, {1.f, 2.f}));  // a, b
+  app::window_push(w, frame(1010, {3.f, 4.f}));  // c, d
+  const PointFrame snap = app::window_snapshot(w, 1010);
+  EXPECT_EQ(xs_of(snap), (std::vector<float>{3.f, 4.f, 2.f}));  // c, d, b
+  EXPECT_EQ(snap.stamp_ms, 1010u);
+}
+
+TEST(PointWindow, EntriesExpireStrictlyAfterTheWindow) {
+  PointWindow w;
+  configure(w, 150, 1000);
+  app::window_push(w, frame(1000, {1.f}));
+  EXPECT_EQ(app::window_snapshot(w, 1150).points.size(), 1u);
+  EXPECT_EQ(app::window_snapshot(w, 1151).points.size(), 0u);
+  EXPECT_EQ(app::window_snapshot(w, 1151).stamp_ms, 0u);
+}
+
+TEST(PointWindow, PushPrunesWithTheNewFramesStamp) {
+  PointWindow w;
+  configure(w, 150, 1000);
+  app::window_push(w, frame(1000, {1.f}));
+  app::window_push(w, frame(1200, {2.f}));
+  EXPECT_EQ(w.queue.size(), 1u);
+  EXPECT_EQ(xs_of(app::window_snapshot(w, 1200)), (std::vector<float>{2.f}));
+}
+
+TEST(PointWindow, EmptyFramesAreNotStored) {
+  PointWindow w;
+  configure(w, 150, 1000);
+  app::window_push(w, frame(1000, {}));
+  EXPECT_TRUE(w.queue.empty());
+}
+
+TEST(PointWindow, WindowWithoutExpiryKeepsOnlyWhatItsSnapshotCanReturn) {
+  PointWindow w;
+  configure(w, 0, 4);
+  for (uint64_t i = 0; i < 100; ++i) app::window_push(w, frame(i, {float(i), float(i) + 0.5f}));
+  // The newest entries alone still hold max_points; nothing older is kept.
+  EXPECT_EQ(w.queue.size(), 2u);
+  EXPECT_EQ(w.stored_points, 4u);
+  EXPECT_EQ(xs_of(app::window_snapshot(w, 1000000)),
+            (std::vector<float>{99.f, 99.5f, 98.f, 98.5f}));
+}
+
+TEST(PointWindow, RetentionKeepsAnEntryNeededToFillTheBudget) {
+  PointWindow w;
+  configure(w, 0, 3);
+  app::window_push(w, frame(1, {1.f, 2.f}));
+  app::window_push(w, frame(2, {3.f, 4.f}));
+  EXPECT_EQ(xs_of(app::window_snapshot(w, 2)), (std::vector<float>{3.f, 4.f, 2.f}));
+}
+
+TEST(SharedState, ResetClearsResultsAndSetsWindowLimits) {
+  {
+    std::lock_guard<std::mutex> hold(app::state_mutex);
+    app::distances.frente = std::nanf("");
+    app::distances.frame_ms = 42;
+    app::obstacle_boxes.resize(3);
+    app::latest_cloud = frame(7, {1.f});
+  }
+  app::viewer_cloud = frame(9, {1.f});
+  app::live_window.window_ms.store(1);
+  app::map_window.max_points.store(1);
+
+  app::reset_shared_state();
+
+  const auto d = app::copy_distances();
+  EXPECT_EQ(d.frente, 0.f);  // zero, not NaN, until the supervisor declares the stream down
+  EXPECT_EQ(d.baixo, 0.f);
+  EXPECT_EQ(d.frame_ms, 0u);
+  EXPECT_TRUE(app::copy_obstacle_boxes().empty());
+  EXPECT_TRUE(app::copy_latest_cloud().points.empty());
+  EXPECT_EQ(app::copy_latest_cloud().stamp_ms, 0u);
+  EXPECT_TRUE(app::copy_viewer_cloud().points.empty());
+  EXPECT_EQ(app::live_window.window_ms.load(), 150);
+  EXPECT_EQ(app::live_window.max_points.load(), 200000);
+  EXPECT_EQ(app::map_window.window_ms.load(), 0);
+  EXPECT_EQ(app::map_window.max_points.load(), 2000000);
+}
+
+TEST(SharedState, StartsWithTheDocumentedDefaults) {
+  const app::ProcessingParams p = app::copy_processing_params();
+  EXPECT_FLOAT_EQ(p.roi_x_min, 0.1f);
+  EXPECT_FLOAT_EQ(p.roi_z_min, -0.5f);
+  EXPECT_EQ(p.min_cluster_voxels, 60);
+  EXPECT_EQ(p.max_cluster_voxels, 50000);
+  EXPECT_FLOAT_EQ(p.imu_alpha, 0.98f);
+  EXPECT_EQ(app::freq_pcl.load(), 0.0);
+  EXPECT_FALSE(app::sensor_ativo.load());
+  EXPECT_TRUE(app::color_by_distance.load());
+  EXPECT_FALSE(app::map_mode.load());
+}
+
+}  // namespace
