@@ -6,9 +6,11 @@
 
 namespace app {
 
-// Thread body; returns when running or supervisor_active is cleared.
+// Thread body; returns when running or supervisor_active is cleared (within about 50 ms of it,
+// even in the middle of the cycle's pause).
 void supervisor_loop(SupervisorConfig config);
 
+// Status of this moment for the Lidar document; each group is copied under its own lock.
 StatusSnapshot take_status_snapshot();
 
 }  // namespace app

@@ -1,17 +1,96 @@
 #include "redis_publisher.h"
 
-namespace app {
+#include <cstdio>
 
-struct RedisPublisher::Client {};
+#include <nlohmann/json.hpp>
+
+#include "app/publication/json_path.h"
+#include "app/publication/redis_client.h"
+
+namespace app {
+namespace {
+
+constexpr int kMaxAttempts = 5;
+
+void print_error(const char* prefix, const std::exception& error) {
+  std::fprintf(stderr, "%s%s\n", prefix, error.what());
+  std::fflush(stderr);
+}
+
+// The stored text, or an empty object when there is none, it is not JSON, or it is JSON that
+// cannot take members.
+nlohmann::json parse_document(const std::optional<std::string>& stored) {
+  if (stored) {
+    try {
+      nlohmann::json parsed = nlohmann::json::parse(*stored);
+      if (parsed.is_object()) return parsed;
+    } catch (const std::exception&) {
+    }
+  }
+  return nlohmann::json::object();
+}
+
+}  // namespace
 
 std::unique_ptr<RedisPublisher> redis_publisher;
 
-RedisPublisher::RedisPublisher(const std::string&) {}
+RedisPublisher::RedisPublisher(const std::string& uri) {
+  try {
+    client_ = std::make_unique<RedisClient>(uri);
+    client_->ping();
+    std::fputs("[REDIS] conectado.\n", stdout);
+    std::fflush(stdout);
+  } catch (const RedisError& error) {
+    print_error("[REDIS] falha ao conectar: ", error);
+  }
+}
+
 RedisPublisher::~RedisPublisher() = default;
 
-bool RedisPublisher::set_json_merge_paths(const std::string&, const PathEntryList&, int32_t,
-                                          const std::string&) {
-  return false;
+bool RedisPublisher::set_json_merge_paths(const std::string& key, const PathEntryList& entries,
+                                          int32_t ttl_seconds, const std::string& separator) {
+  if (!client_) return false;
+  RedisClient& client = *client_;
+  try {
+    for (int attempt = 0;; ++attempt) {
+      if (attempt >= kMaxAttempts) {
+        client.unwatch();
+        return false;
+      }
+      client.watch(key);
+      nlohmann::json document = parse_document(client.get(key));
+      for (const auto& [path, value_text] : entries)
+        set_json_path(document, path, value_text, separator);
+      // Device text may hold bytes that are not UTF-8; they are replaced rather than refused.
+      const std::string text =
+          document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      try {
+        client.multi();
+        client.set(key, text);
+        if (ttl_seconds > 0) client.expire(key, ttl_seconds);
+        client.exec();
+      } catch (const RedisWatchError&) {
+        client.unwatch();
+        continue;
+      } catch (const RedisError& error) {
+        try {
+          client.unwatch();
+        } catch (const RedisError&) {
+        }
+        print_error("[REDIS] exec falhou: ", error);
+        return false;
+      }
+      // EXEC has already released the watch; a failing UNWATCH cannot undo the write.
+      try {
+        client.unwatch();
+      } catch (const RedisError&) {
+      }
+      return true;
+    }
+  } catch (const RedisError& error) {
+    print_error("[REDIS] erro set_json_merge_paths: ", error);
+    return false;
+  }
 }
 
 }  // namespace app

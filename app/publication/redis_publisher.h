@@ -13,21 +13,27 @@ namespace app {
 // Ordered (dotted path, JSON value text) pairs.
 using PathEntryList = std::vector<std::pair<std::string, std::string>>;
 
+class RedisClient;
+
 class RedisPublisher {
  public:
   // Connects to the server named by the URI (e.g. "tcp://127.0.0.1:6379") and pings it; a
-  // failure is printed and the publisher stays usable (it reconnects on later calls).
+  // failure is printed and the publisher stays usable (it reconnects on later calls). Only a
+  // URI that cannot be used at all leaves it without a client, and every call then fails.
   explicit RedisPublisher(const std::string& uri);
   ~RedisPublisher();
   RedisPublisher(const RedisPublisher&) = delete;
   RedisPublisher& operator=(const RedisPublisher&) = delete;
 
+  // Reads the document under the key, sets each entry's path in it and writes it back in a
+  // transaction guarded by WATCH, renewing the key's time to live when ttl_seconds > 0. A
+  // transaction aborted by another writer is redone from the read, at most 5 attempts in all.
+  // True when a transaction was executed.
   bool set_json_merge_paths(const std::string& key, const PathEntryList& entries,
                             int32_t ttl_seconds, const std::string& separator);
 
  private:
-  struct Client;
-  std::unique_ptr<Client> client_;
+  std::unique_ptr<RedisClient> client_;
 };
 
 // The process-wide publisher instance, created by the entry point.

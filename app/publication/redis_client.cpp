@@ -1,0 +1,133 @@
+#include "redis_client.h"
+
+#include <hiredis/hiredis.h>
+#include <sys/time.h>
+
+#include <cstdlib>
+
+namespace app {
+namespace {
+
+constexpr const char* kTcpScheme = "tcp://";
+constexpr int kDefaultPort = 6379;
+
+timeval to_timeval(int ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return tv;
+}
+
+std::string describe(const redisContext* context, const char* fallback) {
+  if (context && context->err && context->errstr[0] != '\0') return context->errstr;
+  return fallback;
+}
+
+}  // namespace
+
+void RedisClient::ContextFree::operator()(redisContext* context) const { redisFree(context); }
+void RedisClient::ReplyFree::operator()(redisReply* reply) const { freeReplyObject(reply); }
+
+RedisClient::RedisClient(const std::string& uri, int timeout_ms) : timeout_ms_(timeout_ms) {
+  const std::string scheme = kTcpScheme;
+  if (uri.compare(0, scheme.size(), scheme) != 0)
+    throw RedisError("unsupported URI (expected tcp://host[:port]): " + uri);
+  std::string rest = uri.substr(scheme.size());
+  const std::size_t slash = rest.find('/');
+  if (slash != std::string::npos) rest.erase(slash);
+  const std::size_t colon = rest.rfind(':');
+  host_ = rest.substr(0, colon);
+  port_ = kDefaultPort;
+  if (colon != std::string::npos) {
+    const std::string port_text = rest.substr(colon + 1);
+    char* end = nullptr;
+    const long port = std::strtol(port_text.c_str(), &end, 10);
+    if (port_text.empty() || *end != '\0' || port <= 0 || port > 65535)
+      throw RedisError("invalid port in URI: " + uri);
+    port_ = static_cast<int>(port);
+  }
+  if (host_.empty()) throw RedisError("missing host in URI: " + uri);
+}
+
+RedisClient::~RedisClient() = default;
+
+void RedisClient::connect() {
+  context_.reset();
+  std::unique_ptr<redisContext, ContextFree> fresh(
+      redisConnectWithTimeout(host_.c_str(), port_, to_timeval(timeout_ms_)));
+  if (!fresh) throw RedisError("cannot allocate a Redis connection");
+  if (fresh->err) throw RedisError(describe(fresh.get(), "connection failed"));
+  if (redisSetTimeout(fresh.get(), to_timeval(timeout_ms_)) != REDIS_OK)
+    throw RedisError(describe(fresh.get(), "cannot set the socket time-out"));
+  context_ = std::move(fresh);
+}
+
+RedisClient::Reply RedisClient::command(const std::vector<std::string>& args, bool may_connect) {
+  if (!context_) {
+    if (!may_connect) throw RedisError("connection lost");
+    connect();
+  }
+  std::vector<const char*> argv;
+  std::vector<std::size_t> lengths;
+  argv.reserve(args.size());
+  lengths.reserve(args.size());
+  for (const auto& arg : args) {
+    argv.push_back(arg.data());
+    lengths.push_back(arg.size());
+  }
+  Reply reply(static_cast<redisReply*>(redisCommandArgv(
+      context_.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
+  if (!reply) {
+    // An I/O failure or time-out leaves the connection unusable (a late reply would be read
+    // as the answer to the next command), so it is dropped and the next sequence reconnects.
+    const std::string text = describe(context_.get(), "no reply from server");
+    context_.reset();
+    throw RedisError(text);
+  }
+  if (reply->type == REDIS_REPLY_ERROR)
+    throw RedisError(std::string(reply->str, reply->len));
+  return reply;
+}
+
+void RedisClient::ping() { command({"PING"}, true); }
+
+void RedisClient::watch(const std::string& key) { command({"WATCH", key}, true); }
+
+std::optional<std::string> RedisClient::get(const std::string& key) {
+  const Reply reply = command({"GET", key}, false);
+  if (reply->type == REDIS_REPLY_STRING) return std::string(reply->str, reply->len);
+  if (reply->type == REDIS_REPLY_NIL) return std::nullopt;
+  throw RedisError("unexpected reply type to GET");
+}
+
+void RedisClient::unwatch() {
+  if (context_) command({"UNWATCH"}, false);
+}
+
+void RedisClient::queue(const std::vector<std::string>& args) {
+  try {
+    command(args, false);
+  } catch (const RedisError&) {
+    // The server may still hold the transaction open; a fresh connection is the sure way out.
+    context_.reset();
+    throw;
+  }
+}
+
+void RedisClient::multi() { queue({"MULTI"}); }
+
+void RedisClient::set(const std::string& key, const std::string& value) {
+  queue({"SET", key, value});
+}
+
+void RedisClient::expire(const std::string& key, int64_t seconds) {
+  queue({"EXPIRE", key, std::to_string(seconds)});
+}
+
+void RedisClient::exec() {
+  const Reply reply = command({"EXEC"}, false);
+  if (reply->type == REDIS_REPLY_NIL)
+    throw RedisWatchError("transaction aborted: watched key changed");
+}
+
+}  // namespace app

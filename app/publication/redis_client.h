@@ -1,0 +1,76 @@
+// Minimal blocking Redis client over one TCP connection: just the commands the publisher sends.
+// WATCH, GET and a MULTI/EXEC transaction all go over the same connection, so an optimistic
+// lock taken with WATCH really guards the transaction that follows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct redisContext;
+struct redisReply;
+
+namespace app {
+
+// A command failed: the text is the server's error reply or the socket's error.
+class RedisError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// EXEC returned no result because a watched key changed after WATCH.
+class RedisWatchError : public RedisError {
+ public:
+  using RedisError::RedisError;
+};
+
+class RedisClient {
+ public:
+  // Accepts "tcp://host:port" or "tcp://host" (port 6379). Throws RedisError for any other form.
+  // Does not connect yet.
+  explicit RedisClient(const std::string& uri, int timeout_ms = 1000);
+  ~RedisClient();
+  RedisClient(const RedisClient&) = delete;
+  RedisClient& operator=(const RedisClient&) = delete;
+
+  // PING and WATCH open a fresh connection when there is none (first contact, or after the
+  // previous one failed). The other commands belong to a sequence that began with one of those
+  // two on the same connection: when that connection is gone they fail instead of silently
+  // reconnecting, since a new connection would carry neither the watch nor the open MULTI.
+  void ping();
+  void watch(const std::string& key);
+  std::optional<std::string> get(const std::string& key);
+  // Forgets the watched keys. Without a connection there is nothing to forget.
+  void unwatch();
+  void multi();
+  void set(const std::string& key, const std::string& value);
+  void expire(const std::string& key, int64_t seconds);
+  // Throws RedisWatchError when a watched key changed since WATCH.
+  void exec();
+
+  bool connected() const { return context_ != nullptr; }
+
+ private:
+  struct ContextFree {
+    void operator()(redisContext* context) const;
+  };
+  struct ReplyFree {
+    void operator()(redisReply* reply) const;
+  };
+  using Reply = std::unique_ptr<redisReply, ReplyFree>;
+
+  void connect();
+  Reply command(const std::vector<std::string>& args, bool may_connect);
+  // A command between MULTI and EXEC; a failure drops the connection.
+  void queue(const std::vector<std::string>& args);
+
+  std::string host_;
+  int port_ = 6379;
+  int timeout_ms_ = 1000;
+  std::unique_ptr<redisContext, ContextFree> context_;
+};
+
+}  // namespace app
