@@ -1,13 +1,80 @@
 #include "imu_intake.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/core/shared_state.h"
+#include "app/perception/datagram_records.h"
+#include "app/perception/packet_rate.h"
 
 namespace app {
+namespace {
 
-void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket*, void*) {
-  lidar_handle.store(handle);
+constexpr float kPi = 3.1415927f;
+constexpr float kTwoPi = 2.0f * kPi;
+
+// Wraps into [-pi, pi]. Angles many turns out (a wild rate over a long gap) are first reduced
+// with fmod, since stepping by 2 pi cannot move a float that large.
+float wrap_angle(float angle) {
+  if (std::fabs(angle) > 64.0f * kPi) angle = std::fmod(angle, kTwoPi);
+  while (angle > kPi) angle -= kTwoPi;
+  while (angle < -kPi) angle += kTwoPi;
+  return angle;
 }
 
-void attitude_update(float, float, float, float, float, float, uint64_t) {}
+}  // namespace
+
+void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
+  lidar_handle.store(handle);
+  const uint64_t now = steady_ms();
+  if (packet == nullptr || packet_data_type(*packet) != kDataTypeImu) return;
+  const uint16_t count = packet_dot_count(*packet);
+  if (count == 0) return;
+
+  note_packet_arrival(last_imu_ms, freq_imu, now);
+
+  const ImuSample s = decode_imu_sample(*packet, static_cast<uint16_t>(count - 1));
+  attitude_update(s.ax, s.ay, s.az, s.gx, s.gy, s.gz, now);
+}
+
+void attitude_update(float ax, float ay, float az, float gx, float gy, float gz, uint64_t t) {
+  const uint64_t t0 = wall_ms();
+  const AttitudeState previous = copy_attitude();
+
+  const uint64_t last = last_attitude_ms.load();
+  if (last == 0) {
+    last_attitude_ms.store(t);
+    return;
+  }
+  // A sample stamped before the previous one (the two callers race on an OFF transition)
+  // adds no elapsed time and does not move the clock back.
+  float dt = 0.f;
+  if (t > last) {
+    dt = static_cast<float>(t - last) / 1000.0f;
+    last_attitude_ms.store(t);
+  }
+
+  const float roll_g = previous.roll + gx * dt;
+  const float pitch_g = previous.pitch + gy * dt;
+  const float yaw = previous.yaw + gz * dt;
+
+  const float roll_a = std::atan2(ay, az);
+  const float pitch_a = std::atan2(-ax, std::max(std::sqrt(ay * ay + az * az), 0.000001f));
+
+  const float k = copy_processing_params().imu_alpha;
+  AttitudeState next;
+  next.roll = wrap_angle((1.0f - k) * roll_a + k * roll_g);
+  next.pitch = wrap_angle((1.0f - k) * pitch_a + k * pitch_g);
+  next.yaw = wrap_angle(yaw);
+  // A non-finite sample would stick in the filter for good; it is discarded instead.
+  if (!std::isfinite(next.roll) || !std::isfinite(next.pitch) || !std::isfinite(next.yaw)) return;
+
+  next.frequencia_hz = dt > 0.f ? 1.0f / dt : previous.frequencia_hz;
+  next.t_ms = t0;
+  next.latencia_ms = static_cast<float>(wall_ms() - t0);
+
+  std::lock_guard<std::mutex> hold(state_mutex);
+  attitude = next;
+}
 
 }  // namespace app

@@ -1,0 +1,12 @@
+// Voxel-grid thinning that keeps the first point of each occupied voxel.
+#pragma once
+
+#include "app/perception/cloud_types.h"
+
+namespace app {
+
+// One point per occupied voxel of edge `leaf` metres: the first finite point met in input
+// order, unchanged (no averaging). A null or empty input gives an empty cloud.
+CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf);
+
+}  // namespace app

@@ -1,0 +1,27 @@
+// Decoding of the records that follow a point or IMU datagram's header. The data handler only
+// delivers datagrams whose received bytes hold every record their dot count announces.
+#pragma once
+
+#include <cstdint>
+
+#include "app/core/shared_state.h"
+#include "lidar_sdk.h"
+
+namespace app {
+
+uint16_t packet_dot_count(const LidarEthernetPacket& packet);
+uint8_t packet_data_type(const LidarEthernetPacket& packet);
+
+// The datagram's points in delivery order, in metres, white, stamped `stamp_ms`. Data types
+// other than the two Cartesian forms yield no points.
+PointFrame decode_points(const LidarEthernetPacket& packet, uint64_t stamp_ms);
+
+struct ImuSample {
+  float gx = 0.f, gy = 0.f, gz = 0.f;  // angular rate, rad/s
+  float ax = 0.f, ay = 0.f, az = 0.f;  // acceleration, any unit
+};
+
+// Record `index` (below the dot count) of an IMU datagram.
+ImuSample decode_imu_sample(const LidarEthernetPacket& packet, uint16_t index);
+
+}  // namespace app
