@@ -1,0 +1,110 @@
+// Value texts and path setting, without a server.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/publication/json_path.h"
+#include "app/publication/state_documents.h"
+
+namespace app {
+namespace {
+
+using nlohmann::json;
+
+TEST(SetJsonPath, WalksCreatesAndReplacesAlongThePath) {
+  json document = json::parse(R"({"a":{"keep":1},"n":null,"s":"x"})");
+  set_json_path(document, "a.b.c", "1", ".");
+  set_json_path(document, "n.m", "2", ".");
+  set_json_path(document, "s.t", "3", ".");
+  set_json_path(document, "x..y", "4", ".");
+  set_json_path(document, "plain", "5", ".");
+  set_json_path(document, "p::q", "6", "::");
+  EXPECT_EQ(document.dump(),
+            R"({"a":{"b":{"c":1},"keep":1},"n":{"m":2},"p":{"q":6},"plain":5,"s":{"t":3},)"
+            R"("x":{"":{"y":4}}})");
+}
+
+TEST(ValueTexts, FixedNotationKeepsTheRequestedDecimals) {
+  PathEntryList entries;
+  add_fixed(entries, "a", 0.5, 2);
+  add_fixed(entries, "b", 3.14159, 2);
+  add_fixed(entries, "c", -0.001, 2);
+  add_fixed(entries, "d", 1700000000123.0, 2);
+  add_fixed(entries, "e", 12.0, 4);
+  add_integer(entries, "f", 18446744073709551615ull);
+  add_bool(entries, "g", false);
+  EXPECT_EQ(entries, (PathEntryList{{"a", "0.50"},
+                                    {"b", "3.14"},
+                                    {"c", "-0.00"},
+                                    {"d", "1700000000123.00"},
+                                    {"e", "12.0000"},
+                                    {"f", "18446744073709551615"},
+                                    {"g", "false"}}));
+}
+
+TEST(ValueTexts, NonFiniteNumbersAreNotJsonAndEndUpAsStrings) {
+  PathEntryList entries;
+  add_fixed(entries, "nan", std::numeric_limits<double>::quiet_NaN(), 2);
+  add_fixed(entries, "inf", std::numeric_limits<double>::infinity(), 2);
+  add_fixed(entries, "ninf", -std::numeric_limits<double>::infinity(), 2);
+  json document = json::object();
+  for (const auto& [path, text] : entries) set_json_path(document, path, text, ".");
+  EXPECT_EQ(document["inf"], "inf");
+  EXPECT_EQ(document["ninf"], "-inf");
+  ASSERT_TRUE(document["nan"].is_string());
+  EXPECT_NE(document["nan"].get<std::string>().find("nan"), std::string::npos);
+}
+
+TEST(ValueTexts, QuotedDeviceTextIsStoredAsThatVeryString) {
+  for (const std::string& text : {std::string("OMNI \"2\" C:\\fw"), std::string(""),
+                                 std::string("tab\tline\nnul\0x", 17)}) {
+    PathEntryList entries;
+    add_quoted(entries, "s", text);
+    json document = json::object();
+    set_json_path(document, "s", entries[0].second, ".");
+    EXPECT_EQ(document["s"], text);
+  }
+}
+
+TEST(ValueTexts, InvalidUtf8IsReplacedInsteadOfEndingTheProcess) {
+  PathEntryList entries;
+  add_quoted(entries, "s", "fw\xE3\xFF" "1");
+  json document = json::object();
+  set_json_path(document, "s", entries[0].second, ".");
+  EXPECT_EQ(document["s"], "fw\xEF\xBF\xBD\xEF\xBF\xBD" "1");
+
+  json raw = json::object();
+  raw["t"] = std::string("\xC3");
+  EXPECT_EQ(raw.dump(-1, ' ', false, json::error_handler_t::replace), "{\"t\":\"\xEF\xBF\xBD\"}");
+}
+
+TEST(RenderBboxes, WritesEveryMemberInOrderWithThreeDecimals) {
+  StatusSnapshot snapshot;
+  EXPECT_EQ(render_bboxes(snapshot), "[]");
+  ObstacleBox box;
+  box.min_x = 1.f;
+  box.min_y = -0.25f;
+  box.min_z = 0.f;
+  box.max_x = 1.5f;
+  box.max_y = 0.25f;
+  box.max_z = 1.f;
+  box.t_ms = 123456789012ull;
+  box.voxels = 77;
+  box.cx = 1.25f;
+  box.cy = 0.f;
+  box.cz = 0.5f;
+  box.w = 0.5f;
+  box.h = 1.f;
+  box.d = 0.5f;
+  box.dist_m = 1.3463f;
+  box.dist_xy_m = 1.25f;
+  box.frente_m = 1.25f;
+  snapshot.boxes = {box};
+  EXPECT_EQ(render_bboxes(snapshot),
+            "[{\"min_x\":1.000,\"min_y\":-0.250,\"min_z\":0.000,\"max_x\":1.500,\"max_y\":0.250,"
+            "\"max_z\":1.000,\"t_ms\":123456789012,\"voxels\":77,\"cx\":1.250,\"cy\":0.000,"
+            "\"cz\":0.500,\"w\":0.500,\"h\":1.000,\"d\":0.500,\"dist_m\":1.346,"
+            "\"dist_xy_m\":1.250,\"frente_m\":1.250}]");
+}
+
+}  // namespace
+}  // namespace app
