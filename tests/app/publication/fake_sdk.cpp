@@ -1,5 +1,6 @@
 #include "fake_sdk.h"
 
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -13,7 +14,9 @@ std::map<std::string, CommandStatus> statuses;
 CommandStatus record(const char* name, uint32_t handle, int value, const void* callback,
                      void* client_data) {
   std::lock_guard<std::mutex> hold(mutex);
-  log.push_back(Call{name, handle, value, callback, client_data});
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  log.push_back(Call{name, handle, value, callback, client_data, now.count()});
   const auto it = statuses.find(name);
   return it == statuses.end() ? kStatusSuccess : it->second;
 }

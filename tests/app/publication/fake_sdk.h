@@ -16,6 +16,7 @@ struct Call {
   int value = -1;    // work mode or data type, -1 when the function has none
   const void* callback = nullptr;
   void* client_data = nullptr;
+  int64_t at_ms = 0;  // steady clock, milliseconds
 };
 
 void reset();

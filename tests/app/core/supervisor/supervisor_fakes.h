@@ -1,0 +1,23 @@
+// What the supervisor's collaborators saw: viewer control, attitude resets and publications.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "app/core/shared_state.h"
+
+namespace supervisor_fakes {
+
+struct AttitudeCall {
+  float values[6];
+  uint64_t t;
+};
+
+void reset();
+int viewer_starts();
+int viewer_stops();
+std::vector<AttitudeCall> attitude_calls();
+std::vector<app::StatusSnapshot> lidar_publications();
+int imu_publications();
+
+}  // namespace supervisor_fakes

@@ -1,0 +1,295 @@
+// Supervisor cycles with short time-outs against recording fakes.
+#include "app/core/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "app/publication/device_info.h"
+#include "tests/app/core/supervisor/supervisor_fakes.h"
+#include "tests/app/publication/fake_sdk.h"
+
+namespace app {
+namespace {
+
+constexpr uint32_t kHandle = 42;
+
+SupervisorConfig fast_config() {
+  SupervisorConfig config;
+  config.pcl_timeout_ms = 150;
+  config.imu_timeout_ms = 250;
+  config.info_query_period_ms = 300;
+  config.cycle_ms = 20;
+  return config;
+}
+
+bool eventually(const std::function<bool()>& condition, int timeout_ms = 3000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return condition();
+}
+
+std::size_t publications() { return supervisor_fakes::lidar_publications().size(); }
+
+int count_calls(const std::string& name) {
+  int n = 0;
+  for (const auto& call_name : fake_sdk::call_names()) n += call_name == name;
+  return n;
+}
+
+class RunningSupervisor {
+ public:
+  explicit RunningSupervisor(SupervisorConfig config = fast_config()) {
+    supervisor_active.store(true);
+    thread_ = std::thread(supervisor_loop, config);
+  }
+  ~RunningSupervisor() { stop(); }
+  void stop() {
+    supervisor_active.store(false);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+class SupervisorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_shared_state();
+    window_clear(live_window);
+    lidar_handle.store(0);
+    last_pcl_ms.store(0);
+    last_imu_ms.store(0);
+    freq_pcl.store(0.0);
+    freq_imu.store(0.0);
+    conectado.store(false);
+    sensor_ativo.store(false);
+    stream_ok.store(false);
+    running.store(true);
+    debug_mode.store(false);
+    viewer_active.store(false);
+    fake_sdk::reset();
+    supervisor_fakes::reset();
+  }
+};
+
+TEST_F(SupervisorTest, WithoutALidarStaysOffSilentAndStillPublishes) {
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    ASSERT_TRUE(eventually([] { return publications() >= 4; }));
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(stream_ok.load());
+  EXPECT_TRUE(fake_sdk::calls().empty());
+  EXPECT_EQ(static_cast<std::size_t>(supervisor_fakes::imu_publications()), publications());
+  EXPECT_EQ(supervisor_fakes::lidar_publications().back().frente, 0.0);
+}
+
+TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState) {
+  debug_mode.store(true);
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};
+    obstacle_boxes.assign(3, ObstacleBox{});
+    latest_cloud.points.assign(10, CloudPoint{});
+  }
+  PointFrame frame;
+  frame.points.assign(5, CloudPoint{});
+  frame.stamp_ms = steady_ms();
+  window_push(live_window, frame);
+  freq_pcl.store(10.0);
+  freq_imu.store(200.0);
+  sensor_ativo.store(true);
+  lidar_handle.store(kHandle);
+  last_imu_ms.store(steady_ms());  // IMU alone keeps the stream alive
+
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
+    EXPECT_TRUE(conectado.load());
+    ASSERT_TRUE(eventually([] { return !stream_ok.load(); }));
+    const std::size_t off_at = publications();
+    ASSERT_TRUE(eventually([off_at] { return publications() >= off_at + 3; }));
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[VIEWER] Debug viewer ON. Pressione Ctrl+C para sair.\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n"
+            "[VIEWER] Debug viewer OFF.\n");
+
+  const auto calls = fake_sdk::calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0].name, "LidarSetPclDataType");
+  EXPECT_EQ(calls[0].value, 1);
+  EXPECT_EQ(calls[1].name, "LidarEnablePointSend");
+  EXPECT_EQ(calls[2].name, "QueryLidarInternalInfo");
+  EXPECT_EQ(calls[2].callback, reinterpret_cast<const void*>(&on_internal_info));
+  for (const auto& call : calls) {
+    EXPECT_EQ(call.handle, kHandle);
+    EXPECT_EQ(call.client_data, nullptr);
+  }
+  // OFF forgets the configuration, so it is sent again.
+  EXPECT_EQ(count_calls("LidarSetPclDataType"), 2);
+
+  const ObstacleDistances d = copy_distances();
+  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo}) EXPECT_TRUE(std::isnan(v));
+  EXPECT_EQ(d.frame_ms, 0u);
+  EXPECT_TRUE(copy_obstacle_boxes().empty());
+  const PointFrame cloud = copy_latest_cloud();
+  EXPECT_TRUE(cloud.points.empty());
+  EXPECT_NE(cloud.stamp_ms, 0u);
+  EXPECT_TRUE(window_snapshot(live_window, steady_ms()).points.empty());
+  EXPECT_EQ(freq_pcl.load(), 0.0);
+  EXPECT_EQ(freq_imu.load(), 0.0);
+  EXPECT_FALSE(sensor_ativo.load());
+
+  const auto attitudes = supervisor_fakes::attitude_calls();
+  ASSERT_EQ(attitudes.size(), 1u);
+  for (float v : attitudes[0].values) EXPECT_EQ(v, 0.f);
+  EXPECT_NE(attitudes[0].t, 0u);
+  EXPECT_EQ(supervisor_fakes::viewer_starts(), 1);
+  EXPECT_EQ(supervisor_fakes::viewer_stops(), 1);
+  EXPECT_FALSE(viewer_active.load());
+
+  const StatusSnapshot last = supervisor_fakes::lidar_publications().back();
+  EXPECT_TRUE(std::isnan(last.frente));
+  EXPECT_TRUE(std::isnan(last.baixo));
+  EXPECT_EQ(last.freq_pcl, 0.0);
+  EXPECT_TRUE(last.boxes.empty());
+}
+
+TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
+  lidar_handle.store(kHandle);
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    while (feeding.load()) {
+      last_pcl_ms.store(steady_ms());
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  }
+  feeding.store(false);
+  feeder.join();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[SUP] LiDAR OK (stream ativo)\n");
+
+  std::vector<int64_t> times;
+  for (const auto& call : fake_sdk::calls())
+    if (call.name == "QueryLidarInternalInfo") times.push_back(call.at_ms);
+  ASSERT_GE(times.size(), 2u);
+  ASSERT_LE(times.size(), 3u);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], 300);
+    EXPECT_LE(times[i] - times[i - 1], 450);
+  }
+}
+
+TEST_F(SupervisorTest, ConfigurationIsRepeatedEveryCycleUntilOneRequestIsAccepted) {
+  fake_sdk::set_status("LidarSetPclDataType", kStatusSendFailed);
+  fake_sdk::set_status("LidarEnablePointSend", kStatusSendFailed);
+  lidar_handle.store(kHandle);
+  RunningSupervisor supervisor;
+  ASSERT_TRUE(eventually([] { return count_calls("LidarEnablePointSend") >= 3; }));
+  EXPECT_FALSE(conectado.load());
+
+  fake_sdk::set_status("LidarEnablePointSend", kStatusSuccess);
+  ASSERT_TRUE(eventually([] { return conectado.load(); }));
+  const int sent = count_calls("LidarSetPclDataType");
+  const std::size_t now = publications();
+  ASSERT_TRUE(eventually([now] { return publications() >= now + 3; }));
+  EXPECT_EQ(count_calls("LidarSetPclDataType"), sent);
+  EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
+}
+
+TEST_F(SupervisorTest, PacketStampedAfterTheCycleReadTheClockIsFresh) {
+  lidar_handle.store(kHandle);
+  last_pcl_ms.store(steady_ms() + 1000);
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    ASSERT_TRUE(eventually([] { return publications() >= 2; }));
+    EXPECT_TRUE(stream_ok.load());
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[SUP] LiDAR OK (stream ativo)\n");
+}
+
+TEST_F(SupervisorTest, StopsWithinAFewTensOfMillisecondsEvenDuringALongPause) {
+  SupervisorConfig slow = fast_config();
+  slow.cycle_ms = 60000;
+  for (std::atomic<bool>* flag : {&supervisor_active, &running}) {
+    supervisor_fakes::reset();
+    supervisor_active.store(true);
+    running.store(true);
+    std::thread thread(supervisor_loop, slow);
+    ASSERT_TRUE(eventually([] { return publications() == 1; }));
+    const auto begin = std::chrono::steady_clock::now();
+    flag->store(false);
+    thread.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(200));
+  }
+  running.store(true);
+
+  supervisor_active.store(false);
+  supervisor_fakes::reset();
+  supervisor_loop(fast_config());
+  EXPECT_EQ(publications(), 0u);
+}
+
+TEST_F(SupervisorTest, SnapshotCopiesEveryGroup) {
+  lidar_handle.store(kHandle);
+  conectado.store(true);
+  sensor_ativo.store(true);
+  freq_pcl.store(99.5);
+  freq_imu.store(201.25);
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    lidar_ip = "192.168.1.12";
+    host_ip = "192.168.1.50";
+    firmware_version = "1.2.3";
+    dev_type = "OMNI";
+    attitude.t_ms = 1700000000123ull;
+    attitude.roll = static_cast<float>(M_PI / 2);
+    attitude.pitch = -static_cast<float>(M_PI);
+    temperatura = 25.34f;
+    vezes_ligado = 12;
+    distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};
+    obstacle_boxes.assign(2, ObstacleBox{});
+  }
+  const uint64_t before = wall_ms();
+  const StatusSnapshot s = take_status_snapshot();
+  EXPECT_GE(s.timestamp, before);
+  EXPECT_LE(s.timestamp, wall_ms());
+  EXPECT_TRUE(s.conectado && s.executando && s.sensor_ativo);
+  EXPECT_EQ(s.handle, kHandle);
+  EXPECT_EQ(s.freq_pcl, 99.5);
+  EXPECT_EQ(s.freq_imu, 201.25);
+  EXPECT_EQ(s.lidar_ip, "192.168.1.12");
+  EXPECT_EQ(s.host_ip, "192.168.1.50");
+  EXPECT_EQ(s.firmware_version, "1.2.3");
+  EXPECT_EQ(s.dev_type, "OMNI");
+  EXPECT_EQ(s.imu_timestamp, 1700000000123ull);
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.2f %.2f", s.roll_deg, s.pitch_deg);
+  EXPECT_STREQ(text, "90.00 -180.00");
+  EXPECT_EQ(s.temperatura, static_cast<double>(25.34f));
+  EXPECT_EQ(s.vezes_ligado, 12u);
+  EXPECT_EQ(s.frente, 1.0);
+  EXPECT_EQ(s.baixo, 6.0);
+  EXPECT_EQ(s.boxes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace app
