@@ -1,0 +1,79 @@
+#include "io_loop.h"
+
+#include <new>
+#include <utility>
+
+#include "sdk_core/base/multiple_io_select.h"
+#include "sdk_core/base/sdk_log.h"
+
+namespace lidar::sdk {
+
+IOLoop::IOLoop(bool enable_timer, bool enable_wake)
+    : enable_timer_(enable_timer), enable_wake_(enable_wake) {}
+
+IOLoop::~IOLoop() { Uninit(); }
+
+bool IOLoop::Init() {
+  try {
+    poller_ = std::make_unique<MultipleIOSelect>();
+  } catch (const std::bad_alloc&) {
+    LIDAR_LOG_ERROR("Creat Multiple IO Failed!");
+    return false;
+  }
+  if (!poller_->PollCreate(kPollSize)) {
+    LIDAR_LOG_ERROR("Poll Create Failed!");
+    return false;
+  }
+  return true;
+}
+
+void IOLoop::Uninit() {
+  if (poller_) poller_->PollDestroy();
+}
+
+void IOLoop::Loop() {
+  if (poller_) poller_->Poll(kPollTimeoutMs);
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks.swap(tasks_);
+  }
+  for (auto& task : tasks) task();
+}
+
+void IOLoop::AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data) {
+  PostTask([this, sock, delegate, client_data] {
+    IODescriptor descriptor;
+    descriptor.fd = sock;
+    descriptor.mask = kEventRead;
+    descriptor.on_event = [sock, delegate, client_data](uint32_t fired) {
+      if ((fired & kEventRead) && delegate != nullptr) delegate->OnData(sock, client_data);
+    };
+    if (enable_timer_ && delegate != nullptr) {
+      descriptor.on_timer = [delegate](TimePoint now) { delegate->OnTimer(now); };
+    }
+    if (enable_wake_ && delegate != nullptr) {
+      descriptor.on_wake = [delegate] { delegate->OnWake(); };
+    }
+    if (poller_) poller_->AddDelegate(descriptor);
+  });
+}
+
+void IOLoop::RemoveDelegate(int sock, IOLoopDelegate*) {
+  PostTask([this, sock] {
+    IODescriptor descriptor;
+    descriptor.fd = sock;
+    descriptor.mask = kEventRead;
+    if (poller_) poller_->RemoveDelegate(descriptor);
+  });
+}
+
+void IOLoop::PostTask(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  if (poller_) poller_->WakeUp();
+}
+
+}  // namespace lidar::sdk

@@ -1,0 +1,56 @@
+// One IO loop: a select-based multiplexer plus a list of tasks posted from any thread and run
+// on the loop's own thread after each poll. Registrations are posted as tasks, so all
+// multiplexer state is touched only by the loop thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "sdk_core/base/multiple_io_base.h"
+
+namespace lidar::sdk {
+
+class IOLoop {
+ public:
+  // Receiver of the events of the sockets it registers. Not owned by the loop: it must outlive
+  // its registrations. Its handlers run on the loop thread.
+  class IOLoopDelegate {
+   public:
+    virtual void OnData(int sock, void* client_data) = 0;
+    virtual void OnTimer(TimePoint now) = 0;
+    virtual void OnWake() = 0;
+
+   protected:
+    ~IOLoopDelegate() = default;
+  };
+
+  static constexpr int kPollSize = 48;
+  static constexpr int kPollTimeoutMs = 50;
+
+  IOLoop(bool enable_timer, bool enable_wake);
+  ~IOLoop();
+  IOLoop(const IOLoop&) = delete;
+  IOLoop& operator=(const IOLoop&) = delete;
+
+  bool Init();
+  void Uninit();
+  // One pass: poll up to 50 ms, then run the tasks posted so far in posting order.
+  void Loop();
+
+  // Post the registration or removal of `sock` to the loop thread and wake it; returns at once.
+  void AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data);
+  void RemoveDelegate(int sock, IOLoopDelegate* delegate);
+
+ private:
+  void PostTask(std::function<void()> task);
+
+  std::mutex mutex_;
+  bool enable_timer_;
+  bool enable_wake_;
+  std::vector<std::function<void()>> tasks_;
+  std::unique_ptr<MultipleIOBase> poller_;
+};
+
+}  // namespace lidar::sdk

@@ -1,0 +1,79 @@
+// The device manager's UDP channels: the detection socket, the command and data sockets of the
+// configuration records and of viewed LiDARs, and the registry that lets records sharing an
+// address and port share one socket. Each socket is served by the IO loop of its channel.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdk_core/base/io_loop.h"
+#include "sdk_core/base/socket_platform.h"
+#include "sdk_core/config_types.h"
+
+namespace lidar::sdk {
+
+constexpr uint16_t kThirdPartyCommandPort = 42867;  // extra command socket of device type 16
+constexpr uint16_t kDebugPointCloudPort = 44332;
+
+class DeviceChannels {
+ public:
+  DeviceChannels() = default;
+  // Closes whatever is still open.
+  ~DeviceChannels();
+  DeviceChannels(const DeviceChannels&) = delete;
+  DeviceChannels& operator=(const DeviceChannels&) = delete;
+
+  // Loops that serve the detection, command and data sockets, and the delegate registered with
+  // every socket (not owned). Must be called before any channel is created.
+  void SetLoops(std::shared_ptr<IOLoop> detection_loop, std::shared_ptr<IOLoop> command_loop,
+                std::shared_ptr<IOLoop> data_loop, IOLoop::IOLoopDelegate* delegate);
+
+  // Port 56000 on the command host address, with broadcast, on the detection loop.
+  bool CreateDetectionChannel(const std::string& host_ip);
+  // Command, push, (type 16: 42867,) log ports of the host description, on the command loop.
+  bool CreateCommandChannel(uint8_t dev_type, const HostNetInfo& host);
+  // Point-data, IMU and debug point-cloud ports, joined to the record's multicast group, on the
+  // data loop.
+  bool CreateDataChannel(const HostNetInfo& host);
+  // Host point-data and IMU ports of a viewed LiDAR, on the data loop.
+  bool CreateViewDataChannel(const ViewLidarIpInfo& info);
+
+  SocketHandle detection_socket() const;
+  // The socket open for `ip` and `port`, or kInvalidSocket.
+  SocketHandle FindSocket(const std::string& ip, uint16_t port) const;
+
+  // Teardown, in the device manager's order: post the removal of every socket from its loop,
+  // close the command and data sockets, and (after the detection thread has stopped) close the
+  // detection socket.
+  void RemoveDelegates();
+  void CloseCommandAndDataSockets();
+  void CloseDetectionSocket();
+
+ private:
+  enum class Kind { kCommand, kData, kViewData };
+
+  bool CreateCmdSocketAndAddDelegate(uint8_t dev_type, const std::string& host_ip, uint16_t port);
+  bool CreateDataSocketAndAddDelegate(const std::string& host_ip, uint16_t port,
+                                      const std::string& multicast_ip);
+  // Socket for the key of (ip, port): the registered one, or a new one recorded in the registry
+  // and in `list`. kInvalidSocket when it cannot be opened.
+  SocketHandle OpenShared(const std::string& host_ip, uint16_t port, bool broadcast,
+                          const std::string& multicast_ip, std::vector<SocketHandle>& list);
+
+  mutable std::mutex mutex_;  // the registry is read from every IO thread
+  std::shared_ptr<IOLoop> detection_loop_;
+  std::shared_ptr<IOLoop> command_loop_;
+  std::shared_ptr<IOLoop> data_loop_;
+  IOLoop::IOLoopDelegate* delegate_ = nullptr;
+
+  SocketHandle detection_socket_ = kInvalidSocket;
+  std::map<std::string, SocketHandle> sockets_;  // "address:port" -> open socket
+  std::vector<SocketHandle> command_sockets_;
+  std::vector<SocketHandle> data_sockets_;
+};
+
+}  // namespace lidar::sdk
