@@ -87,7 +87,8 @@ bool RedisPublisher::set_json_merge_paths(const std::string& key, const PathEntr
       }
       return true;
     }
-  } catch (const RedisError& error) {
+  } catch (const std::exception& error) {
+    // Redis failures above all; anything else must not end the supervisor thread either.
     print_error("[REDIS] erro set_json_merge_paths: ", error);
     return false;
   }

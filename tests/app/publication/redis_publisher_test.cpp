@@ -82,11 +82,14 @@ TEST_F(RedisPublisherTest, ValueTextsBecomeTheirJsonValuesOrStrings) {
   RedisPublisher publisher(server.uri());
   const PathEntryList entries = {{"b", "true"}, {"s", "\"texto\""}, {"n", "12.50"},
                                  {"e", "[]"},   {"x", "nan"},       {"y", "{quebrado"},
-                                 {"i", "-inf"}, {"n2", "3"},        {"n2", "4"}};
+                                 {"i", "-inf"}, {"n2", "3"},        {"n2", "4"},
+                                 {"u", "\"a\xFF\""}};
   ASSERT_TRUE(publisher.set_json_merge_paths(kKey, entries, 10, "."));
+  // A byte that is not UTF-8 is replaced by U+FFFD rather than refused by the serialiser.
   EXPECT_EQ(probe->get(kKey).value_or(""),
-            R"({"b":true,"e":[],"i":"-inf","n":12.5,"n2":4,"s":"texto","x":"nan",)"
-            R"("y":"{quebrado"})");
+            R"({"b":true,"e":[],"i":"-inf","n":12.5,"n2":4,"s":"texto","u":"\"a)"
+            "\xEF\xBF\xBD"
+            R"(\"","x":"nan","y":"{quebrado"})");
 }
 
 TEST_F(RedisPublisherTest, TtlOfZeroSendsNoExpire) {
