@@ -1,0 +1,25 @@
+#include "point_source.h"
+
+namespace lidar_sim {
+
+PointSource::PointSource(Scene scene, const FieldOfView& fov, const Motion& motion, const RangeModel& range,
+                         unsigned seed)
+    : scene_(std::move(scene)), pattern_(fov), motion_(motion), range_(range), rng_(seed) {}
+
+std::vector<PointRecord> PointSource::shots(std::size_t count, double t_s) {
+  const Rotation rot = attitude_at(motion_, t_s);
+  std::vector<PointRecord> out(count);
+  for (PointRecord& p : out) {
+    const Vec3 dir = pattern_.next();
+    const auto hit = cast_ray(scene_, rot.apply(dir), range_.min_range_m, range_.max_range_m);
+    if (!hit) continue;
+    const double r = range_.noise_m > 0 ? hit->range + range_.noise_m * noise_(rng_) : hit->range;
+    p.x = static_cast<float>(dir.x * r);
+    p.y = static_cast<float>(dir.y * r);
+    p.z = static_cast<float>(dir.z * r);
+    p.reflectivity = hit->reflectivity;
+  }
+  return out;
+}
+
+}  // namespace lidar_sim

@@ -1,0 +1,54 @@
+// What the simulated unit sees: infinite planes and axis-aligned boxes around the sensor, in the
+// sensor's frame (x forward, y left, z up, metres), loaded from a small JSON file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lidar_sim {
+
+struct Vec3 {
+  double x = 0, y = 0, z = 0;
+};
+
+struct ScenePlane {
+  std::string name;
+  Vec3 point;
+  Vec3 normal;
+  uint8_t reflectivity = 50;
+};
+
+struct SceneBox {
+  std::string name;
+  Vec3 min;
+  Vec3 max;
+  uint8_t reflectivity = 100;
+};
+
+struct Scene {
+  std::string name;
+  std::vector<ScenePlane> planes;
+  std::vector<SceneBox> boxes;
+  // The six published distances this scene is designed to give (documentation; keys frente, tras,
+  // esquerda, direita, sup, inf), empty when the file names none.
+  std::map<std::string, double> expected;
+};
+
+struct RayHit {
+  double range = 0;
+  uint8_t reflectivity = 0;
+};
+
+// The built-in room (the same as config/scenes/room.json).
+Scene default_scene();
+
+bool parse_scene(const std::string& json_text, Scene& out, std::string& error);
+bool load_scene(const std::string& path, Scene& out, std::string& error);
+
+// Nearest surface along the unit direction `dir` from the sensor, between the two ranges.
+std::optional<RayHit> cast_ray(const Scene& scene, const Vec3& dir, double min_range, double max_range);
+
+}  // namespace lidar_sim
