@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char* kTcpScheme = "tcp://";
 constexpr int kDefaultPort = 6379;
+constexpr int kTimeoutMs = 1000;
 
 timeval to_timeval(int ms) {
   timeval tv{};
@@ -28,7 +29,7 @@ std::string describe(const redisContext* context, const char* fallback) {
 void RedisClient::ContextFree::operator()(redisContext* context) const { redisFree(context); }
 void RedisClient::ReplyFree::operator()(redisReply* reply) const { freeReplyObject(reply); }
 
-RedisClient::RedisClient(const std::string& uri, int timeout_ms) : timeout_ms_(timeout_ms) {
+RedisClient::RedisClient(const std::string& uri) {
   const std::string scheme = kTcpScheme;
   if (uri.compare(0, scheme.size(), scheme) != 0)
     throw RedisError("unsupported URI (expected tcp://host[:port]): " + uri);
@@ -54,10 +55,10 @@ RedisClient::~RedisClient() = default;
 void RedisClient::connect() {
   context_.reset();
   std::unique_ptr<redisContext, ContextFree> fresh(
-      redisConnectWithTimeout(host_.c_str(), port_, to_timeval(timeout_ms_)));
+      redisConnectWithTimeout(host_.c_str(), port_, to_timeval(kTimeoutMs)));
   if (!fresh) throw RedisError("cannot allocate a Redis connection");
   if (fresh->err) throw RedisError(describe(fresh.get(), "connection failed"));
-  if (redisSetTimeout(fresh.get(), to_timeval(timeout_ms_)) != REDIS_OK)
+  if (redisSetTimeout(fresh.get(), to_timeval(kTimeoutMs)) != REDIS_OK)
     throw RedisError(describe(fresh.get(), "cannot set the socket time-out"));
   context_ = std::move(fresh);
 }

@@ -30,8 +30,9 @@ class RedisWatchError : public RedisError {
 class RedisClient {
  public:
   // Accepts "tcp://host:port" or "tcp://host" (port 6379). Throws RedisError for any other form.
-  // Does not connect yet.
-  explicit RedisClient(const std::string& uri, int timeout_ms = 1000);
+  // Does not connect yet. Connecting and every reply are bounded by a one-second time-out, so a
+  // dead or hung server costs a caller at most about that long.
+  explicit RedisClient(const std::string& uri);
   ~RedisClient();
   RedisClient(const RedisClient&) = delete;
   RedisClient& operator=(const RedisClient&) = delete;
@@ -51,8 +52,6 @@ class RedisClient {
   // Throws RedisWatchError when a watched key changed since WATCH.
   void exec();
 
-  bool connected() const { return context_ != nullptr; }
-
  private:
   struct ContextFree {
     void operator()(redisContext* context) const;
@@ -69,7 +68,6 @@ class RedisClient {
 
   std::string host_;
   int port_ = 6379;
-  int timeout_ms_ = 1000;
   std::unique_ptr<redisContext, ContextFree> context_;
 };
 
