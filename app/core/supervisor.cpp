@@ -84,8 +84,8 @@ void pause(uint64_t ms) {
   while (keep_running()) {
     const auto left = end - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kSleepSliceMs)));
+    const std::chrono::steady_clock::duration slice = std::chrono::milliseconds(kSleepSliceMs);
+    std::this_thread::sleep_for(std::min(left, slice));
   }
 }
 

@@ -192,7 +192,8 @@ TEST(RedisPublisherRecovery, ServerDownAtStartThenStarted) {
   RedisServer server;
   testing::internal::CaptureStderr();
   RedisPublisher publisher(server.uri());
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(publisher.set_json_merge_paths(kKey, {{"a", "1"}}, 10, "."));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_FALSE(publisher.set_json_merge_paths(kKey, {{"a", "1"}}, 10, "."));
   const std::string errors = testing::internal::GetCapturedStderr();
   EXPECT_EQ(count_lines(errors, "[REDIS] falha ao conectar: "), 1);
   EXPECT_EQ(count_lines(errors, "[REDIS] erro set_json_merge_paths: "), 3);

@@ -128,7 +128,8 @@ void RedisProbe::set(const std::string& key, const std::string& value) {
 
 long long RedisProbe::ttl(const std::string& key) {
   Reply r{static_cast<redisReply*>(redisCommand(context_, "TTL %b", key.data(), key.size()))};
-  if (!r.reply || r.reply->type != REDIS_REPLY_INTEGER) throw std::runtime_error("probe TTL failed");
+  if (!r.reply || r.reply->type != REDIS_REPLY_INTEGER)
+    throw std::runtime_error("probe TTL failed");
   return r.reply->integer;
 }
 

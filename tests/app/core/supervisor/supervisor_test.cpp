@@ -142,7 +142,8 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(count_calls("LidarSetPclDataType"), 2);
 
   const ObstacleDistances d = copy_distances();
-  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo}) EXPECT_TRUE(std::isnan(v));
+  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo})
+    EXPECT_TRUE(std::isnan(v));
   EXPECT_EQ(d.frame_ms, 0u);
   EXPECT_TRUE(copy_obstacle_boxes().empty());
   const PointFrame cloud = copy_latest_cloud();
