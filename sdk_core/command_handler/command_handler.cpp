@@ -1,0 +1,35 @@
+#include "command_handler.h"
+
+#include <arpa/inet.h>
+
+#include <utility>
+
+namespace lidar::sdk {
+
+Command MakeRequest(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t data_len,
+                    uint32_t seq_num, std::shared_ptr<CommandCallback> callback) {
+  Command command;
+  command.packet.protocol = 0;
+  command.packet.version = kRequestVersion;
+  command.packet.seq_num = seq_num;
+  command.packet.cmd_id = cmd_id;
+  command.packet.cmd_type = kCommandTypeRequest;
+  command.packet.sender_type = kSenderHost;
+  command.packet.data = data;
+  command.packet.data_len = data_len;
+  command.handle = handle;
+  command.lidar_ip = HandleToIp(handle);
+  command.time_out = kCommandTimeoutMs;
+  command.callback = std::move(callback);
+  return command;
+}
+
+std::string HandleToIp(uint32_t handle) {
+  in_addr addr{};
+  addr.s_addr = handle;
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &addr, text, sizeof(text)) == nullptr) return std::string();
+  return text;
+}
+
+}  // namespace lidar::sdk

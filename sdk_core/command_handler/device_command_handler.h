@@ -1,0 +1,69 @@
+// What the Omni and Forward command handlers share: framing and sending requests to the device
+// type's fixed ports, completing acknowledgements, decoding push messages, and telling a LiDAR
+// where to send its data until it accepts.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "sdk_core/command_handler/command_handler.h"
+
+namespace lidar::sdk {
+
+class DeviceManager;
+
+// Fixed UDP ports of one device type, LiDAR side, and the host port its push messages reach.
+struct DevicePorts {
+  uint8_t dev_type;
+  uint16_t cmd_port;        // requests are sent here
+  uint16_t log_port;        // log-channel requests are sent here
+  uint16_t push_msg_local;  // local port on which push messages are decoded
+};
+
+class DeviceCommandHandler : public CommandHandler {
+ public:
+  bool Init(const std::map<uint32_t, LidarCfg>& custom_lidar_cfgs) override;
+  bool Init(bool host_mode) override;
+  void Handle(uint32_t handle, uint16_t local_port, const Command& command) override;
+  void UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) override;
+  void UpdateLidarCfg(const ViewLidarIpInfo& info) override;
+  void SendCommand(const Command& command) override;
+  // Stores the request in the general handler's pending table, then sends it to `port`.
+  void SendCommand(const Command& command, uint16_t port);
+  void SendLoggerCommand(const Command& command) override;
+
+  void SetCustomLidar(uint32_t handle, uint16_t lidar_cmd_port, const LidarCfg& cfg);
+  void SetViewLidar(const ViewLidarIpInfo& info);
+
+ protected:
+  DeviceCommandHandler(DeviceManager* device_manager, const DevicePorts& ports);
+
+  // The configuration request of a configured LiDAR of this type.
+  virtual bool BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer, uint16_t& length) = 0;
+  // Completion function of the configuration request (the type's UpdateLidarCallback).
+  virtual AsyncControlCallback UpdateCallback() const = 0;
+
+  // Shared body of UpdateLidarCallback. A refused configuration is reported to the
+  // application only when `report_refused` is set.
+  static void CompleteLidarCfg(CommandStatus status, uint32_t handle,
+                               LidarAsyncControlResponse* response, void* client_data,
+                               uint8_t dev_type, bool report_refused);
+
+ private:
+  void Send(const Command& command, uint16_t port, bool logger);
+  void SendCfgRequest(uint32_t handle, uint16_t port, uint8_t* request, uint16_t length);
+
+  DeviceManager* device_manager_;
+  std::unique_ptr<CommPort> comm_port_;
+  std::mutex pack_mutex_;  // the comm port's checksum state is not shared between threads
+  std::mutex mutex_;
+  std::set<uint32_t> configured_lidars_;
+  std::map<uint32_t, LidarCfg> custom_lidar_cfgs_;
+  bool host_mode_ = false;
+  const DevicePorts ports_;
+};
+
+}  // namespace lidar::sdk

@@ -1,0 +1,25 @@
+// Command handler of the Forward device type (10): point cloud and IMU are configured; a
+// refused configuration is still reported to the application.
+#pragma once
+
+#include "sdk_core/command_handler/device_command_handler.h"
+
+namespace lidar::sdk {
+
+// Fixed LiDAR-side ports of a Forward unit.
+constexpr uint16_t kForwardCmdPort = 56000;
+constexpr uint16_t kForwardLogPort = 59000;
+
+class ForwardCommandHandler : public DeviceCommandHandler {
+ public:
+  explicit ForwardCommandHandler(DeviceManager* device_manager);
+
+  static void UpdateLidarCallback(CommandStatus status, uint32_t handle,
+                                  LidarAsyncControlResponse* response, void* client_data);
+
+ protected:
+  bool BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer, uint16_t& length) override;
+  AsyncControlCallback UpdateCallback() const override;
+};
+
+}  // namespace lidar::sdk

@@ -1,0 +1,382 @@
+#include "general_command_handler.h"
+
+#include <arpa/inet.h>
+
+#include <utility>
+
+#include "sdk_core/base/sdk_log.h"
+#include "sdk_core/command_handler/forward_command_handler.h"
+#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/command_handler/omni_command_handler.h"
+#include "sdk_core/device_manager.h"
+
+namespace lidar::sdk {
+namespace {
+
+constexpr uint16_t kThirdPartyCommandPort = 10001;
+
+const std::set<uint16_t> kOmniInternalInfoKeys = {
+    0x0000, 0x0001, 0x0004, 0x0005, 0x0006, 0x0007, 0x0012, 0x0015, 0x0016, 0x0017,
+    0x0018, 0x0019, 0x001A, 0x001C, 0x8000, 0x8001, 0x8002, 0x8003, 0x8004, 0x8005,
+    0x8006, 0x8007, 0x8008, 0x8009, 0x800A, 0x800B, 0x800C, 0x800E, 0x8010, 0x8011};
+
+const std::set<uint16_t> kForwardInternalInfoKeys = {
+    0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x0006, 0x0007, 0x0009, 0x0012,
+    0x0013, 0x001A, 0x001B, 0x001C, 0x001D, 0x001E, 0x8000, 0x8001, 0x8002,
+    0x8003, 0x8004, 0x8005, 0x8006, 0x800D, 0x800E, 0x800F, 0x8010, 0x8012};
+
+int64_t SteadyNanoseconds(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// Completes an acknowledged request; an acknowledgement without payload cannot be read.
+void CompleteAck(const Command& command, uint32_t handle) {
+  if (!command.callback) return;
+  if (command.packet.data == nullptr || command.packet.data_len == 0) {
+    (*command.callback)(kStatusTimeout, handle, nullptr, 0);
+  } else {
+    (*command.callback)(kStatusSuccess, handle, command.packet.data, command.packet.data_len);
+  }
+}
+
+}  // namespace
+
+GeneralCommandHandler& GeneralCommandHandler::GetInstance() {
+  static GeneralCommandHandler instance;
+  return instance;
+}
+
+bool GeneralCommandHandler::Init(const std::vector<LidarCfg>& custom_lidar_cfgs,
+                                 DeviceManager* device_manager) {
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    if (!comm_port_) {
+      host_mode_ = false;
+      device_manager_ = device_manager;
+      comm_port_ = std::make_unique<CommPort>();
+    }
+  }
+  DeviceManager* manager = device_manager_;
+  std::lock_guard<std::mutex> lock(handlers_mutex_);
+  if (handlers_.count(kDeviceTypeForward) == 0) {
+    handlers_[kDeviceTypeForward] = std::make_shared<ForwardCommandHandler>(manager);
+  }
+  if (handlers_.count(kDeviceTypeOmni) == 0) {
+    handlers_[kDeviceTypeOmni] = std::make_shared<OmniCommandHandler>(manager);
+  }
+  for (const LidarCfg& cfg : custom_lidar_cfgs) {
+    custom_lidar_cfgs_.emplace(inet_addr(cfg.lidar_net_info.lidar_ip.c_str()), cfg);
+  }
+  return true;
+}
+
+bool GeneralCommandHandler::InitView(const std::string& host_ip, bool host_mode,
+                                     DeviceManager* device_manager) {
+  host_mode_ = host_mode;
+  {
+    std::lock_guard<std::mutex> lock(host_mutex_);
+    host_ip_ = host_ip;
+  }
+  device_manager_ = device_manager;
+  std::lock_guard<std::mutex> lock(comm_port_mutex_);
+  comm_port_ = std::make_unique<CommPort>();
+  return true;
+}
+
+void GeneralCommandHandler::Uninit() {
+  device_manager_ = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    comm_port_.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(device_types_mutex_);
+    device_types_.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(detected_mutex_);
+    detected_lidars_.clear();
+  }
+  {
+    // The records of one session must not shadow those of the next Init.
+    std::lock_guard<std::mutex> lock(handlers_mutex_);
+    handlers_.clear();
+    custom_lidar_cfgs_.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(callbacks_mutex_);
+    info_change_cb_ = nullptr;
+    info_change_client_data_ = nullptr;
+    push_info_cb_ = nullptr;
+    push_info_client_data_ = nullptr;
+    detection_hook_ = nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(host_mutex_);
+    host_ip_.clear();
+  }
+  host_mode_ = false;
+}
+
+void GeneralCommandHandler::SetLidarInfoChangeCallback(LidarInfoChangeCallback cb,
+                                                       void* client_data) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  info_change_cb_ = cb;
+  info_change_client_data_ = client_data;
+}
+
+void GeneralCommandHandler::SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  push_info_cb_ = cb;
+  push_info_client_data_ = client_data;
+}
+
+void GeneralCommandHandler::SetLoggerDetectionHook(DetectionHook hook) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  detection_hook_ = std::move(hook);
+}
+
+void GeneralCommandHandler::CreateCommandHandler(uint8_t dev_type) {
+  std::lock_guard<std::mutex> lock(handlers_mutex_);
+  if (!host_mode_) {
+    if (dev_type != kDeviceTypeOmni && dev_type != kDeviceTypeForward &&
+        dev_type != kDeviceTypeThirdParty) {
+      return;
+    }
+    auto it = handlers_.find(dev_type);
+    if (it == handlers_.end() || !it->second->Init(custom_lidar_cfgs_)) {
+      LIDAR_LOG_ERROR(
+          "General command handler init failed, the lidar of type:{} command init failed.",
+          dev_type);
+    }
+    return;
+  }
+  if (handlers_.count(dev_type) != 0) return;
+  std::shared_ptr<CommandHandler> handler;
+  if (dev_type == kDeviceTypeForward) {
+    handler = std::make_shared<ForwardCommandHandler>(device_manager_);
+  } else if (dev_type == kDeviceTypeOmni) {
+    handler = std::make_shared<OmniCommandHandler>(device_manager_);
+  } else {
+    return;
+  }
+  handlers_[dev_type] = handler;
+  handler->Init(true);
+}
+
+std::shared_ptr<CommandHandler> GeneralCommandHandler::GetCommandHandler(uint8_t dev_type) {
+  std::lock_guard<std::mutex> lock(handlers_mutex_);
+  auto it = handlers_.find(dev_type);
+  return it == handlers_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<CommandHandler> GeneralCommandHandler::GetLidarCommandHandler(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(device_types_mutex_);
+  auto it = device_types_.find(handle);
+  if (it == device_types_.end()) {
+    LIDAR_LOG_ERROR("Get command handler failed, get dev type failed, the handle:{}", handle);
+    return nullptr;
+  }
+  return GetCommandHandler(it->second);
+}
+
+CommandStatus GeneralCommandHandler::SendCommand(uint32_t handle, uint16_t cmd_id, uint8_t* data,
+                                                 uint16_t data_len,
+                                                 std::shared_ptr<CommandCallback> callback) {
+  return Send(handle, cmd_id, data, data_len, std::move(callback), false);
+}
+
+CommandStatus GeneralCommandHandler::SendLoggerCommand(uint32_t handle, uint16_t cmd_id,
+                                                       uint8_t* data, uint16_t data_len,
+                                                       std::shared_ptr<CommandCallback> callback) {
+  return Send(handle, cmd_id, data, data_len, std::move(callback), true);
+}
+
+CommandStatus GeneralCommandHandler::Send(uint32_t handle, uint16_t cmd_id, uint8_t* data,
+                                          uint16_t data_len,
+                                          std::shared_ptr<CommandCallback> callback,
+                                          bool logger) {
+  const Command command =
+      MakeRequest(handle, cmd_id, data, data_len, GenerateSeq(), std::move(callback));
+  std::shared_ptr<CommandHandler> handler = GetLidarCommandHandler(handle);
+  if (!handler) {
+    LIDAR_LOG_ERROR("Send command failed, get cmd handler failed, the handle:{}, command_id:{}.",
+                    handle, cmd_id);
+    return kStatusSendFailed;
+  }
+  // Stored before the frame leaves, so the acknowledgement always finds its request.
+  AddCommand(command);
+  if (logger) {
+    handler->SendLoggerCommand(command);
+  } else {
+    handler->SendCommand(command);
+  }
+  return kStatusSuccess;
+}
+
+void GeneralCommandHandler::AddCommand(const Command& command) {
+  if (command.packet.cmd_type == kCommandTypeAck) return;
+  Command stored = command;
+  stored.packet.data = nullptr;
+  stored.packet.data_len = 0;
+  const int64_t deadline = SteadyNanoseconds(Clock::now()) +
+                           static_cast<int64_t>(command.time_out) * 1000000;
+  std::lock_guard<std::mutex> lock(pending_mutex_);
+  pending_[command.packet.seq_num] = std::make_pair(std::move(stored), deadline);
+}
+
+bool GeneralCommandHandler::WithdrawCommand(uint32_t seq_num, const CommandCallback* callback) {
+  std::lock_guard<std::mutex> lock(pending_mutex_);
+  auto it = pending_.find(seq_num);
+  if (it == pending_.end() || it->second.first.callback.get() != callback) return false;
+  pending_.erase(it);
+  return true;
+}
+
+void GeneralCommandHandler::CommandsHandle(std::chrono::steady_clock::time_point now) {
+  const int64_t now_ns = SteadyNanoseconds(now);
+  std::vector<Command> expired;
+  {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (it->second.second < now_ns) {
+        expired.push_back(std::move(it->second.first));
+        it = pending_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (const Command& command : expired) {
+    if (command.callback) (*command.callback)(kStatusTimeout, command.handle, nullptr, 0);
+  }
+}
+
+bool GeneralCommandHandler::TakeCommand(uint32_t seq_num, const CommPacket& packet,
+                                        Command& out) {
+  std::lock_guard<std::mutex> lock(pending_mutex_);
+  auto it = pending_.find(seq_num);
+  if (it == pending_.end()) return false;
+  out = std::move(it->second.first);
+  out.packet = packet;
+  pending_.erase(it);
+  return true;
+}
+
+bool GeneralCommandHandler::ParseFrame(uint8_t* bytes, uint32_t count, CommPacket& packet) {
+  std::lock_guard<std::mutex> lock(comm_port_mutex_);
+  return comm_port_ && comm_port_->ParseCommStream(bytes, count, &packet);
+}
+
+void GeneralCommandHandler::Handler(uint8_t dev_type, uint32_t handle, uint16_t local_port,
+                                    uint8_t* bytes, uint32_t count) {
+  if (bytes == nullptr || count == 0) return;
+  if (dev_type == kDeviceTypeThirdParty && local_port == kThirdPartyCommandPort) {
+    std::shared_ptr<CommandHandler> handler = GetCommandHandler(kDeviceTypeThirdParty);
+    if (!handler) {
+      LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "GeneralCommandHandler::Handler get cmd handler failed");
+      return;
+    }
+    // This device type's datagrams are not framed; its handler gets them as they came.
+    Command raw;
+    raw.packet.data = bytes;
+    raw.packet.data_len = static_cast<uint16_t>(std::min<uint32_t>(count, UINT16_MAX));
+    raw.handle = handle;
+    handler->Handle(handle, local_port, raw);
+    return;
+  }
+
+  CommPacket packet;
+  if (!ParseFrame(bytes, count, packet)) {
+    LIDAR_LOG_LIMITED(LIDAR_LOG_INFO, "Parse Command Stream failed.");
+    return;
+  }
+  if (local_port == kDetectionPort && packet.cmd_id == kCommandIdDetection) {
+    if (packet.cmd_type != kCommandTypeRequest) HandleDetectionData(handle, kDetectionPort, packet);
+    return;
+  }
+  std::shared_ptr<CommandHandler> handler = GetCommandHandler(dev_type);
+  if (!handler) return;
+
+  Command command;
+  if (packet.cmd_type == kCommandTypeAck) {
+    TakeCommand(packet.seq_num & 0xFFFFu, packet, command);
+  } else if (packet.cmd_type == kCommandTypeRequest) {
+    command.packet = packet;
+    command.handle = handle;
+  }
+  handler->Handle(handle, local_port, command);
+}
+
+void GeneralCommandHandler::Handler(uint32_t handle, uint16_t local_port, uint8_t* bytes,
+                                    uint32_t count) {
+  if (bytes == nullptr || count == 0) return;
+  CommPacket packet;
+  if (!ParseFrame(bytes, count, packet)) {
+    LIDAR_LOG_LIMITED(LIDAR_LOG_INFO, "Parse GeneralCommandHandler Command Stream failed.");
+    return;
+  }
+  if (local_port == kDetectionPort && packet.cmd_id == kCommandIdDetection) {
+    if (packet.cmd_type != kCommandTypeRequest) HandleDetectionData(handle, kDetectionPort, packet);
+    return;
+  }
+  if (packet.cmd_type != kCommandTypeAck) {
+    if (packet.cmd_id != kCommandIdPushMessage) return;
+    std::shared_ptr<CommandHandler> handler = GetLidarCommandHandler(handle);
+    if (!handler) {
+      LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR,
+                        "Handler general command failed, get push msg command handler faield.");
+      return;
+    }
+    Command command;
+    command.packet = packet;
+    command.handle = handle;
+    handler->Handle(handle, local_port, command);
+    return;
+  }
+  Command command;
+  if (!TakeCommand(packet.seq_num, packet, command)) {
+    LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Handle cmd ack failed, can not find command");
+    return;
+  }
+  CompleteAck(command, handle);
+}
+
+bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys) {
+  std::lock_guard<std::mutex> lock(device_types_mutex_);
+  auto it = device_types_.find(handle);
+  if (it == device_types_.end()) return false;
+  if (it->second == kDeviceTypeOmni) {
+    keys = kOmniInternalInfoKeys;
+  } else if (it->second == kDeviceTypeForward) {
+    keys = kForwardInternalInfoKeys;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void GeneralCommandHandler::PushLidarInfo(uint32_t handle, const std::string& info) {
+  uint8_t dev_type = 0;
+  {
+    std::lock_guard<std::mutex> lock(device_types_mutex_);
+    auto it = device_types_.find(handle);
+    if (it == device_types_.end()) return;
+    dev_type = it->second;
+  }
+  LidarPushInfoCallback cb = nullptr;
+  void* client_data = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(callbacks_mutex_);
+    cb = push_info_cb_;
+    client_data = push_info_client_data_;
+  }
+  if (cb != nullptr) cb(handle, dev_type, info.c_str(), client_data);
+}
+
+bool GeneralCommandHandler::IsMasterSdk() const {
+  DeviceManager* manager = device_manager_;
+  return manager != nullptr && manager->IsMasterSdk();
+}
+
+}  // namespace lidar::sdk

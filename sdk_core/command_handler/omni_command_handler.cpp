@@ -1,0 +1,24 @@
+#include "omni_command_handler.h"
+
+#include "sdk_core/command_handler/build_request.h"
+
+namespace lidar::sdk {
+
+OmniCommandHandler::OmniCommandHandler(DeviceManager* device_manager)
+    : DeviceCommandHandler(device_manager,
+                           {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort, kOmniPushMsgPort}) {}
+
+void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
+                                             LidarAsyncControlResponse* response,
+                                             void* client_data) {
+  CompleteLidarCfg(status, handle, response, client_data, kDeviceTypeOmni, false);
+}
+
+bool OmniCommandHandler::BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer,
+                                              uint16_t& length) {
+  return BuildUpdateOmniLidarCfgRequest(cfg, buffer, length);
+}
+
+AsyncControlCallback OmniCommandHandler::UpdateCallback() const { return &UpdateLidarCallback; }
+
+}  // namespace lidar::sdk

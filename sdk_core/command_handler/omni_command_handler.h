@@ -1,0 +1,21 @@
+// Command handler of the Omni device type (9): state information, point cloud and IMU are all
+// configured; a refused configuration is not reported.
+#pragma once
+
+#include "sdk_core/command_handler/device_command_handler.h"
+
+namespace lidar::sdk {
+
+class OmniCommandHandler : public DeviceCommandHandler {
+ public:
+  explicit OmniCommandHandler(DeviceManager* device_manager);
+
+  static void UpdateLidarCallback(CommandStatus status, uint32_t handle,
+                                  LidarAsyncControlResponse* response, void* client_data);
+
+ protected:
+  bool BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer, uint16_t& length) override;
+  AsyncControlCallback UpdateCallback() const override;
+};
+
+}  // namespace lidar::sdk

@@ -1,0 +1,110 @@
+// The SDK's centre: starts the IO threads and UDP channels, broadcasts detection requests,
+// keeps the registry of configured and detected LiDARs, routes every received datagram and
+// sends the command layer's frames on the right socket. It is the delegate of every SDK socket.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lidar_sdk.h"
+#include "sdk_core/base/io_loop.h"
+#include "sdk_core/command_handler/detection_data.h"
+#include "sdk_core/config_types.h"
+#include "sdk_core/sdk_protocol.h"
+
+namespace lidar::sdk {
+
+class IOThread;
+
+class DeviceManager : public IOLoop::IOLoopDelegate {
+ public:
+  static DeviceManager& GetInstance();
+
+  // Configuration mode: LiDARs are configured per device type or per LiDAR address.
+  bool Init(std::shared_ptr<LidarCfgList> lidars_cfg, std::shared_ptr<LidarCfgList> custom_lidars_cfg,
+            std::shared_ptr<LidarLoggerCfg> logger_cfg,
+            std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg);
+  // Host-address mode: detected LiDARs are only received from ("view" LiDARs).
+  bool Init(const std::string& host_ip, const LidarLoggerCfgInfo* log_cfg_info);
+  void Uninit();
+
+  // Sends one packed frame to `addr` on the command channel of the LiDAR; the sendto result.
+  int SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
+                  const sockaddr* addr, socklen_t addr_len);
+  // The same on the log channel of the LiDAR's record (detection socket when there is none).
+  int SendLoggerCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
+                        const sockaddr* addr, socklen_t addr_len);
+
+  // Every detection reply that passed the command layer, with the LiDAR's firmware-type state.
+  void HandleDetectionData(uint32_t handle, const DetectionData& data, bool fw_type_known,
+                           bool fw_type_zero);
+  // Response callback of the internal-information query of a view LiDAR.
+  static void GetLidarInternalInfoCallback(CommandStatus status, uint32_t handle,
+                                           LidarDiagInternalInfoResponse* response,
+                                           void* client_data);
+  // A view LiDAR's information changed: its stored addresses are sent to it again.
+  void UpdateViewLidarCfgCallback(uint32_t handle);
+
+  // master_sdk of the framework configuration. Host-address mode has no configuration file
+  // and counts as master, like a file without "master_sdk".
+  bool IsMasterSdk() const;
+
+  // IO loop delegate operations: one received datagram; the timed-out requests; nothing.
+  void OnData(int sock, void* client_data) override;
+  void OnTimer(TimePoint now) override;
+  void OnWake() override;
+
+ private:
+  struct ViewLidarState {
+    uint32_t handle = 0;
+    uint16_t lidar_cmd_port = 0;
+    uint8_t dev_type = 0;
+    std::atomic<bool> added{false};
+    std::atomic<bool> configured{false};
+  };
+
+  DeviceManager();
+  ~DeviceManager();
+  DeviceManager(const DeviceManager&) = delete;
+  DeviceManager& operator=(const DeviceManager&) = delete;
+
+  std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg_;
+  std::shared_ptr<LidarCfgList> lidars_cfg_;
+  std::shared_ptr<LidarCfgList> custom_lidars_cfg_;
+  std::shared_ptr<LidarLoggerCfg> logger_cfg_;
+  std::map<uint8_t, LidarCfg> type_cfg_map_;
+  std::map<uint32_t, LidarCfg> lidar_cfg_map_;
+
+  int detection_socket_ = -1;
+  std::map<std::string, int> sockets_;  // "address:port" -> open socket
+  std::vector<int> command_sockets_;
+  std::vector<int> data_sockets_;
+
+  std::unique_ptr<CommPort> comm_port_;
+  std::shared_ptr<IOThread> command_thread_;
+  std::shared_ptr<IOThread> data_thread_;
+  std::shared_ptr<IOThread> detection_thread_;
+  std::atomic<bool> detection_stop_{false};
+  std::shared_ptr<std::thread> detection_worker_;
+
+  std::mutex send_mutex_;
+  std::mutex logger_send_mutex_;
+  bool is_view_ = false;
+  std::string host_ip_;
+  std::map<uint32_t, uint8_t> device_type_map_;
+
+  std::mutex view_mutex_;
+  std::map<uint32_t, std::shared_ptr<ViewLidarState>> view_lidars_;
+  std::mutex view_info_mutex_;
+  std::map<uint32_t, std::shared_ptr<ViewLidarIpInfo>> view_lidar_infos_;
+};
+
+}  // namespace lidar::sdk

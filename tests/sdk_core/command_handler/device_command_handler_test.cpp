@@ -1,0 +1,86 @@
+#include "sdk_core/command_handler/device_command_handler.h"
+
+#include <gtest/gtest.h>
+
+#include "sdk_core/command_handler/forward_command_handler.h"
+#include "sdk_core/command_handler/omni_command_handler.h"
+#include "tests/sdk_core/command_handler/command_layer_fixture.h"
+
+namespace lidar::sdk::testing {
+namespace {
+
+constexpr const char* kIp = "192.168.1.12";
+
+class DeviceCommandHandlerTest : public CommandLayerTest {
+ protected:
+  static void OnPush(uint32_t handle, uint8_t dev_type, const char* info, void* client_data) {
+    auto* self = static_cast<DeviceCommandHandlerTest*>(client_data);
+    self->pushes.push_back({handle, dev_type, info});
+  }
+  struct Push {
+    uint32_t handle;
+    uint8_t dev_type;
+    std::string info;
+  };
+  std::vector<Push> pushes;
+};
+
+TEST_F(DeviceCommandHandlerTest, AcknowledgementWithoutDataCompletesAsTimeout) {
+  OmniCommandHandler handler(Manager());
+  auto callback = std::make_shared<RecordingCallback>();
+  Command ack;
+  ack.packet.cmd_type = kCommandTypeAck;
+  ack.callback = callback;
+  handler.Handle(7, kHostCmdPort, ack);
+  uint8_t data[3] = {0, 0, 0};
+  ack.packet.data = data;
+  handler.Handle(7, kHostCmdPort, ack);
+  ack.packet.data_len = 3;
+  handler.Handle(7, kHostCmdPort, ack);
+  ASSERT_EQ(callback->calls.size(), 3u);
+  EXPECT_EQ(callback->calls[0].status, kStatusTimeout);
+  EXPECT_EQ(callback->calls[1].status, kStatusTimeout);
+  EXPECT_EQ(callback->calls[2].status, kStatusSuccess);
+  EXPECT_EQ(callback->calls[2].length, 3);
+}
+
+TEST_F(DeviceCommandHandlerTest, PushMessagesOnThePushPortReachThePushCallback) {
+  InitConfigMode();
+  Register(kIp, kDeviceTypeOmni);
+  General().SetLidarPushInfoCallback(&OnPush, this);
+  std::vector<uint8_t> data = {1, 0, 0, 0, 0x00, 0x80, 4, 0, 'A', 'B', 'C', 0};
+  auto push = Frame(9, kCommandIdPushMessage, kCommandTypeRequest, data);
+
+  General().Handler(kDeviceTypeOmni, HandleOf(kIp), kHostCmdPort, push.data(),
+                    static_cast<uint32_t>(push.size()));
+  EXPECT_TRUE(pushes.empty()) << "not the Omni push port";
+
+  General().Handler(kDeviceTypeOmni, HandleOf(kIp), kOmniPushMsgPort, push.data(),
+                    static_cast<uint32_t>(push.size()));
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].handle, HandleOf(kIp));
+  EXPECT_EQ(pushes[0].dev_type, kDeviceTypeOmni);
+  EXPECT_EQ(pushes[0].info, "{\n    \"sn\": \"ABC\"\n}");
+
+  // A push that cannot be decoded is handed on as empty text.
+  data.pop_back();
+  data.pop_back();
+  push = Frame(10, kCommandIdPushMessage, kCommandTypeRequest, data);
+  General().Handler(HandleOf(kIp), kOmniPushMsgPort, push.data(),
+                    static_cast<uint32_t>(push.size()));
+  ASSERT_EQ(pushes.size(), 2u);
+  EXPECT_TRUE(pushes[1].info.empty());
+}
+
+TEST_F(DeviceCommandHandlerTest, AcknowledgementsAreNeverSent) {
+  InitConfigMode();
+  Register(kIp, kDeviceTypeForward);
+  Command ack = MakeRequest(HandleOf(kIp), 0x0100, nullptr, 0, 5, nullptr);
+  ack.packet.cmd_type = kCommandTypeAck;
+  General().GetCommandHandler(kDeviceTypeForward)->SendCommand(ack);
+  General().GetCommandHandler(kDeviceTypeForward)->SendLoggerCommand(ack);
+  EXPECT_TRUE(FakeDevices().sent.empty());
+}
+
+}  // namespace
+}  // namespace lidar::sdk::testing

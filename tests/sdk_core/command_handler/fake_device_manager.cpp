@@ -1,0 +1,69 @@
+#include "fake_device_manager.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "sdk_core/device_manager.h"
+
+namespace lidar::sdk {
+namespace {
+
+int Record(bool logger, uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
+           const sockaddr* addr) {
+  testing::FakeDeviceManagerState& state = testing::FakeDevices();
+  if (state.fail_sends) return -1;
+  const auto* in = reinterpret_cast<const sockaddr_in*>(addr);
+  char ip[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &in->sin_addr, ip, sizeof(ip));
+  state.sent.push_back({logger, dev_type, handle, ip, ntohs(in->sin_port),
+                        std::vector<uint8_t>(bytes, bytes + length)});
+  return static_cast<int>(length);
+}
+
+}  // namespace
+
+namespace testing {
+
+FakeDeviceManagerState& FakeDevices() {
+  static FakeDeviceManagerState state;
+  return state;
+}
+
+void ResetFakeDevices() { FakeDevices() = FakeDeviceManagerState{}; }
+
+}  // namespace testing
+
+DeviceManager::DeviceManager() = default;
+DeviceManager::~DeviceManager() = default;
+
+DeviceManager& DeviceManager::GetInstance() {
+  static DeviceManager instance;
+  return instance;
+}
+
+int DeviceManager::SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes,
+                               uint32_t length, const sockaddr* addr, socklen_t) {
+  return Record(false, dev_type, handle, bytes, length, addr);
+}
+
+int DeviceManager::SendLoggerCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes,
+                                     uint32_t length, const sockaddr* addr, socklen_t) {
+  return Record(true, dev_type, handle, bytes, length, addr);
+}
+
+void DeviceManager::HandleDetectionData(uint32_t handle, const DetectionData& data,
+                                        bool fw_type_known, bool fw_type_zero) {
+  testing::FakeDevices().detections.push_back({handle, data, fw_type_known, fw_type_zero});
+}
+
+void DeviceManager::UpdateViewLidarCfgCallback(uint32_t handle) {
+  testing::FakeDevices().view_cfg_updates.push_back(handle);
+}
+
+bool DeviceManager::IsMasterSdk() const { return testing::FakeDevices().master_sdk; }
+
+void DeviceManager::OnData(int, void*) {}
+void DeviceManager::OnTimer(TimePoint) {}
+void DeviceManager::OnWake() {}
+
+}  // namespace lidar::sdk
