@@ -1,7 +1,9 @@
 #include "frame_processing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -38,13 +40,16 @@ void store_empty_frame(uint64_t t) {
   store_boxes({});
 }
 
-// Keeps the nearest positive distance seen so far in `nearest` (0 = none yet).
-inline void keep_nearest(float& nearest, float distance) {
-  if (nearest == 0.f || nearest > distance) nearest = distance;
-}
+constexpr float kNone = std::numeric_limits<float>::infinity();
 
-inline void limit(float& distance, float face) {
-  if (distance > face) distance = 0.f;
+// Distance along one axis direction of a coordinate, or kNone when it lies on the other side
+// (or on the axis plane). Written as a selection so the scan has no data-dependent branches.
+inline float ahead(float v) { return v > 0.f ? v : kNone; }
+inline float behind(float v) { return v < 0.f ? -v : kNone; }
+
+// The nearest distance found, 0 when there was none or it lies beyond the region face.
+inline float within(float nearest, float face) {
+  return nearest == kNone || nearest > face ? 0.f : nearest;
 }
 
 }  // namespace
@@ -67,22 +72,24 @@ CloudPtr frame_to_cloud(const PointFrame& frame) {
 
 ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingParams& params,
                                         uint64_t t) {
+  float frente = kNone, tras = kNone, esquerda = kNone, direita = kNone, cima = kNone,
+        baixo = kNone;
+  for (const pcl::PointXYZ& point : cloud.points) {
+    frente = std::min(frente, ahead(point.x));
+    tras = std::min(tras, behind(point.x));
+    esquerda = std::min(esquerda, ahead(point.y));
+    direita = std::min(direita, behind(point.y));
+    cima = std::min(cima, ahead(point.z));
+    baixo = std::min(baixo, behind(point.z));
+  }
   ObstacleDistances result;
   result.frame_ms = t;
-  for (const pcl::PointXYZ& point : cloud.points) {
-    if (point.x > 0.f) keep_nearest(result.frente, point.x);
-    else if (point.x < 0.f) keep_nearest(result.tras, -point.x);
-    if (point.y > 0.f) keep_nearest(result.esquerda, point.y);
-    else if (point.y < 0.f) keep_nearest(result.direita, -point.y);
-    if (point.z > 0.f) keep_nearest(result.cima, point.z);
-    else if (point.z < 0.f) keep_nearest(result.baixo, -point.z);
-  }
-  limit(result.frente, params.roi_x_max);
-  limit(result.tras, std::fabs(params.roi_x_min));
-  limit(result.esquerda, params.roi_y_max);
-  limit(result.direita, std::fabs(params.roi_y_min));
-  limit(result.cima, params.roi_z_max);
-  limit(result.baixo, std::fabs(params.roi_z_min));
+  result.frente = within(frente, params.roi_x_max);
+  result.tras = within(tras, std::fabs(params.roi_x_min));
+  result.esquerda = within(esquerda, params.roi_y_max);
+  result.direita = within(direita, std::fabs(params.roi_y_min));
+  result.cima = within(cima, params.roi_z_max);
+  result.baixo = within(baixo, std::fabs(params.roi_z_min));
   return result;
 }
 

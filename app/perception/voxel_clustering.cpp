@@ -26,12 +26,13 @@ inline uint64_t voxel_hash(const VoxelKey& key) {
          (uint64_t{static_cast<uint32_t>(key.iz)} * 83492791u);
 }
 
-// floor(v) as a voxel index; coordinates beyond the index range saturate.
+// floor(v) as a voxel index; coordinates beyond the index range saturate. Done by truncation
+// and correction, which is exact and avoids a library call per coordinate.
 inline int32_t floor_index(float v) {
-  const float f = std::floor(v);
-  if (f >= 2147483520.f) return std::numeric_limits<int32_t>::max();
-  if (f <= -2147483648.f) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(f);
+  if (v >= 2147483520.f) return std::numeric_limits<int32_t>::max();
+  if (v <= -2147483648.f) return std::numeric_limits<int32_t>::min();
+  const int32_t truncated = static_cast<int32_t>(v);
+  return static_cast<float>(truncated) > v ? truncated - 1 : truncated;
 }
 
 // Index arithmetic wraps rather than overflows at the edges of the index range.
@@ -39,7 +40,8 @@ inline int32_t step(int32_t index, int32_t delta) {
   return static_cast<int32_t>(static_cast<uint32_t>(index) + static_cast<uint32_t>(delta));
 }
 
-// Occupied voxels with their visited marks, in one open-addressing table.
+// Occupied voxels with their visited marks, in one open-addressing table. It starts at half
+// the expected count and doubles past 60 % load, so it stays small enough for the cache.
 class VoxelTable {
  public:
   enum : uint8_t { kFree = 0, kUnvisited = 1, kVisited = 2 };
@@ -48,23 +50,17 @@ class VoxelTable {
     uint8_t state;
   };
 
-  explicit VoxelTable(std::size_t expected) {
-    std::size_t capacity = 16;
-    while (capacity < 2 * expected) capacity *= 2;
-    slots_.assign(capacity, Slot{{0, 0, 0}, kFree});
-    mask_ = capacity - 1;
-    shift_ = 64;
-    for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
-  }
+  explicit VoxelTable(std::size_t expected) { allocate(expected / 2); }
 
   void insert(const VoxelKey& key) {
     Slot& slot = slots_[find(key)];
-    if (slot.state == kFree) {
-      slot.key = key;
-      slot.state = kUnvisited;
-      ++size_;
-    }
+    if (slot.state != kFree) return;
+    slot.key = key;
+    slot.state = kUnvisited;
+    if (++size_ > limit_) grow();
   }
+
+  void prefetch(const VoxelKey& key) const { __builtin_prefetch(&slots_[home(key)]); }
 
   // Marks the voxel visited when it is occupied and was not yet visited.
   bool visit(const VoxelKey& key) {
@@ -78,16 +74,40 @@ class VoxelTable {
   std::vector<Slot>& slots() { return slots_; }
 
  private:
+  void allocate(std::size_t wanted) {
+    std::size_t capacity = 16;
+    while (capacity < wanted) capacity *= 2;
+    slots_.assign(capacity, Slot{{0, 0, 0}, kFree});
+    mask_ = capacity - 1;
+    limit_ = capacity / 10 * 6;
+    shift_ = 64;
+    for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
+  }
+
+  std::size_t home(const VoxelKey& key) const {
+    return static_cast<std::size_t>((voxel_hash(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
+
   std::size_t find(const VoxelKey& key) const {
-    std::size_t i = static_cast<std::size_t>((voxel_hash(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+    std::size_t i = home(key);
     while (slots_[i].state != kFree && !(slots_[i].key == key)) i = (i + 1) & mask_;
     return i;
   }
 
+  void grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    allocate(old.size() * 2);
+    for (const Slot& slot : old) {
+      if (slot.state != kFree) slots_[find(slot.key)] = slot;
+    }
+  }
+
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
-  unsigned shift_ = 64;
   std::size_t size_ = 0;
+  std::size_t limit_ = 0;
+  unsigned shift_ = 64;
 };
 
 inline bool inside(float v, float lo, float hi) { return lo <= v && v <= hi; }
@@ -158,14 +178,21 @@ std::vector<ObstacleBox> cluster_obstacles(const Cloud& thinned, const Processin
         lo[axis] = std::min(lo[axis], index[axis] * cell);
         hi[axis] = std::max(hi[axis], (index[axis] + 1.0f) * cell);
       }
+      // All 26 neighbour slots are requested before any is examined, in lexicographic offset
+      // order from (-1, -1, -1) to (1, 1, 1).
+      VoxelKey neighbours[26];
+      int n = 0;
       for (int32_t dx = -1; dx <= 1; ++dx) {
         for (int32_t dy = -1; dy <= 1; ++dy) {
           for (int32_t dz = -1; dz <= 1; ++dz) {
             if (dx == 0 && dy == 0 && dz == 0) continue;
-            const VoxelKey neighbour{step(v.ix, dx), step(v.iy, dy), step(v.iz, dz)};
-            if (voxels.visit(neighbour)) stack.push_back(neighbour);
+            neighbours[n] = {step(v.ix, dx), step(v.iy, dy), step(v.iz, dz)};
+            voxels.prefetch(neighbours[n++]);
           }
         }
+      }
+      for (const VoxelKey& neighbour : neighbours) {
+        if (voxels.visit(neighbour)) stack.push_back(neighbour);
       }
     }
 

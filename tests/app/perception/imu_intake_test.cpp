@@ -123,18 +123,6 @@ TEST_F(ImuIntake, ZeroIntervalReblendsAndKeepsTheRate) {
   EXPECT_EQ(second.yaw, first.yaw);
 }
 
-TEST_F(ImuIntake, OffTransitionSampleRelaxesRollAndPitchOnly) {
-  attitude_update(-1, 1, 0, 0, 0, 0.5f, 1000);
-  attitude_update(-1, 1, 0, 0, 0, 0.5f, 2000);
-  const AttitudeState before = copy_attitude();
-  attitude_update(0, 0, 0, 0, 0, 0, 5000);
-  const AttitudeState after = copy_attitude();
-  EXPECT_FLOAT_EQ(after.roll, 0.98f * before.roll);
-  EXPECT_FLOAT_EQ(after.pitch, 0.98f * before.pitch);
-  EXPECT_EQ(after.yaw, before.yaw);
-  EXPECT_FLOAT_EQ(after.frequencia_hz, 1.0f / 3.0f);
-}
-
 TEST_F(ImuIntake, CorruptSamplesNeitherHangNorPoisonTheFilter) {
   constexpr float kInf = std::numeric_limits<float>::infinity();
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();

