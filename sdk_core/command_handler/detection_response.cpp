@@ -1,7 +1,10 @@
 // GeneralCommandHandler: detection replies, the firmware-type query and the reports of a
 // LiDAR's information to the application.
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/sdk_log.h"
@@ -42,8 +45,9 @@ void GeneralCommandHandler::HandleDetectionData(uint32_t handle, uint16_t local_
     return;
   }
   const std::string sn = SerialNumber(data);
-  LIDAR_LOG_INFO("Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,
-                 data.dev_type, sn, data.cmd_port);
+  LIDAR_LOG_LIMITED(LIDAR_LOG_INFO,
+                    "Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,
+                    data.dev_type, sn, data.cmd_port);
 
   DetectionHook hook;
   {
@@ -124,8 +128,8 @@ bool GeneralCommandHandler::VerifyNetSegment(const DetectionData& data) {
   std::vector<uint8_t> host;
   if (!IpToU8(host_ip, ".", host)) return false;
   if (host[0] == data.lidar_ip[0] && host[1] == data.lidar_ip[1] && host[2] == data.lidar_ip[2]) {
-    LIDAR_LOG_INFO("Host ip:{}, lidar ip:{}.{}.{}.{}", host_ip, data.lidar_ip[0], data.lidar_ip[1],
-                   data.lidar_ip[2], data.lidar_ip[3]);
+    LIDAR_LOG_LIMITED(LIDAR_LOG_INFO, "Host ip:{}, lidar ip:{}.{}.{}.{}", host_ip,
+                      data.lidar_ip[0], data.lidar_ip[1], data.lidar_ip[2], data.lidar_ip[3]);
     return true;
   }
   LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR,

@@ -142,9 +142,9 @@ void DeviceCommandHandler::Send(const Command& command, uint16_t port, bool logg
                   sent, command.packet.cmd_id, command.packet.seq_num, command.lidar_ip);
   // The request can never be acknowledged: it leaves the pending table here, so the time-out
   // does not complete it a second time.
-  if (command.callback &&
-      GeneralCommandHandler::GetInstance().WithdrawCommand(command.packet.seq_num,
-                                                           command.callback.get())) {
+  const bool waiting = GeneralCommandHandler::GetInstance().WithdrawCommand(
+      command.packet.seq_num, command.callback.get());
+  if (waiting && command.callback) {
     (*command.callback)(kStatusSendFailed, command.handle, nullptr, 0);
   }
 }

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "sdk_core/base/sdk_log.h"
@@ -174,7 +176,8 @@ std::shared_ptr<CommandHandler> GeneralCommandHandler::GetLidarCommandHandler(ui
   std::lock_guard<std::mutex> lock(device_types_mutex_);
   auto it = device_types_.find(handle);
   if (it == device_types_.end()) {
-    LIDAR_LOG_ERROR("Get command handler failed, get dev type failed, the handle:{}", handle);
+    LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR,
+                      "Get command handler failed, get dev type failed, the handle:{}", handle);
     return nullptr;
   }
   return GetCommandHandler(it->second);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/command_handler/forward_command_handler.h"
-#include "sdk_core/command_handler/omni_command_handler.h"
 #include "tests/sdk_core/command_handler/command_layer_fixture.h"
 
 namespace lidar::sdk::testing {
@@ -24,25 +22,6 @@ class DeviceCommandHandlerTest : public CommandLayerTest {
   };
   std::vector<Push> pushes;
 };
-
-TEST_F(DeviceCommandHandlerTest, AcknowledgementWithoutDataCompletesAsTimeout) {
-  OmniCommandHandler handler(Manager());
-  auto callback = std::make_shared<RecordingCallback>();
-  Command ack;
-  ack.packet.cmd_type = kCommandTypeAck;
-  ack.callback = callback;
-  handler.Handle(7, kHostCmdPort, ack);
-  uint8_t data[3] = {0, 0, 0};
-  ack.packet.data = data;
-  handler.Handle(7, kHostCmdPort, ack);
-  ack.packet.data_len = 3;
-  handler.Handle(7, kHostCmdPort, ack);
-  ASSERT_EQ(callback->calls.size(), 3u);
-  EXPECT_EQ(callback->calls[0].status, kStatusTimeout);
-  EXPECT_EQ(callback->calls[1].status, kStatusTimeout);
-  EXPECT_EQ(callback->calls[2].status, kStatusSuccess);
-  EXPECT_EQ(callback->calls[2].length, 3);
-}
 
 TEST_F(DeviceCommandHandlerTest, PushMessagesOnThePushPortReachThePushCallback) {
   InitConfigMode();
@@ -70,16 +49,6 @@ TEST_F(DeviceCommandHandlerTest, PushMessagesOnThePushPortReachThePushCallback) 
                     static_cast<uint32_t>(push.size()));
   ASSERT_EQ(pushes.size(), 2u);
   EXPECT_TRUE(pushes[1].info.empty());
-}
-
-TEST_F(DeviceCommandHandlerTest, AcknowledgementsAreNeverSent) {
-  InitConfigMode();
-  Register(kIp, kDeviceTypeForward);
-  Command ack = MakeRequest(HandleOf(kIp), 0x0100, nullptr, 0, 5, nullptr);
-  ack.packet.cmd_type = kCommandTypeAck;
-  General().GetCommandHandler(kDeviceTypeForward)->SendCommand(ack);
-  General().GetCommandHandler(kDeviceTypeForward)->SendLoggerCommand(ack);
-  EXPECT_TRUE(FakeDevices().sent.empty());
 }
 
 }  // namespace
