@@ -89,7 +89,7 @@ class Simulator {
       }
       if (!quiet) {
         pump_push(t);
-        pump_garbage(plan, t);
+        pump_garbage(t);
       }
       report_stats(t);
       last_t_ = t;
@@ -230,12 +230,11 @@ class Simulator {
     if (auto push = device_.push_message(static_cast<uint64_t>(t * 1000.0))) send(*push);
   }
 
-  void pump_garbage(const StreamPlan& plan, double t) {
+  void pump_garbage(double t) {
     if (o_.garbage_hz <= 0 || t < next_garbage_s_) return;
     next_garbage_s_ = t + 1.0 / o_.garbage_hz;
-    (void)plan;
-    for (const auto& [key, target] : host_ports_) {
-      (void)key;
+    for (const auto& entry : host_ports_) {
+      const auto& target = entry.second;
       auto it = sockets_.find(target.second);
       if (it == sockets_.end()) continue;
       const Bytes junk = shaper_.garbage();
@@ -344,11 +343,12 @@ int run_simulator(const SimOptions& options, const std::atomic<bool>& stop) {
     }
   }
   Simulator sim(options, scene);
-  if (!sim.open_sockets() || !sim.open_replay()) return 1;
+  if (!sim.open_sockets()) return 1;
   std::printf("[lidar_sim %s] scene \"%s\": %zu planes, %zu boxes%s%s\n", to_string(options.ip).c_str(),
               scene.name.c_str(), scene.planes.size(), scene.boxes.size(),
               expected.empty() ? "" : "; expected distances", expected.c_str());
   std::fflush(stdout);
+  if (!sim.open_replay()) return 1;
   sim.run(stop);
   return 0;
 }
