@@ -7,7 +7,7 @@ namespace lidar::sdk {
 // Forward units push their state to the host's detection port.
 ForwardCommandHandler::ForwardCommandHandler(DeviceManager* device_manager)
     : DeviceCommandHandler(device_manager,
-                           {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
+                           {kDeviceTypeForward, kCmdPort, kLogPort, kDetectionPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

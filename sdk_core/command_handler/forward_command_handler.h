@@ -6,12 +6,12 @@
 
 namespace lidar::sdk {
 
-// Fixed LiDAR-side ports of a Forward unit.
-constexpr uint16_t kForwardCmdPort = 56000;
-constexpr uint16_t kForwardLogPort = 59000;
-
 class ForwardCommandHandler : public DeviceCommandHandler {
  public:
+  // Fixed LiDAR-side ports of a Forward unit.
+  static constexpr uint16_t kCmdPort = 56000;
+  static constexpr uint16_t kLogPort = 59000;
+
   explicit ForwardCommandHandler(DeviceManager* device_manager);
 
   static void UpdateLidarCallback(CommandStatus status, uint32_t handle,
