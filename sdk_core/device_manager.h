@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,7 +23,14 @@
 
 namespace lidar::sdk {
 
+class DeviceChannels;
 class IOThread;
+
+// Ports on which datagrams are recognised without a configuration record.
+constexpr uint16_t kForwardLogPort = 59000;
+constexpr uint16_t kLogPort1002 = 1002;
+constexpr uint16_t kThirdPartyDataCommandPort = 10001;
+constexpr uint32_t kReceiveBufferSize = 8192;
 
 class DeviceManager : public IOLoop::IOLoopDelegate {
  public:
@@ -34,6 +42,7 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
             std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg);
   // Host-address mode: detected LiDARs are only received from ("view" LiDARs).
   bool Init(const std::string& host_ip, const LidarLoggerCfgInfo* log_cfg_info);
+  // Stops detection and the IO threads, closes every socket and forgets every LiDAR.
   void Uninit();
 
   // Sends one packed frame to `addr` on the command channel of the LiDAR; the sendto result.
@@ -57,6 +66,10 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // and counts as master, like a file without "master_sdk".
   bool IsMasterSdk() const;
 
+  // Routes one received datagram: `sender` is the LiDAR's address in network byte order,
+  // `local_port` the port of the socket it arrived on.
+  void HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes, uint32_t count);
+
   // IO loop delegate operations: one received datagram; the timed-out requests; nothing.
   void OnData(int sock, void* client_data) override;
   void OnTimer(TimePoint now) override;
@@ -76,29 +89,55 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   DeviceManager(const DeviceManager&) = delete;
   DeviceManager& operator=(const DeviceManager&) = delete;
 
+  bool CreateIOThread();
+  bool CreateChannel();
+  // Data and command channels of every record of the custom list; existing sockets are reused.
+  void CreateLidarChannels();
+  void StartDetection();
+  void DetectionWorker();
+  void Detection();
+  // A valid detection reply from a LiDAR without a record: registers it under the per-type
+  // record of its device type.
+  void RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint32_t count);
+  void RouteConfigured(uint32_t handle, uint16_t local_port, uint8_t* bytes, uint32_t count);
+  void RouteView(uint32_t handle, uint16_t local_port, uint8_t* bytes, uint32_t count);
+  void AddViewLidar(uint32_t handle, const LidarDiagInternalInfoResponse& response);
+  // Socket for a frame to `handle`: the one open for its record's host address and host command
+  // port (log port when `logger`); the detection socket, with `found` false, when there is none.
+  int CommandSocket(uint32_t handle, bool logger, bool* found) const;
+  // Teardown of everything Init may have created; safe to run more than once.
+  void Teardown();
+  // Undoes a failed Init; always false.
+  bool Abandon();
+
   std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg_;
   std::shared_ptr<LidarCfgList> lidars_cfg_;
   std::shared_ptr<LidarCfgList> custom_lidars_cfg_;
   std::shared_ptr<LidarLoggerCfg> logger_cfg_;
   std::map<uint8_t, LidarCfg> type_cfg_map_;
   std::map<uint32_t, LidarCfg> lidar_cfg_map_;
+  // Guards the registry (the two lists, the two maps and device_type_map_): written on the
+  // detection IO thread, read on all of them.
+  mutable std::mutex registry_mutex_;
 
-  int detection_socket_ = -1;
-  std::map<std::string, int> sockets_;  // "address:port" -> open socket
-  std::vector<int> command_sockets_;
-  std::vector<int> data_sockets_;
+  // Detection socket, command and data sockets and their registry.
+  std::shared_ptr<DeviceChannels> channels_;
 
+  std::mutex comm_port_mutex_;  // the detection worker and the detection thread both use it
   std::unique_ptr<CommPort> comm_port_;
   std::shared_ptr<IOThread> command_thread_;
   std::shared_ptr<IOThread> data_thread_;
   std::shared_ptr<IOThread> detection_thread_;
   std::atomic<bool> detection_stop_{false};
   std::shared_ptr<std::thread> detection_worker_;
+  std::mutex detection_wait_mutex_;
+  std::condition_variable detection_wait_;
 
   std::mutex send_mutex_;
   std::mutex logger_send_mutex_;
-  bool is_view_ = false;
-  std::string host_ip_;
+  std::atomic<bool> is_view_{false};
+  std::string host_ip_;  // written only while the IO threads are stopped
+  std::atomic<uint32_t> host_addr_{0};  // host_ip_ in network byte order, 0 when not an address
   std::map<uint32_t, uint8_t> device_type_map_;
 
   std::mutex view_mutex_;

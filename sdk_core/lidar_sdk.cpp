@@ -1,25 +1,83 @@
-// Stand-in for the SDK's public functions until the device manager lands: initialisation
-// reports failure, so the application says so honestly.
+// The SDK's lifecycle and callback registration. The key/value operations live with the command
+// layer (command_handler/command_impl).
 #include "lidar_sdk.h"
 
-bool LidarSdkInit(const char*, const char*, const LidarLoggerCfgInfo*) { return false; }
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "sdk_core/base/sdk_log.h"
+#include "sdk_core/base/socket_platform.h"
+#include "sdk_core/command_handler/general_command_handler.h"
+#include "sdk_core/config_types.h"
+#include "sdk_core/data_handler/data_handler.h"
+#include "sdk_core/device_manager.h"
+#include "sdk_core/logger_handler/logger_manager.h"
+#include "sdk_core/params_check.h"
+#include "sdk_core/parse_cfg_file.h"
+
+namespace {
+
+// The lifecycle functions are called from one application thread.
+bool sdk_initialised = false;
+
+lidar::sdk::DataHandler::DataCallback Wrap(LidarPointCloudCallback cb) {
+  if (cb == nullptr) return {};
+  return lidar::sdk::DataHandler::DataCallback(cb);
+}
+
+bool InitFromFile(const char* path) {
+  using namespace lidar::sdk;
+  std::shared_ptr<LidarCfgList> type_cfgs;
+  std::shared_ptr<LidarCfgList> custom_cfgs;
+  std::shared_ptr<LidarLoggerCfg> logger_cfg;
+  std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg;
+  if (!ParseCfgFile(path).Parse(type_cfgs, custom_cfgs, logger_cfg, framework_cfg)) return false;
+  if (!ParamsCheck(type_cfgs, custom_cfgs).Check()) return false;
+  return DeviceManager::GetInstance().Init(type_cfgs, custom_cfgs, logger_cfg, framework_cfg);
+}
+
+}  // namespace
+
+bool LidarSdkInit(const char* path, const char* host_ip, const LidarLoggerCfgInfo* log_cfg_info) {
+  using namespace lidar::sdk;
+  if (sdk_initialised) return false;
+  if (!SocketLibraryStartup()) return false;
+  CreateSdkLogger();
+
+  bool started = false;
+  if (path != nullptr) {
+    started = InitFromFile(path);
+  } else if (host_ip != nullptr) {
+    started = DeviceManager::GetInstance().Init(std::string(host_ip), log_cfg_info);
+  }
+  sdk_initialised = started;
+  return started;
+}
+
 bool LidarSdkStart() { return true; }
-void LidarSdkUninit() {}
-void SetLidarPointCloudCallback(LidarPointCloudCallback, void*) {}
-void SetLidarImuDataCallback(LidarImuDataCallback, void*) {}
-void SetLidarInfoChangeCallback(LidarInfoChangeCallback, void*) {}
-CommandStatus LidarSetWorkMode(uint32_t, uint8_t, AsyncControlCallback, void*) {
-  return kStatusSendFailed;
+
+void LidarSdkUninit() {
+  using namespace lidar::sdk;
+  if (!sdk_initialised) return;
+  LoggerManager::GetInstance().Uninit();
+  // Every socket is closed before the socket library goes.
+  DeviceManager::GetInstance().Uninit();
+  SocketLibraryCleanup();
+  DataHandler::Instance().ClearCallbacks();
+  GeneralCommandHandler::GetInstance().Uninit();
+  DropSdkLoggers();
+  sdk_initialised = false;
 }
-CommandStatus LidarSetPclDataType(uint32_t, uint8_t, AsyncControlCallback, void*) {
-  return kStatusSendFailed;
+
+void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
+  lidar::sdk::DataHandler::Instance().SetPointDataCallback(Wrap(cb), client_data);
 }
-CommandStatus LidarEnablePointSend(uint32_t, AsyncControlCallback, void*) {
-  return kStatusSendFailed;
+
+void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data) {
+  lidar::sdk::DataHandler::Instance().SetImuDataCallback(Wrap(cb), client_data);
 }
-CommandStatus LidarEnableImuData(uint32_t, AsyncControlCallback, void*) {
-  return kStatusSendFailed;
-}
-CommandStatus QueryLidarInternalInfo(uint32_t, QueryLidarInternalInfoCallback, void*) {
-  return kStatusNotRegistered;
+
+void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data) {
+  lidar::sdk::GeneralCommandHandler::GetInstance().SetLidarInfoChangeCallback(cb, client_data);
 }

@@ -1,0 +1,671 @@
+#include "device_manager.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <chrono>
+#include <utility>
+
+#include "lidar_byte_io.h"
+#include "sdk_core/base/io_thread.h"
+#include "sdk_core/base/sdk_log.h"
+#include "sdk_core/command_handler/general_command_handler.h"
+#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/data_handler/data_handler.h"
+#include "sdk_core/device_channels.h"
+#include "sdk_core/logger_handler/logger_manager.h"
+
+namespace lidar::sdk {
+namespace {
+
+constexpr auto kDetectionPeriod = std::chrono::seconds(1);
+constexpr uint16_t kKeyPointHostIpCfg = 0x0006;
+constexpr uint16_t kKeyImuHostIpCfg = 0x0007;
+constexpr uint16_t kHostIpCfgSize = 8;  // address, host port, LiDAR port
+constexpr std::size_t kDiagHeaderSize = 3;  // ret_code u8, param_num u16
+
+// Network-byte-order value of a dotted address; 0 for anything else ("local", empty).
+uint32_t AddressValue(const std::string& text) {
+  in_addr addr{};
+  return inet_pton(AF_INET, text.c_str(), &addr) == 1 ? addr.s_addr : 0;
+}
+
+std::string AddressText(uint32_t handle) {
+  in_addr addr{};
+  addr.s_addr = handle;
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &addr, text, sizeof(text));
+  return text;
+}
+
+// Ports the LiDARs send their log stream from, whatever the configuration says.
+bool IsFixedLogPort(uint16_t port) {
+  return port == kForwardLogPort || port == kLogPort1002 || port == kOmniLogPort;
+}
+
+// What routing needs from a LiDAR's record: the host ports its sockets are bound to.
+struct RouteInfo {
+  uint8_t dev_type = 0;
+  HostNetInfo host;
+};
+
+}  // namespace
+
+DeviceManager::DeviceManager() : channels_(std::make_shared<DeviceChannels>()) {
+  // The singletons this one calls are created first, so they are destroyed after it at exit.
+  LoggerManager::GetInstance();
+  DataHandler::Instance();
+  GeneralCommandHandler::GetInstance();
+}
+
+DeviceManager::~DeviceManager() { Teardown(); }
+
+DeviceManager& DeviceManager::GetInstance() {
+  static DeviceManager instance;
+  return instance;
+}
+
+bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
+                         std::shared_ptr<LidarCfgList> custom_lidars_cfg,
+                         std::shared_ptr<LidarLoggerCfg> logger_cfg,
+                         std::shared_ptr<LidarSdkFrameworkCfg> framework_cfg) {
+  if (!lidars_cfg) lidars_cfg = std::make_shared<LidarCfgList>();
+  if (!custom_lidars_cfg) custom_lidars_cfg = std::make_shared<LidarCfgList>();
+  if (!logger_cfg) logger_cfg = std::make_shared<LidarLoggerCfg>();
+  is_view_ = false;
+  LidarCfgList custom_records;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    framework_cfg_ = std::move(framework_cfg);
+    lidars_cfg_ = std::move(lidars_cfg);
+    custom_lidars_cfg_ = std::move(custom_lidars_cfg);
+    logger_cfg_ = std::move(logger_cfg);
+    custom_records = *custom_lidars_cfg_;
+
+    if (!lidars_cfg_->empty()) {
+      host_ip_ = lidars_cfg_->front().host_net_info.host_ip;
+    } else if (!custom_lidars_cfg_->empty()) {
+      host_ip_ = custom_lidars_cfg_->front().host_net_info.host_ip;
+    } else {
+      LIDAR_LOG_ERROR("Device manager init failed, can not find cmd host ip.");
+      return false;
+    }
+    host_addr_ = AddressValue(host_ip_);
+  }
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    comm_port_ = std::make_unique<CommPort>();
+  }
+
+  if (!LoggerManager::GetInstance().Init(*logger_cfg_)) {
+    LIDAR_LOG_ERROR("Logger manager init failed.");
+    return Abandon();
+  }
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (!general.Init(custom_records, this)) {
+    LIDAR_LOG_ERROR("General command handle init failed.");
+    return Abandon();
+  }
+  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
+    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  });
+  if (!DataHandler::Instance().Init()) {
+    LIDAR_LOG_ERROR("Data handle init failed.");
+    return Abandon();
+  }
+
+  bool any_lidar = false;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    for (const LidarCfg& cfg : *lidars_cfg_) type_cfg_map_[cfg.device_type] = cfg;
+    for (const LidarCfg& cfg : *custom_lidars_cfg_) {
+      lidar_cfg_map_[AddressValue(cfg.lidar_net_info.lidar_ip)] = cfg;
+    }
+    any_lidar = !lidars_cfg_->empty() || !custom_lidars_cfg_->empty();
+  }
+
+  if (!CreateIOThread()) {
+    LIDAR_LOG_ERROR("Create IO thread failed.");
+    return Abandon();
+  }
+  if (!CreateChannel()) {
+    LIDAR_LOG_ERROR("Create channel failed.");
+    return Abandon();
+  }
+  if (any_lidar) StartDetection();
+  LIDAR_LOG_INFO("Init lidars succ.");
+  return true;
+}
+
+bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* log_cfg_info) {
+  is_view_ = true;
+  host_ip_ = host_ip;
+  host_addr_ = AddressValue(host_ip_);
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    comm_port_ = std::make_unique<CommPort>();
+  }
+  auto logger_cfg = std::make_shared<LidarLoggerCfg>();
+  if (log_cfg_info != nullptr) {
+    logger_cfg->lidar_log_enable = log_cfg_info->lidar_log_enable != 0;
+    logger_cfg->lidar_log_cache_size = log_cfg_info->lidar_log_cache_size;
+    logger_cfg->lidar_log_path = log_cfg_info->lidar_log_path;
+  }
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    logger_cfg_ = logger_cfg;
+  }
+  if (!LoggerManager::GetInstance().Init(*logger_cfg)) {
+    LIDAR_LOG_ERROR("Logger manager init failed.");
+    return Abandon();
+  }
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (!general.InitView(host_ip_, true, this)) {
+    LIDAR_LOG_ERROR("General command handle init failed.");
+    return Abandon();
+  }
+  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
+    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  });
+  if (!DataHandler::Instance().Init()) {
+    LIDAR_LOG_ERROR("Data handle init failed.");
+    return Abandon();
+  }
+  if (!CreateIOThread()) {
+    LIDAR_LOG_ERROR("Create IO thread failed.");
+    return Abandon();
+  }
+  if (!channels_->CreateDetectionChannel(host_ip_)) {
+    LIDAR_LOG_ERROR("Create detection channel failed.");
+    return Abandon();
+  }
+  StartDetection();
+  LIDAR_LOG_INFO("Init lidars succ.");
+  return true;
+}
+
+void DeviceManager::Uninit() { Teardown(); }
+
+bool DeviceManager::Abandon() {
+  // A failed start leaves nothing running: the caller will not tear this session down.
+  Teardown();
+  LoggerManager::GetInstance().Uninit();
+  return false;
+}
+
+bool DeviceManager::CreateIOThread() {
+  auto create = [](std::shared_ptr<IOThread>& thread) {
+    thread = std::make_shared<IOThread>();
+    if (!thread->Init(true, false) || !thread->Start()) {
+      LIDAR_LOG_ERROR(
+          "Create command io thread failed, thread_ptr is nullptr or thread init failed");
+      thread.reset();
+      return false;
+    }
+    return true;
+  };
+  if (!create(detection_thread_)) {
+    LIDAR_LOG_ERROR("Device manager init failed, create detection io thread failed.");
+    return false;
+  }
+  if (!create(command_thread_)) {
+    LIDAR_LOG_ERROR("Device manager init failed, create comman io thread failed.");
+    return false;
+  }
+  if (!create(data_thread_)) {
+    LIDAR_LOG_ERROR("Device manager init failed, create data io thread failed.");
+    return false;
+  }
+  channels_->SetLoops(detection_thread_->loop(), command_thread_->loop(), data_thread_->loop(),
+                      this);
+  return true;
+}
+
+bool DeviceManager::CreateChannel() {
+  if (!channels_->CreateDetectionChannel(host_ip_)) {
+    LIDAR_LOG_ERROR("Create detection channel failed.");
+    return false;
+  }
+  LidarCfgList records;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    records = *custom_lidars_cfg_;
+  }
+  for (const LidarCfg& cfg : records) {
+    if (!channels_->CreateDataChannel(cfg.host_net_info)) {
+      LIDAR_LOG_ERROR("Create data channel failed.");
+      return false;
+    }
+    if (!channels_->CreateCommandChannel(cfg.device_type, cfg.host_net_info)) {
+      LIDAR_LOG_ERROR("Create command channel failed.");
+      return false;
+    }
+  }
+  return true;
+}
+
+void DeviceManager::CreateLidarChannels() {
+  LidarCfgList records;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    if (custom_lidars_cfg_) records = *custom_lidars_cfg_;
+  }
+  for (const LidarCfg& cfg : records) {
+    if (!channels_->CreateDataChannel(cfg.host_net_info)) {
+      LIDAR_LOG_ERROR("Create data channel failed.");
+    }
+    if (!channels_->CreateCommandChannel(cfg.device_type, cfg.host_net_info)) {
+      LIDAR_LOG_ERROR("Create command channel failed.");
+    }
+  }
+}
+
+void DeviceManager::StartDetection() {
+  detection_stop_ = false;
+  detection_worker_ = std::make_shared<std::thread>([this] { DetectionWorker(); });
+}
+
+void DeviceManager::DetectionWorker() {
+  while (!detection_stop_) {
+    const auto round_start = std::chrono::steady_clock::now();
+    Detection();
+    std::unique_lock<std::mutex> lock(detection_wait_mutex_);
+    detection_wait_.wait_until(lock, round_start + kDetectionPeriod,
+                               [this] { return detection_stop_.load(); });
+  }
+}
+
+void DeviceManager::Detection() {
+  CommPacket packet;
+  packet.protocol = 0;
+  packet.version = 3;
+  packet.seq_num = GenerateSeq();
+  packet.cmd_id = kCommandIdDetection;
+  packet.cmd_type = kCommandTypeRequest;
+  packet.sender_type = kSenderHost;
+  uint8_t frame[kMaxCommandBufferSize + 1] = {};
+  uint32_t length = 0;
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    if (!comm_port_ || comm_port_->Pack(frame, kMaxCommandBufferSize, packet, &length) != 0) {
+      return;
+    }
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(kDetectionPort);
+  addr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  const ssize_t sent = ::sendto(channels_->detection_socket(), frame, length, 0,
+                                reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+  if (sent < 0) LIDAR_LOG_INFO("Detection lidars failed, Send to lidar failed.");
+}
+
+void DeviceManager::OnData(int sock, void*) {
+  sockaddr_in local{};
+  socklen_t local_len = sizeof(local);
+  if (::getsockname(sock, reinterpret_cast<sockaddr*>(&local), &local_len) != 0) return;
+  uint8_t buffer[kReceiveBufferSize];
+  sockaddr_in from{};
+  socklen_t from_len = sizeof(from);
+  const ssize_t received = ::recvfrom(sock, buffer, sizeof(buffer), 0,
+                                      reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (received <= 0) return;
+  HandleDatagram(from.sin_addr.s_addr, ntohs(local.sin_port), buffer,
+                 static_cast<uint32_t>(received));
+}
+
+void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
+                                   uint32_t count) {
+  if (bytes == nullptr || count == 0) return;
+  // The host's own detection broadcast can come back on the detection port.
+  const uint32_t host = host_addr_;
+  if (host != 0 && sender == host) return;
+  if (IsFixedLogPort(local_port)) {
+    LoggerManager::GetInstance().HandleLogData(sender, local_port, bytes, count);
+  }
+  if (is_view_) {
+    RouteView(sender, local_port, bytes, count);
+  } else {
+    RouteConfigured(sender, local_port, bytes, count);
+  }
+}
+
+void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_t* bytes,
+                                    uint32_t count) {
+  RouteInfo route;
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    const auto it = lidar_cfg_map_.find(handle);
+    if (it != lidar_cfg_map_.end()) {
+      known = true;
+      route.dev_type = it->second.device_type;
+      route.host = it->second.host_net_info;
+    }
+  }
+  if (!known) {
+    if (local_port == kDetectionPort) RegisterDetectedLidar(handle, bytes, count);
+    return;
+  }
+
+  // The sockets are bound to the host ports of the record, so those are the ports datagrams
+  // arrive on; the LiDAR-side ports may differ from them.
+  const HostNetInfo& host = route.host;
+  if (local_port == host.log_data_port && !IsFixedLogPort(local_port)) {
+    LoggerManager::GetInstance().HandleLogData(handle, local_port, bytes, count);
+  }
+  if (local_port == host.point_data_port || local_port == host.imu_data_port) {
+    DataHandler::Instance().Dispatch(route.dev_type, handle, bytes, count);
+    return;
+  }
+  if (local_port == kDetectionPort || local_port == host.cmd_data_port ||
+      local_port == host.push_msg_port || local_port == host.log_data_port ||
+      local_port == kThirdPartyDataCommandPort) {
+    GeneralCommandHandler::GetInstance().Handler(route.dev_type, handle, local_port, bytes, count);
+  }
+}
+
+void DeviceManager::RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint32_t count) {
+  CommPacket packet;
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    if (!comm_port_) return;
+    if (!comm_port_->ParseCommStream(bytes, count, &packet)) {
+      LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Parse Command Stream failed.");
+      return;
+    }
+  }
+  DetectionData detection;
+  if (packet.cmd_id != kCommandIdDetection || packet.cmd_type == kCommandTypeRequest ||
+      !ParseDetectionData(packet.data, packet.data_len, &detection) || detection.ret_code != 0) {
+    return;
+  }
+
+  LidarCfgList records;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    if (lidar_cfg_map_.count(handle) != 0 || !custom_lidars_cfg_) return;
+    const auto type = type_cfg_map_.find(detection.dev_type);
+    if (type == type_cfg_map_.end()) return;
+    LidarCfg record = type->second;
+    record.lidar_net_info.lidar_ip = AddressText(handle);
+    lidar_cfg_map_[handle] = record;
+    custom_lidars_cfg_->push_back(record);
+    records = *custom_lidars_cfg_;
+  }
+  LIDAR_LOG_INFO("Register lidar, the handle:{}, lidar_ip:{}, dev_type:{}", handle,
+                 AddressText(handle), detection.dev_type);
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  general.Init(records, this);
+  general.CreateCommandHandler(detection.dev_type);
+  CreateLidarChannels();
+}
+
+void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* bytes,
+                              uint32_t count) {
+  std::shared_ptr<ViewLidarIpInfo> info;
+  {
+    std::lock_guard<std::mutex> lock(view_info_mutex_);
+    const auto it = view_lidar_infos_.find(handle);
+    if (it != view_lidar_infos_.end()) info = it->second;
+  }
+  if (info && (local_port == info->host_point_port || local_port == info->host_imu_port)) {
+    DataHandler::Instance().Dispatch(info->dev_type, handle, bytes, count);
+    return;
+  }
+  if (local_port != kDetectionPort && local_port != kThirdPartyDataCommandPort) return;
+
+  std::shared_ptr<ViewLidarState> state;
+  {
+    std::lock_guard<std::mutex> lock(view_mutex_);
+    const auto it = view_lidars_.find(handle);
+    if (it != view_lidars_.end()) state = it->second;
+  }
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (state) {
+    general.Handler(state->dev_type, handle, local_port, bytes, count);
+  } else {
+    general.Handler(handle, local_port, bytes, count);
+  }
+}
+
+void DeviceManager::OnTimer(TimePoint now) { GeneralCommandHandler::GetInstance().CommandsHandle(now); }
+
+void DeviceManager::OnWake() {}
+
+int DeviceManager::CommandSocket(uint32_t handle, bool logger, bool* found) const {
+  std::string ip;
+  uint16_t port = 0;
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    const auto it = lidar_cfg_map_.find(handle);
+    if (it != lidar_cfg_map_.end()) {
+      ip = it->second.host_net_info.host_ip;
+      port = logger ? it->second.host_net_info.log_data_port
+                    : it->second.host_net_info.cmd_data_port;
+    }
+  }
+  if (port != 0) {
+    const int sock = channels_->FindSocket(ip, port);
+    if (IsOpenSocket(sock)) {
+      *found = true;
+      return sock;
+    }
+  }
+  *found = false;
+  return channels_->detection_socket();
+}
+
+int DeviceManager::SendCommand(uint8_t, uint32_t handle, const uint8_t* bytes, uint32_t length,
+                               const sockaddr* addr, socklen_t addr_len) {
+  bool found = false;
+  const int sock = CommandSocket(handle, false, &found);
+  if (!found) LIDAR_LOG_WARN("Get cmd channel faileld, the lidar handle: {}", handle);
+  if (!IsOpenSocket(sock) || bytes == nullptr || addr == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return static_cast<int>(::sendto(sock, bytes, length, 0, addr, addr_len));
+}
+
+int DeviceManager::SendLoggerCommand(uint8_t, uint32_t handle, const uint8_t* bytes,
+                                     uint32_t length, const sockaddr* addr, socklen_t addr_len) {
+  bool found = false;
+  const int sock = CommandSocket(handle, true, &found);
+  if (!IsOpenSocket(sock) || bytes == nullptr || addr == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(logger_send_mutex_);
+  return static_cast<int>(::sendto(sock, bytes, length, 0, addr, addr_len));
+}
+
+bool DeviceManager::IsMasterSdk() const {
+  if (is_view_) return true;
+  std::lock_guard<std::mutex> lock(registry_mutex_);
+  return !framework_cfg_ || framework_cfg_->master_sdk;
+}
+
+void DeviceManager::HandleDetectionData(uint32_t handle, const DetectionData& data,
+                                        bool fw_type_known, bool fw_type_zero) {
+  if (handle == 0) return;
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (!is_view_) {
+    {
+      std::lock_guard<std::mutex> lock(registry_mutex_);
+      const auto it = device_type_map_.find(handle);
+      if (it != device_type_map_.end() && it->second != data.dev_type) {
+        LIDAR_LOG_ERROR("The lidar of handle:{} dev_type is error, the dev_type1:{}, the dev_type2:{}",
+                        handle, it->second, data.dev_type);
+        return;
+      }
+      device_type_map_[handle] = data.dev_type;
+    }
+    if (fw_type_known && fw_type_zero) general.LidarInfoChange(handle);
+    return;
+  }
+
+  std::shared_ptr<ViewLidarState> state;
+  {
+    std::lock_guard<std::mutex> lock(view_mutex_);
+    auto& slot = view_lidars_[handle];
+    if (!slot) {
+      slot = std::make_shared<ViewLidarState>();
+      slot->handle = handle;
+      slot->lidar_cmd_port = data.cmd_port;
+      slot->dev_type = data.dev_type;
+    }
+    state = slot;
+  }
+  if (!fw_type_known) return;
+  if (fw_type_zero) {
+    general.LidarInfoChange(handle);
+    return;
+  }
+  if (!state->added) {
+    QueryLidarInternalInfo(handle, &DeviceManager::GetLidarInternalInfoCallback, this);
+    return;
+  }
+  if (state->configured) return;
+  std::shared_ptr<ViewLidarIpInfo> info;
+  {
+    std::lock_guard<std::mutex> lock(view_info_mutex_);
+    const auto it = view_lidar_infos_.find(handle);
+    if (it != view_lidar_infos_.end()) info = it->second;
+  }
+  if (!info) {
+    LIDAR_LOG_ERROR("Update view lidar cfg failed, can not find lidar info, the handle:{}", handle);
+    return;
+  }
+  general.UpdateViewLidarCfg(*info);
+}
+
+void DeviceManager::GetLidarInternalInfoCallback(CommandStatus status, uint32_t handle,
+                                                 LidarDiagInternalInfoResponse* response,
+                                                 void* client_data) {
+  if (client_data == nullptr) {
+    LIDAR_LOG_ERROR("Get lidar internal info failed, client data is nullptr.");
+    return;
+  }
+  if (status != kStatusSuccess || response == nullptr) {
+    LIDAR_LOG_ERROR("Get lidar internal info failed, the status:{}", status);
+    return;
+  }
+  static_cast<DeviceManager*>(client_data)->AddViewLidar(handle, *response);
+}
+
+void DeviceManager::AddViewLidar(uint32_t handle, const LidarDiagInternalInfoResponse& response) {
+  if (response.ret_code != 0) {
+    LIDAR_LOG_ERROR("Get lidar internal info failed, the ret_code:{}", response.ret_code);
+    return;
+  }
+  std::shared_ptr<ViewLidarState> state;
+  {
+    std::lock_guard<std::mutex> lock(view_mutex_);
+    const auto it = view_lidars_.find(handle);
+    if (it != view_lidars_.end()) state = it->second;
+  }
+  if (!state || state->added) return;
+  if (state->lidar_cmd_port == 0) {
+    LIDAR_LOG_ERROR("Add view lidar failed, can not get cmd port, the handle:{}", handle);
+    return;
+  }
+
+  auto info = std::make_shared<ViewLidarIpInfo>();
+  info->handle = handle;
+  info->dev_type = state->dev_type;
+  info->host_ip = host_ip_;
+  info->lidar_cmd_port = state->lidar_cmd_port;
+  // The response's param_num counts only the entries that were received whole.
+  const uint8_t* entry = reinterpret_cast<const uint8_t*>(&response) + kDiagHeaderSize;
+  for (uint16_t i = 0; i < response.param_num; ++i) {
+    const uint16_t key = load_le<uint16_t>(entry);
+    const uint16_t length = load_le<uint16_t>(entry + 2);
+    const uint8_t* value = entry + 4;
+    if (length >= kHostIpCfgSize && key == kKeyPointHostIpCfg) {
+      info->host_point_port = load_le<uint16_t>(value + 4);
+      info->lidar_point_port = load_le<uint16_t>(value + 6);
+    } else if (length >= kHostIpCfgSize && key == kKeyImuHostIpCfg) {
+      info->host_imu_port = load_le<uint16_t>(value + 4);
+      info->lidar_imu_port = load_le<uint16_t>(value + 6);
+    }
+    entry = value + length;
+  }
+  if (info->dev_type == kDeviceTypeOmni) {
+    info->lidar_point_port = kOmniPointDataPort;
+    info->lidar_imu_port = kOmniImuDataPort;
+  }
+
+  channels_->CreateViewDataChannel(*info);
+  {
+    std::lock_guard<std::mutex> lock(view_info_mutex_);
+    view_lidar_infos_[handle] = info;
+  }
+  state->added = true;
+  GeneralCommandHandler::GetInstance().UpdateViewLidarCfg(*info);
+}
+
+void DeviceManager::UpdateViewLidarCfgCallback(uint32_t handle) {
+  std::shared_ptr<ViewLidarIpInfo> info;
+  {
+    std::lock_guard<std::mutex> lock(view_info_mutex_);
+    const auto it = view_lidar_infos_.find(handle);
+    if (it != view_lidar_infos_.end()) info = it->second;
+  }
+  if (!info) {
+    LIDAR_LOG_ERROR(
+        "Device manager change lidar faield, can not find the view device info, the handle:{}",
+        handle);
+    return;
+  }
+  // Called once the LiDAR accepted its addresses: later detection replies leave it alone.
+  {
+    std::lock_guard<std::mutex> lock(view_mutex_);
+    const auto it = view_lidars_.find(handle);
+    if (it != view_lidars_.end()) it->second->configured = true;
+  }
+  GeneralCommandHandler::GetInstance().UpdateViewLidarCfg(*info);
+}
+
+void DeviceManager::Teardown() {
+  // Detection first, so nothing is sent on a socket being closed; then the IO threads, so no
+  // handler runs on (or receives from) a socket being closed, whose number may be reused.
+  {
+    std::lock_guard<std::mutex> lock(detection_wait_mutex_);
+    detection_stop_ = true;
+  }
+  detection_wait_.notify_all();
+  if (detection_worker_ && detection_worker_->joinable()) detection_worker_->join();
+  detection_worker_.reset();
+
+  channels_->RemoveDelegates();
+  detection_thread_.reset();
+  command_thread_.reset();
+  data_thread_.reset();
+  channels_->CloseCommandAndDataSockets();
+  channels_->CloseDetectionSocket();
+  channels_->SetLoops(nullptr, nullptr, nullptr, nullptr);
+
+  {
+    std::lock_guard<std::mutex> lock(comm_port_mutex_);
+    comm_port_.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    type_cfg_map_.clear();
+    lidar_cfg_map_.clear();
+    device_type_map_.clear();
+    lidars_cfg_.reset();
+    custom_lidars_cfg_.reset();
+    logger_cfg_.reset();
+    framework_cfg_.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(view_mutex_);
+    view_lidars_.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(view_info_mutex_);
+    view_lidar_infos_.clear();
+  }
+  host_ip_.clear();
+  host_addr_ = 0;
+  is_view_ = false;
+}
+
+}  // namespace lidar::sdk
