@@ -10,25 +10,16 @@ namespace lidar_sim {
 
 namespace {
 
-// The sensor stands 0.8 m above the floor of a 10 m x 6 m room. Walls, floor and ceiling, the
-// pillar and the shelf behind lie outside the obstacle region (x 0.1..6, y -2..2, z -0.5..2); the
-// crate and the cabinet lie inside it, each entirely on one side of every axis plane, so the
-// nearest coordinate in each direction comes from one known face.
-constexpr const char* kDefaultRoom = R"({
-  "name": "room",
-  "planes": [
-    {"name": "floor",      "point": [0, 0, -0.8], "normal": [0, 0, 1],  "reflectivity": 30},
-    {"name": "ceiling",    "point": [0, 0, 2.6],  "normal": [0, 0, -1], "reflectivity": 60},
-    {"name": "front wall", "point": [7.0, 0, 0],  "normal": [-1, 0, 0], "reflectivity": 80},
-    {"name": "back wall",  "point": [-3.0, 0, 0], "normal": [1, 0, 0],  "reflectivity": 80},
-    {"name": "left wall",  "point": [0, 3.0, 0],  "normal": [0, -1, 0], "reflectivity": 80},
-    {"name": "right wall", "point": [0, -3.0, 0], "normal": [0, 1, 0],  "reflectivity": 80}
-  ],
+// Two obstacles and nothing else. The service takes each direction's distance from the nearest
+// positive coordinate over the whole cloud, so any surface that crosses an axis plane near the
+// sensor (a floor, a wall) pulls that distance towards 0. Here every point of the crate lies
+// beyond x = 2.0, y = 1.0 and below z = -0.3, and every point of the cabinet beyond x = 2.5,
+// y = -1.5 and above z = 1.2, so each of the six distances is set by one known face.
+constexpr const char* kDefaultScene = R"({
+  "name": "open",
   "boxes": [
-    {"name": "crate",   "min": [2.0, 1.0, -0.8],  "max": [2.6, 1.8, -0.3], "reflectivity": 120},
-    {"name": "cabinet", "min": [2.5, -2.4, 1.2],  "max": [3.5, -1.5, 2.6], "reflectivity": 150},
-    {"name": "pillar",  "min": [5.0, 2.2, -0.8],  "max": [5.4, 2.6, 2.6],  "reflectivity": 90},
-    {"name": "shelf",   "min": [-2.6, -1.0, -0.8], "max": [-2.0, 1.0, 0.8], "reflectivity": 70}
+    {"name": "crate",   "min": [2.0, 1.0, -0.8], "max": [2.6, 1.8, -0.3], "reflectivity": 120},
+    {"name": "cabinet", "min": [2.5, -2.4, 1.2], "max": [3.5, -1.5, 2.6], "reflectivity": 150}
   ],
   "expected": {"frente": 2.00, "tras": 0.00, "esquerda": 1.00, "direita": 1.50, "sup": 1.20, "inf": 0.30}
 })";
@@ -81,7 +72,7 @@ double box_entry(const SceneBox& b, const Vec3& d) {
 Scene default_scene() {
   Scene scene;
   std::string error;
-  parse_scene(kDefaultRoom, scene, error);
+  parse_scene(kDefaultScene, scene, error);
   return scene;
 }
 

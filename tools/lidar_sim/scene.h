@@ -42,7 +42,7 @@ struct RayHit {
   uint8_t reflectivity = 0;
 };
 
-// The built-in room (the same as config/scenes/room.json).
+// The built-in scene (the same as config/scenes/open.json).
 Scene default_scene();
 
 bool parse_scene(const std::string& json_text, Scene& out, std::string& error);

@@ -24,7 +24,7 @@ Unit:
   --preconfigured HOST    kept its settings: stream to HOST at once
   --host-ports P,Q,R      host ports for state, points, IMU with --preconfigured (56201,56301,56401)
 Scene and streams:
-  --scene FILE.json       planes and boxes (default: the built-in room, see config/scenes/room.json)
+  --scene FILE.json       planes and boxes (default: built in, the same as config/scenes/open.json)
   --rate N                points per second (default 200000)
   --imu-rate HZ           IMU samples per second (default 200)
   --push-period S         seconds between state messages (default 2)

@@ -16,7 +16,7 @@ struct SimOptions {
   DeviceSettings device;
   DeviceFaults device_faults;
   TransportFaults transport;
-  std::string scene_path;  // empty: the built-in room
+  std::string scene_path;  // empty: the built-in scene
   double points_per_s = 200000;
   double imu_hz = 200;
   double push_period_s = 2.0;
