@@ -1,0 +1,154 @@
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+#include <pcl/visualization/pcl_visualizer.h>
+#include <vtkCallbackCommand.h>
+#include <vtkCommand.h>
+
+#include "app/core/shared_state.h"
+#include "viewer_internal.h"
+
+namespace app {
+namespace {
+
+using DisplayCloud = pcl::PointCloud<pcl::PointXYZRGB>;
+
+constexpr int kSpinMs = 15;
+constexpr auto kCyclePause = std::chrono::milliseconds(15);
+
+const char* const kCloudId = "cloud";
+
+DisplayCloud::Ptr to_display_cloud(const PointFrame& frame) {
+  auto cloud = std::make_shared<DisplayCloud>();
+  cloud->points.reserve(frame.points.size());
+  for (const CloudPoint& source : frame.points) {
+    pcl::PointXYZRGB point;
+    point.x = source.x;
+    point.y = source.y;
+    point.z = source.z;
+    point.data[3] = 1.0f;
+    point.r = source.r;
+    point.g = source.g;
+    point.b = source.b;
+    point.a = 255;
+    cloud->points.push_back(point);
+  }
+  cloud->width = static_cast<std::uint32_t>(cloud->points.size());
+  cloud->height = 1;
+  cloud->is_dense = true;
+  return cloud;
+}
+
+PointFrame frame_to_show() { return map_mode.load() ? copy_viewer_cloud() : copy_latest_cloud(); }
+
+// Set when the user closes the window (or quits it from the keyboard); viewer thread only.
+bool close_requested = false;
+
+void note_close_request(vtkObject*, unsigned long, void*, void*) { close_requested = true; }
+
+// The library's own exit handling destroys the X window behind the visualiser's back, which
+// leaves it unusable for a later session; a close request is taken over here instead and ends
+// the session like any other stop.
+void take_over_close_requests(Visualizer& viewer) {
+  auto on_close = vtkSmartPointer<vtkCallbackCommand>::New();
+  on_close->SetCallback(note_close_request);
+  on_close->AbortFlagOnExecuteOn();
+  viewer.getRenderWindow()->GetInteractor()->AddObserver(vtkCommand::ExitEvent, on_close, 1.0f);
+}
+
+bool window_closed(const Visualizer& viewer) { return close_requested || viewer.wasStopped(); }
+
+// Deliberately never destroyed: tearing the visualiser down at process exit has the same
+// dangling-display problem as tearing it down at a viewer stop.
+std::shared_ptr<Visualizer>& parked_viewer() {
+  static auto* const parked = new std::shared_ptr<Visualizer>();
+  return *parked;
+}
+
+}  // namespace
+
+std::shared_ptr<Visualizer> open_window() {
+  close_requested = false;
+  std::shared_ptr<Visualizer> viewer = std::move(parked_viewer());
+  if (viewer == nullptr) {
+    viewer = std::make_shared<Visualizer>(kViewerWindowTitle, true);
+    viewer->registerKeyboardCallback(on_key);
+    take_over_close_requests(*viewer);
+    return viewer;
+  }
+  viewer->resetStoppedFlag();
+  viewer->getRenderWindow()->SetShowWindow(true);
+  return viewer;
+}
+
+void close_window(std::shared_ptr<Visualizer> viewer) {
+  viewer->removeAllPointClouds();
+  viewer->removeAllShapes();
+  viewer->removeAllCoordinateSystems();
+  drawn_box_count = 0;
+  vtkRenderWindow* window = viewer->getRenderWindow();
+  window->SetShowWindow(false);
+  // The next session may run on another thread, which must be able to make the context current.
+  window->ReleaseCurrent();
+  parked_viewer() = std::move(viewer);
+}
+
+void setup_scene(Visualizer& viewer) {
+  viewer.setBackgroundColor(0.0, 0.0, 0.0);
+  viewer.addCoordinateSystem(1.0, "reference");
+  viewer.initCameraParameters();
+
+  const DisplayCloud::Ptr cloud = to_display_cloud(copy_latest_cloud());
+  const pcl::visualization::PointCloudGeometryHandlerXYZ<pcl::PointXYZRGB> geometry(cloud);
+  const pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colours(cloud);
+  viewer.addPointCloud<pcl::PointXYZRGB>(cloud, colours, geometry, kCloudId);
+  viewer.setPointCloudRenderingProperties(pcl::visualization::PCL_VISUALIZER_POINT_SIZE, 2.0,
+                                          kCloudId);
+}
+
+void refresh_scene(Visualizer& viewer, uint64_t now_ms) {
+  const DisplayCloud::Ptr cloud = to_display_cloud(frame_to_show());
+  const bool by_distance = color_by_distance.load();
+  for (pcl::PointXYZRGB& point : cloud->points) colorize_point(point, by_distance);
+  const pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colours(cloud);
+  viewer.updatePointCloud<pcl::PointXYZRGB>(cloud, colours, kCloudId);
+
+  draw_hud_top(viewer);
+  draw_hud_bottom(viewer);
+
+  if (show_axes.load())
+    draw_distance_lines(viewer);
+  else
+    remove_distance_lines(viewer);
+
+  if (show_boxes.load()) {
+    draw_boxes(viewer, now_ms);
+  } else {
+    viewer.removeShape("bboxes_all");
+    drawn_box_count = 0;
+  }
+}
+
+void viewer_main() {
+  // Nothing may escape a thread body: an exception here would end the whole service.
+  try {
+    std::shared_ptr<Visualizer> viewer = open_window();
+    setup_scene(*viewer);
+    while (viewer_active.load()) {
+      if (window_closed(*viewer)) break;
+      refresh_scene(*viewer, steady_ms());
+      viewer->spinOnce(kSpinMs);
+      std::this_thread::sleep_for(kCyclePause);
+    }
+    close_window(std::move(viewer));
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "[VIEWER] Erro no viewer: %s\n", error.what());
+  }
+}
+
+}  // namespace app
