@@ -1,0 +1,167 @@
+#include "scripted_lidar.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "lidar_byte_io.h"
+
+namespace lidar::sdk::testing {
+namespace {
+
+sockaddr_in Address(const std::string& ip, uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  inet_pton(AF_INET, ip.c_str(), &addr.sin_addr);
+  return addr;
+}
+
+}  // namespace
+
+uint16_t BitwiseCrc16(const uint8_t* data, std::size_t size) {
+  uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+  }
+  return crc;
+}
+
+uint32_t BitwiseCrc32(const uint8_t* data, std::size_t size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
+Bytes EncodeFrame(const Frame& frame) {
+  Bytes out(24 + frame.payload.size(), 0);
+  out[0] = 0xAA;
+  out[1] = 0;
+  store_le<uint16_t>(&out[2], static_cast<uint16_t>(out.size()));
+  store_le<uint32_t>(&out[4], frame.seq);
+  store_le<uint16_t>(&out[8], frame.cmd_id);
+  out[10] = frame.cmd_type;
+  out[11] = frame.sender_type;
+  store_le<uint16_t>(&out[18], BitwiseCrc16(out.data(), 18));
+  const uint32_t crc32 =
+      frame.payload.empty() ? 0 : BitwiseCrc32(frame.payload.data(), frame.payload.size());
+  store_le<uint32_t>(&out[20], crc32);
+  std::copy(frame.payload.begin(), frame.payload.end(), out.begin() + 24);
+  return out;
+}
+
+std::optional<Frame> DecodeFrame(const Bytes& bytes) {
+  if (bytes.size() < 24 || bytes[0] != 0xAA || bytes[1] != 0) return std::nullopt;
+  const uint16_t length = load_le<uint16_t>(&bytes[2]);
+  if (length < 24 || length > bytes.size()) return std::nullopt;
+  if (load_le<uint16_t>(&bytes[18]) != BitwiseCrc16(bytes.data(), 18)) return std::nullopt;
+  const uint32_t crc32 = length == 24 ? 0 : BitwiseCrc32(bytes.data() + 24, length - 24);
+  if (load_le<uint32_t>(&bytes[20]) != crc32) return std::nullopt;
+  Frame frame;
+  frame.seq = load_le<uint32_t>(&bytes[4]);
+  frame.cmd_id = load_le<uint16_t>(&bytes[8]);
+  frame.cmd_type = bytes[10];
+  frame.sender_type = bytes[11];
+  frame.payload.assign(bytes.begin() + 24, bytes.begin() + length);
+  return frame;
+}
+
+Bytes DetectionReplyPayload(uint8_t ret_code, uint8_t dev_type, const std::string& sn,
+                            const std::string& ip, uint16_t cmd_port) {
+  Bytes out(24, 0);
+  out[0] = ret_code;
+  out[1] = dev_type;
+  std::memcpy(&out[2], sn.data(), sn.size() < 16 ? sn.size() : 16);
+  in_addr addr{};
+  inet_pton(AF_INET, ip.c_str(), &addr);
+  std::memcpy(&out[18], &addr.s_addr, 4);
+  store_le<uint16_t>(&out[22], cmd_port);
+  return out;
+}
+
+Bytes PointDatagram(uint16_t dots) {
+  Bytes out(36 + dots * 14u, 0);
+  store_le<uint16_t>(&out[5], dots);
+  out[10] = 1;
+  for (uint16_t i = 0; i < dots; ++i) store_le<int32_t>(&out[36 + i * 14u], 1000 + i);
+  return out;
+}
+
+Bytes ImuDatagram() {
+  Bytes out(36 + 24, 0);
+  store_le<uint16_t>(&out[5], 1);
+  out[10] = 0;
+  store_le<float>(&out[36 + 20], 1.0f);
+  return out;
+}
+
+UdpEndpoint::UdpEndpoint(const std::string& ip, uint16_t port, bool reuse) {
+  sock_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock_ < 0) return;
+  const int one = 1;
+  if (reuse) ::setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  ::setsockopt(sock_, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one));
+  const sockaddr_in addr = Address(ip, port);
+  if (::bind(sock_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+    ::close(sock_);
+    sock_ = -1;
+  }
+}
+
+UdpEndpoint::~UdpEndpoint() {
+  if (sock_ >= 0) ::close(sock_);
+}
+
+bool UdpEndpoint::SendTo(const std::string& ip, uint16_t port, const Bytes& bytes) const {
+  const sockaddr_in addr = Address(ip, port);
+  return ::sendto(sock_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&addr),
+                  sizeof(addr)) == static_cast<ssize_t>(bytes.size());
+}
+
+std::optional<Datagram> UdpEndpoint::Receive(std::chrono::milliseconds timeout) const {
+  pollfd fd{sock_, POLLIN, 0};
+  if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+  Datagram datagram;
+  datagram.bytes.resize(65536);
+  sockaddr_in from{};
+  socklen_t from_len = sizeof(from);
+  const ssize_t n = ::recvfrom(sock_, datagram.bytes.data(), datagram.bytes.size(), 0,
+                               reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (n < 0) return std::nullopt;
+  datagram.bytes.resize(static_cast<std::size_t>(n));
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text));
+  datagram.from_ip = text;
+  datagram.from_port = ntohs(from.sin_port);
+  return datagram;
+}
+
+std::optional<std::pair<Frame, Datagram>> UdpEndpoint::ReceiveCommand(
+    uint16_t cmd_id, std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto datagram = Receive(left);
+    if (!datagram) return std::nullopt;
+    auto frame = DecodeFrame(datagram->bytes);
+    if (frame && frame->cmd_id == cmd_id) return std::make_pair(*frame, *datagram);
+  }
+}
+
+bool PortIsFree(const std::string& ip, uint16_t port) {
+  return UdpEndpoint(ip, port, false).valid();
+}
+
+}  // namespace lidar::sdk::testing

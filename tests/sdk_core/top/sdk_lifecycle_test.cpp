@@ -1,0 +1,213 @@
+// The SDK's public lifecycle (Init, Start, Uninit) and, against the simulated LiDAR, the whole
+// road from detection to streamed datagrams in both start-up modes.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include "lidar_sdk.h"
+#include "tests/sdk_core/top/scripted_lidar.h"
+#include "tests/sdk_core/top/sdk_session.h"
+
+extern char** environ;
+
+namespace lidar::sdk::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kLidar = "127.0.0.2";
+
+// Detection broadcasts heard on the LiDAR side during `window`.
+int CountBroadcasts(const UdpEndpoint& listener, milliseconds window) {
+  const auto end = std::chrono::steady_clock::now() + window;
+  int count = 0;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return count;
+    auto datagram = listener.Receive(left);
+    if (!datagram) return count;
+    auto frame = DecodeFrame(datagram->bytes);
+    if (frame && frame->cmd_id == 0 && frame->cmd_type == 0) ++count;
+  }
+}
+
+// A record for the one LiDAR 127.0.0.2, so every channel opens at Init.
+ConfigOptions OneLidar() {
+  ConfigOptions options;
+  options.lidar_ip = kLidar;
+  return options;
+}
+
+class LifecycleTest : public ::testing::Test {
+ protected:
+  void TearDown() override { LidarSdkUninit(); }
+  TempDir dir_;
+};
+
+TEST_F(LifecycleTest, StartNeedsNoInitAndUninitWithoutInitDoesNothing) {
+  EXPECT_TRUE(LidarSdkStart());
+  LidarSdkUninit();
+  LidarSdkUninit();
+}
+
+TEST_F(LifecycleTest, InitWithoutPathOrHostFailsAfterCreatingTheLogger) {
+  spdlog::drop_all();
+  EXPECT_FALSE(LidarSdkInit(nullptr, nullptr, nullptr));
+  EXPECT_NE(spdlog::get("console"), nullptr);
+  // Nothing was started, so a real Init follows.
+  EXPECT_TRUE(LidarSdkInit(dir_.WriteConfig({}).c_str(), "", nullptr));
+}
+
+TEST_F(LifecycleTest, SecondInitIsRefusedAndStartsNoSecondDetection) {
+  UdpEndpoint listener("0.0.0.0", 56000);
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig({}).c_str(), "", nullptr));
+  EXPECT_FALSE(LidarSdkInit(dir_.WriteConfig({}).c_str(), "", nullptr));
+  EXPECT_FALSE(LidarSdkInit(nullptr, "127.0.0.1", nullptr));
+  const int heard = CountBroadcasts(listener, milliseconds(2500));
+  EXPECT_GE(heard, 2);
+  EXPECT_LE(heard, 3);
+}
+
+TEST_F(LifecycleTest, UninitClosesEverySocketOnceAndInitWorksAgain) {
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar()).c_str(), "", nullptr));
+  EXPECT_FALSE(PortIsFree("127.0.0.1", 56000));
+  EXPECT_FALSE(PortIsFree("127.0.0.1", 56101));
+  EXPECT_FALSE(PortIsFree("127.0.0.1", 56301));
+  LidarSdkUninit();
+  for (uint16_t port : {56000, 56101, 56201, 56301, 56401, 56501}) {
+    EXPECT_TRUE(PortIsFree("127.0.0.1", port)) << port;
+  }
+  LidarSdkUninit();
+
+  UdpEndpoint listener("0.0.0.0", 56000);
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig({}).c_str(), "", nullptr));
+  EXPECT_GE(CountBroadcasts(listener, milliseconds(1200)), 1);
+}
+
+TEST_F(LifecycleTest, FailedInitLeavesNoSocketOrDetectionBehind) {
+  const std::string config = dir_.WriteConfig(OneLidar());
+  {
+    // The point-data port is taken, after the detection socket has been opened.
+    UdpEndpoint blocker("127.0.0.1", 56301, false);
+    ASSERT_TRUE(blocker.valid());
+    EXPECT_FALSE(LidarSdkInit(config.c_str(), "", nullptr));
+    EXPECT_TRUE(PortIsFree("127.0.0.1", 56000));
+    EXPECT_TRUE(PortIsFree("127.0.0.1", 56101));
+  }
+  UdpEndpoint listener("0.0.0.0", 56000);
+  EXPECT_EQ(CountBroadcasts(listener, milliseconds(1200)), 0);
+  EXPECT_TRUE(LidarSdkInit(config.c_str(), "", nullptr));
+  EXPECT_GE(CountBroadcasts(listener, milliseconds(1200)), 1);
+}
+
+// The simulated LiDAR as a child process; its status lines go to a file.
+class Simulator {
+ public:
+  Simulator(const std::vector<std::string>& args, const std::string& log_file) : log_(log_file) {
+    std::vector<std::string> all = {LIDAR_SIM_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Simulator() { Stop(); }
+
+  bool running() const { return pid_ > 0; }
+
+  // Ends the simulator and returns its closing line's totals (point, IMU datagrams sent).
+  std::pair<long, long> Stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+    std::ifstream in(log_);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::smatch match;
+    const std::string all = text.str();
+    static const std::regex totals(R"((\d+) point and (\d+) IMU datagrams sent)");
+    if (!std::regex_search(all, match, totals)) return {-1, -1};
+    return {std::stol(match[1]), std::stol(match[2])};
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCallbacks) {
+  Recorder recorder;
+  recorder.Attach();
+  ConfigOptions options;
+  options.master_sdk = true;
+  options.lidar_ip = kLidar;
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(options).c_str(), "", nullptr));
+  ASSERT_TRUE(LidarSdkStart());
+
+  Simulator sim({"--ip", kLidar, "--seconds", "20"}, (dir_.path() / "sim.log").string());
+  ASSERT_TRUE(sim.running());
+  ASSERT_TRUE(WaitUntil([&] { return !recorder.infos().empty(); }, milliseconds(5000)));
+  const auto infos = recorder.infos();
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_EQ(infos[0].first, Handle(kLidar));
+  EXPECT_EQ(infos[0].second.dev_type, 9);
+  EXPECT_STREQ(infos[0].second.lidar_ip, kLidar);
+  EXPECT_STREQ(infos[0].second.sn, "SIM000000002");
+
+  EXPECT_EQ(LidarEnablePointSend(Handle(kLidar), nullptr, nullptr), kStatusSuccess);
+  ASSERT_TRUE(WaitUntil([&] { return recorder.points() > 0; }, milliseconds(2000)));
+  std::this_thread::sleep_for(milliseconds(1500));
+  const auto [points_sent, imus_sent] = sim.Stop();
+  std::this_thread::sleep_for(milliseconds(200));
+
+  ASSERT_GT(points_sent, 1000) << "simulator log unreadable or stream too slow";
+  EXPECT_EQ(static_cast<long>(recorder.points()), points_sent);
+  EXPECT_EQ(static_cast<long>(recorder.imus()), imus_sent);
+  for (const auto& d : recorder.point_data()) {
+    ASSERT_EQ(d.handle, Handle(kLidar));
+    ASSERT_EQ(d.dev_type, 9);
+  }
+  EXPECT_EQ(recorder.infos().size(), 1u);
+}
+
+TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {
+  Recorder recorder;
+  recorder.Attach();
+  ASSERT_TRUE(LidarSdkInit(nullptr, "127.0.0.1", nullptr));
+  Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  ASSERT_TRUE(sim.running());
+  ASSERT_TRUE(WaitUntil([&] { return recorder.points() > 0 && recorder.imus() > 0; },
+                        milliseconds(6000)));
+  ASSERT_TRUE(WaitUntil([&] { return !recorder.infos().empty(); }, milliseconds(2000)));
+  EXPECT_STREQ(recorder.infos()[0].second.sn, "SIM000000002");
+  const auto point = recorder.point_data().front();
+  EXPECT_EQ(point.handle, Handle(kLidar));
+  EXPECT_EQ(point.dev_type, 9);
+}
+
+}  // namespace
+}  // namespace lidar::sdk::testing
