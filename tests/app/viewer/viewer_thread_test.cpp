@@ -46,6 +46,14 @@ TEST_F(ViewerThreadTest, StartOpensOneWindowAndStopClosesIt) {
   EXPECT_FALSE(slam_enabled.load());
   ASSERT_TRUE(wait_for_windows(1, true));
 
+  // The thread keeps the window drawn: the white HUD texts show up on screen.
+  bool drawn = false;
+  for (int i = 0; i < 100 && !drawn; ++i) {
+    drawn = test::count_white_pixels(display_, kViewerWindowTitle) > 100;
+    if (!drawn) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(drawn);
+
   EXPECT_TRUE(start_viewer());  // already running: nothing new
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(windows(), 1);

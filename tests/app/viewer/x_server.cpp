@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -154,6 +155,34 @@ bool request_window_close(const std::string& display_name, const std::string& ti
   XSetErrorHandler(previous);
   XCloseDisplay(display);
   return window != 0;
+}
+
+int count_white_pixels(const std::string& display_name, const std::string& title) {
+  Display* display = XOpenDisplay(display_name.c_str());
+  if (display == nullptr) return -1;
+  const XErrorHandler previous = XSetErrorHandler(ignore_x_error);
+  int count = -1;
+  const Window window = find_in_tree(display, DefaultRootWindow(display), title);
+  XWindowAttributes attributes{};
+  if (window != 0 && XGetWindowAttributes(display, window, &attributes) &&
+      attributes.map_state == IsViewable) {
+    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image != nullptr) {
+      count = 0;
+      for (int y = 0; y < attributes.height; ++y)
+        for (int x = 0; x < attributes.width; ++x) {
+          const unsigned long pixel = XGetPixel(image, x, y);
+          if ((pixel & 0xff) > 200 && ((pixel >> 8) & 0xff) > 200 && ((pixel >> 16) & 0xff) > 200)
+            ++count;
+        }
+      XDestroyImage(image);
+    }
+  }
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  XCloseDisplay(display);
+  return count;
 }
 
 bool wait_for_window_count(const std::string& display, const std::string& title, int expected,

@@ -39,6 +39,10 @@ int count_windows(const std::string& display, const std::string& title, bool vie
 // close button; false when no such window exists.
 bool request_window_close(const std::string& display, const std::string& title);
 
+// Number of near-white pixels currently shown in the window titled `title` (-1 if none is
+// found), read from the server as any screen grabber would.
+int count_white_pixels(const std::string& display, const std::string& title);
+
 // Polls count_windows until it returns `expected` or about `timeout_ms` has passed.
 bool wait_for_window_count(const std::string& display, const std::string& title, int expected,
                            bool viewable_only, int timeout_ms);
