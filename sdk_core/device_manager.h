@@ -66,10 +66,6 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // and counts as master, like a file without "master_sdk".
   bool IsMasterSdk() const;
 
-  // Routes one received datagram: `sender` is the LiDAR's address in network byte order,
-  // `local_port` the port of the socket it arrived on.
-  void HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes, uint32_t count);
-
   // IO loop delegate operations: one received datagram; the timed-out requests; nothing.
   void OnData(int sock, void* client_data) override;
   void OnTimer(TimePoint now) override;
@@ -89,6 +85,9 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   DeviceManager(const DeviceManager&) = delete;
   DeviceManager& operator=(const DeviceManager&) = delete;
 
+  // Routes one received datagram: `sender` is the LiDAR's address in network byte order,
+  // `local_port` the port of the socket it arrived on.
+  void HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes, uint32_t count);
   bool CreateIOThread();
   bool CreateChannel();
   // Data and command channels of every record of the custom list; existing sockets are reused.

@@ -333,17 +333,5 @@ TEST_F(DeviceManagerTest, LogCaptureStoresTheLogPortsDatagramsPerLidarWhenEnable
   EXPECT_EQ(records[1], std::make_pair(uint16_t{56501}, second));
 }
 
-TEST_F(DeviceManagerTest, LogCaptureCreatesNothingWhenDisabled) {
-  ConfigOptions options;
-  options.log_path = (dir_.path() / "never").string();
-  options.host_log_port = 56500;  // the fixed Omni log port is watched in any configuration
-  Start(options);
-  Register(kLidar);
-  UdpEndpoint log_port(kLidar, 56500);
-  ASSERT_TRUE(log_port.SendTo(kHost, 56500, Bytes{1, 2, 3}));
-  std::this_thread::sleep_for(milliseconds(200));
-  EXPECT_FALSE(std::filesystem::exists(options.log_path));
-}
-
 }  // namespace
 }  // namespace lidar::sdk::testing

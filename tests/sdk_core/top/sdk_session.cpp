@@ -33,7 +33,7 @@ std::string TempDir::WriteConfig(const ConfigOptions& options) const {
   if (!options.lidar_ip.empty()) json << "      \"lidar_ip\": [\"" << options.lidar_ip << "\"],\n";
   json << "      \"host_ip\": \"127.0.0.1\", \"multicast_ip\": \"\",\n"
        << "      \"cmd_data_port\": 56101, \"push_msg_port\": 56201, \"point_data_port\": 56301,\n"
-       << "      \"imu_data_port\": 56401, \"log_data_port\": " << options.host_log_port << "\n"
+       << "      \"imu_data_port\": 56401, \"log_data_port\": 56501\n"
        << "    }]\n  }\n}\n";
   const std::string file = (path_ / "sdk_config.json").string();
   std::ofstream(file) << json.str();

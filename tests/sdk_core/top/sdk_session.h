@@ -33,7 +33,6 @@ struct ConfigOptions {
   bool master_sdk = false;
   bool log_enable = false;
   std::string log_path;      // default: <dir>/logs
-  uint16_t host_log_port = 56501;
   std::string lidar_ip;      // non-empty: a record for this one LiDAR instead of all Omni units
 };
 
@@ -42,7 +41,7 @@ class TempDir {
   TempDir();
   ~TempDir();
   const std::filesystem::path& path() const { return path_; }
-  // Writes an Omni configuration (host 127.0.0.1, host ports 56101..56401 and `host_log_port`).
+  // Writes an Omni configuration (host 127.0.0.1, host ports 56101..56501).
   std::string WriteConfig(const ConfigOptions& options) const;
 
  private:
