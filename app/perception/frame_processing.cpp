@@ -64,7 +64,7 @@ CloudPtr frame_to_cloud(const PointFrame& frame) {
   mark_unorganised(*cloud);
   if (cloud->points.empty()) return cloud;
 
-  std::vector<int> kept;
+  pcl::Indices kept;
   pcl::removeNaNFromPointCloud(*cloud, *cloud, kept);
   mark_unorganised(*cloud);
   return cloud;
