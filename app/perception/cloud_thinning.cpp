@@ -94,7 +94,8 @@ class VoxelKeySet {
 CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
   auto thinned = std::make_shared<Cloud>();
   if (cloud && !cloud->points.empty()) {
-    const float inverse = 1.0f / std::max(leaf, 0.00001f);
+    // The comparison also turns a NaN leaf into the smallest one.
+    const float inverse = 1.0f / (leaf > 0.00001f ? leaf : 0.00001f);
     const auto& points = cloud->points;
     thinned->points.reserve(points.size());
     VoxelKeySet occupied(points.size());
