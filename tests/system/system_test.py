@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""The service end to end, inside the network sandbox: redis-server, the simulated LiDAR at
+127.0.0.2 and `app` with the loopback configuration (host 127.0.0.1).
+
+    system_test.py --app APP --sim LIDAR_SIM --config CONFIG [unittest options]
+"""
+
+import argparse
+import json
+import math
+import os
+import re
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+
+ARGS = None
+REDIS = None
+
+# The simulator's default scene (config/scenes/open.json) is built to give these distances.
+SCENE_DISTANCES = {"frente": 2.00, "tras": 0.00, "esquerda": 1.00, "direita": 1.50,
+                   "sup": 1.20, "inf": 0.30}
+SIM_POINT_DATAGRAMS_PER_S = 200000 / 96
+OMNI_CONFIGURATION = ("0x0005=127.0.0.1:56201 0x0006=127.0.0.1:56301 "
+                      "0x0007=127.0.0.1:56401 -> accepted")
+
+
+def setUpModule():
+    global REDIS
+    REDIS = Redis(WorkDir("redis").path)
+
+
+def tearDownModule():
+    REDIS.stop()
+
+
+class ServiceRun:
+    """One simulator and one service, started together and stopped at the end of a test."""
+
+    def __init__(self, label, sim_args=(), config=None):
+        REDIS.cli("flushall")
+        self.work = WorkDir(label).path
+        self.started = time.monotonic()
+        self.sim = Process("lidar_sim", [ARGS.sim, "--ip", "127.0.0.2", *sim_args], self.work)
+        self.app = Process("app", [ARGS.app, config or ARGS.config], self.work)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.app_status = self.app.stop()
+        self.sim.stop()
+
+    def logs(self):
+        return self.app.tail() + "\n" + self.sim.tail() + "\n--- document ---\n" + json.dumps(
+            REDIS.document(LIDAR_KEY))
+
+    def wait(self, predicate, timeout, what):
+        return wait_for(predicate, timeout, what, self.logs)
+
+    def document(self, key=LIDAR_KEY):
+        return REDIS.document(key)
+
+    def configured(self):
+        return "  WM=" in self.app.text()
+
+    def streaming_document(self):
+        doc = self.document()
+        if doc and doc.get("sensor_ativo") and doc.get("freq", {}).get("pcl", 0) > 0:
+            return doc
+        return None
+
+    def elapsed(self):
+        return time.monotonic() - self.started
+
+
+def info_change_block(text):
+    """The information-change lines: the handle line and the status line after it."""
+    lines = text.splitlines()
+    found = []
+    for i, line in enumerate(lines):
+        if line.startswith("[INFO] InfoChange handle="):
+            found.append((line, lines[i + 1] if i + 1 < len(lines) else ""))
+    return found
+
+
+class BringUp(unittest.TestCase):
+    def test_detected_configured_and_published(self):
+        with ServiceRun("bringup", ["--tilt", "5,-3", "--imu-noise", "0"]) as run:
+            run.wait(run.configured, 5, "the information-change callback")
+            self.assertLess(run.elapsed(), 5.5)
+            sim = run.sim.text()
+            self.assertRegex(sim, r"query seq \d+ from 127\.0\.0\.1:56101: 1 of 1 keys",
+                             "firmware-type query")
+            self.assertIn(OMNI_CONFIGURATION, sim)
+            run.wait(run.streaming_document, 5, "points streaming into the document")
+
+            # Let the rates settle and the internal-information query land.
+            time.sleep(4)
+            doc = run.wait(lambda: (d := run.document()) and d.get("firmware_version") and d,
+                           5, "device information in the document")
+            self.assertIs(doc["conectado"], True)
+            self.assertIs(doc["executando"], True)
+            self.assertIs(doc["sensor_ativo"], True)
+            self.assertEqual(doc["lidar_ip"], "127.0.0.2")
+            self.assertEqual(doc["host_ip"], "127.0.0.1")  # the simulator's gateway
+            self.assertEqual(doc["dev_type"], "OMNI")
+            self.assertEqual(doc["firmware_version"], "1.2.3")
+            self.assertEqual(doc["handle"], 0x0200007F)  # 127.0.0.2 in network byte order
+            self.assertAlmostEqual(doc["status"]["temperatura"], 41.5, delta=1.6)
+            self.assertEqual(doc["status"]["vezes_ligado"], 17)
+            self.assertAlmostEqual(doc["freq"]["pcl"], SIM_POINT_DATAGRAMS_PER_S,
+                                   delta=0.15 * SIM_POINT_DATAGRAMS_PER_S)
+            self.assertAlmostEqual(doc["freq"]["imu"], 200, delta=30)
+            for name, expected in SCENE_DISTANCES.items():
+                self.assertAlmostEqual(doc["dist"][name], expected, delta=0.05, msg=name)
+            boxes = doc.get("bboxes")
+            self.assertTrue(boxes, "obstacle boxes")
+            frentes = [b["frente_m"] for b in boxes]
+            self.assertEqual(frentes, sorted(frentes))
+            # The crate (x 2.0..2.6) is the nearest obstacle.
+            self.assertAlmostEqual(boxes[0]["min_x"], 2.0, delta=0.06)
+
+            imu = run.document(IMU_KEY)
+            self.assertIsNotNone(imu)
+            self.assertAlmostEqual(imu["roll"], 5.0, delta=1.0)
+            self.assertAlmostEqual(imu["pitch"], -3.0, delta=1.0)
+            self.assertAlmostEqual(doc["imu"]["roll"], 5.0, delta=1.0)
+
+        blocks = info_change_block(run.app.text())
+        self.assertEqual(len(blocks), 1, "the application is informed exactly once")
+        self.assertEqual(blocks[0], ("[INFO] InfoChange handle=33554559", "  WM=0 DT=0 EN=0"))
+        self.assertEqual(run.app_status, 0)
+
+
+class Supervision(unittest.TestCase):
+    def test_silent_lidar_goes_off_and_comes_back(self):
+        with ServiceRun("silence", ["--silence", "5:6"]) as run:
+            run.wait(run.streaming_document, 5, "streaming before the silence")
+            silent_at = run.started + 5
+            run.wait(lambda: run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 9,
+                     "the OFF message")
+            doc = run.wait(lambda: (d := run.document()) and d["dist"]["frente"] == "nan" and d,
+                           3, "nan distances")
+            self.assertLess(time.monotonic() - silent_at, 4.5)
+            self.assertEqual(set(doc["dist"].values()), {"nan"})
+            self.assertEqual(doc["freq"]["pcl"], 0.0)
+            run.wait(lambda: run.app.count("[SUP] LiDAR OK (stream ativo)") == 2, 8,
+                     "OK again after the silence")
+            run.wait(lambda: (d := run.document()) and isinstance(d["dist"]["frente"], float),
+                     4, "distances again")
+            self.assertEqual(run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 1)
+
+
+class Configuration(unittest.TestCase):
+    def test_refused_configuration_is_retried_once_per_detection_reply(self):
+        with ServiceRun("refuse", ["--refuse-config", "2"]) as run:
+            run.wait(run.configured, 9, "configuration after two refusals")
+            writes = [line for line in run.sim.lines()
+                      if "refusing host configuration" in line or OMNI_CONFIGURATION in line]
+            self.assertEqual(len(writes), 3, "\n".join(writes))
+            self.assertTrue(writes[-1].endswith("-> accepted"))
+            stamps = [float(re.search(r"(\d+\.\d+)\] ", w).group(1)) for w in writes]
+            for earlier, later in zip(stamps, stamps[1:]):
+                self.assertAlmostEqual(later - earlier, 1.0, delta=0.25)
+            time.sleep(2)
+        self.assertEqual(len(info_change_block(run.app.text())), 1)
+
+    def test_unanswered_firmware_query_is_given_up_after_the_retries(self):
+        with ServiceRun("fwquery", ["--ignore-cmd", "0x0101"]) as run:
+            run.wait(lambda: run.app.count("Query lidar failed, the retry time more than 10."),
+                     20, "the give-up line")
+            self.assertEqual(run.app.count("Query lidar Fw type failed, the status:-4"), 11)
+            run.wait(run.configured, 4, "configuration once the firmware type is given up")
+
+    def test_second_unit_on_the_same_address_is_reported(self):
+        with ServiceRun("twin", ["--twin-sn", "TWIN00000001"]) as run:
+            run.wait(lambda: run.app.count("Lidar ip conflic, the lidar ip:127.0.0.2"), 6,
+                     "the serial-number conflict line")
+
+    def test_forward_unit_gets_the_two_entry_request(self):
+        config = os.path.join(WorkDir("forward-config").path, "forward.json")
+        with open(config, "w") as f:
+            json.dump({"FORWARD": {
+                "lidar_net_info": {"cmd_data_port": 56000, "push_msg_port": 56000,
+                                   "point_data_port": 57000, "imu_data_port": 58000,
+                                   "log_data_port": 59000},
+                "host_net_info": [{"host_ip": "127.0.0.1", "cmd_data_port": 56102,
+                                   "push_msg_port": 56202, "point_data_port": 57001,
+                                   "imu_data_port": 58001, "log_data_port": 59001}]}}, f)
+        with ServiceRun("forward", ["--type", "forward"], config=config) as run:
+            run.wait(run.configured, 6, "configuration of the Forward unit")
+            self.assertIn("0x0006=127.0.0.1:57001 0x0007=127.0.0.1:58001 -> accepted",
+                          run.sim.text())
+            self.assertNotIn("0x0005=", run.sim.text())
+            doc = run.wait(run.streaming_document, 5, "Forward points streaming")
+            self.assertEqual(doc["handle"], 0x0200007F)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--config", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
