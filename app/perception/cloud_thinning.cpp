@@ -14,13 +14,13 @@ namespace {
 constexpr int64_t kAxisOffset = int64_t{1} << 20;
 constexpr uint64_t kAxisMask = (uint64_t{1} << 21) - 1;
 
-// floor(v) as an integer; values beyond any real grid saturate instead of overflowing. Done by
-// truncation and correction, which is exact and avoids a library call per coordinate.
+// floor(v) as an integer; values beyond any real grid saturate instead of overflowing. Clamp,
+// truncate and correct without branches: a library floor call, or a branch on the sign of the
+// fraction, costs more than the rest of the scan.
 inline int64_t floor_index(float v) {
-  if (v >= 4.0e18f) return INT64_C(4000000000000000000);
-  if (v <= -4.0e18f) return INT64_C(-4000000000000000000);
+  v = std::min(std::max(v, -4.0e18f), 4.0e18f);
   const int64_t truncated = static_cast<int64_t>(v);
-  return static_cast<float>(truncated) > v ? truncated - 1 : truncated;
+  return truncated - static_cast<int64_t>(static_cast<float>(truncated) > v);
 }
 
 // 21 bits per axis, each index shifted by 2^20 and wrapped modulo 2^21.

@@ -26,13 +26,13 @@ inline uint64_t voxel_hash(const VoxelKey& key) {
          (uint64_t{static_cast<uint32_t>(key.iz)} * 83492791u);
 }
 
-// floor(v) as a voxel index; coordinates beyond the index range saturate. Done by truncation
-// and correction, which is exact and avoids a library call per coordinate.
+// floor(v) as a voxel index; coordinates beyond the index range saturate. Clamp, truncate and
+// correct without branches: a library floor call, or a branch on the sign of the fraction,
+// costs more than the rest of the scan.
 inline int32_t floor_index(float v) {
-  if (v >= 2147483520.f) return std::numeric_limits<int32_t>::max();
-  if (v <= -2147483648.f) return std::numeric_limits<int32_t>::min();
+  v = std::min(std::max(v, -2147483648.f), 2147483520.f);
   const int32_t truncated = static_cast<int32_t>(v);
-  return static_cast<float>(truncated) > v ? truncated - 1 : truncated;
+  return truncated - static_cast<int32_t>(static_cast<float>(truncated) > v);
 }
 
 // Index arithmetic wraps rather than overflows at the edges of the index range.
