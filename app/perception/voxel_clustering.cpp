@@ -40,8 +40,8 @@ inline int32_t step(int32_t index, int32_t delta) {
   return static_cast<int32_t>(static_cast<uint32_t>(index) + static_cast<uint32_t>(delta));
 }
 
-// Occupied voxels with their visited marks, in one open-addressing table. It starts at half
-// the expected count and doubles past 60 % load, so it stays small enough for the cache.
+// Occupied voxels with their visited marks, in one open-addressing table. Most lookups ask for
+// an empty neighbour and probe until a free slot, so the table doubles past 40 % load.
 class VoxelTable {
  public:
   enum : uint8_t { kFree = 0, kUnvisited = 1, kVisited = 2 };
@@ -50,7 +50,7 @@ class VoxelTable {
     uint8_t state;
   };
 
-  explicit VoxelTable(std::size_t expected) { allocate(expected / 2); }
+  explicit VoxelTable(std::size_t expected) { allocate(expected); }
 
   void insert(const VoxelKey& key) {
     Slot& slot = slots_[find(key)];
@@ -79,7 +79,7 @@ class VoxelTable {
     while (capacity < wanted) capacity *= 2;
     slots_.assign(capacity, Slot{{0, 0, 0}, kFree});
     mask_ = capacity - 1;
-    limit_ = capacity / 10 * 6;
+    limit_ = capacity / 10 * 4;
     shift_ = 64;
     for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
   }
