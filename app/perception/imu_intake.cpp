@@ -13,6 +13,8 @@ namespace {
 constexpr float kPi = 3.1415927f;
 constexpr float kTwoPi = 2.0f * kPi;
 
+PacketRateCounter imu_rate;
+
 // Wraps into [-pi, pi]. Angles many turns out (a wild rate over a long gap) are first reduced
 // with fmod, since stepping by 2 pi cannot move a float that large.
 float wrap_angle(float angle) {
@@ -31,7 +33,7 @@ void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
   const uint16_t count = packet_dot_count(*packet);
   if (count == 0) return;
 
-  note_packet_arrival(last_imu_ms, freq_imu, now);
+  note_packet_arrival(last_imu_ms, freq_imu, imu_rate, now);
 
   const ImuSample s = decode_imu_sample(*packet, static_cast<uint16_t>(count - 1));
   attitude_update(s.ax, s.ay, s.az, s.gx, s.gy, s.gz, now);

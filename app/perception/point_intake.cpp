@@ -16,6 +16,8 @@ namespace {
 constexpr uint64_t kMinFrameIntervalMs = 100;
 constexpr auto kIdleSleep = std::chrono::milliseconds(2);
 
+PacketRateCounter point_rate;
+
 void publish_live_frame(PointFrame snapshot, uint64_t now) {
   {
     std::lock_guard<std::mutex> hold(state_mutex);
@@ -46,7 +48,7 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   const uint64_t now = steady_ms();
   if (packet == nullptr || packet_dot_count(*packet) == 0) return;
 
-  note_packet_arrival(last_pcl_ms, freq_pcl, now);
+  note_packet_arrival(last_pcl_ms, freq_pcl, point_rate, now);
   sensor_ativo.store(true);
 
   const PointFrame frame = decode_points(*packet, now);

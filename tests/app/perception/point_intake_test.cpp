@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/perception/packet_rate.h"
 #include "perception_test_support.h"
 
 namespace app {
@@ -116,6 +117,21 @@ TEST_F(PointIntake, PacketRateIsSmoothedAndSkipsZeroIntervals) {
   last_pcl_ms = steady_ms() + 1000;
   on_point_cloud(1, 0, as_packet(points), nullptr);
   EXPECT_EQ(freq_pcl.load(), before);
+}
+
+TEST(PacketRate, FasterThanOnePacketPerMillisecondReadsItsRealRate) {
+  std::atomic<uint64_t> last_ms{0};
+  std::atomic<double> rate{0.0};
+  PacketRateCounter counter;
+  // Two packets in every millisecond, as a 2 kHz stream arrives on a millisecond clock.
+  for (uint64_t i = 0; i < 400; ++i) note_packet_arrival(last_ms, rate, counter, 1000 + i / 2);
+  EXPECT_NEAR(rate.load(), 2000.0, 1.0);
+  EXPECT_EQ(last_ms.load(), 1199u);
+
+  // A slow stream reads as before: one packet every 5 ms.
+  rate = 0.0;
+  for (uint64_t t = 5000; t < 5500; t += 5) note_packet_arrival(last_ms, rate, counter, t);
+  EXPECT_NEAR(rate.load(), 200.0, 1e-6);
 }
 
 TEST_F(PointIntake, MapModeAccumulatesEachDatagramIntoTheViewerCloud) {
