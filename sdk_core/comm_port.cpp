@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "sdk_core/base/log_throttle.h"
 #include "sdk_core/sdk_protocol.h"
 
 namespace lidar::sdk {
@@ -13,7 +14,9 @@ int32_t CommPort::Pack(uint8_t* buffer, uint32_t buffer_size, const CommPacket& 
 
 bool CommPort::ParseCommStream(uint8_t* bytes, uint32_t count, CommPacket* packet) {
   if (!protocol_->CheckPacket(bytes, count)) {
-    std::printf("Comm Port Check Preamble error.\n");
+    // Any host on the segment can send junk to our ports: say so, but not once per datagram.
+    static LogThrottle throttle;
+    if (throttle.Allow()) std::printf("Comm Port Check Preamble error.\n");
     return false;
   }
   return protocol_->ParsePacket(bytes, count, packet);

@@ -10,7 +10,7 @@
 #include "sdk_core/base/io_thread.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/base/log_throttle.h"
 #include "sdk_core/data_handler/data_handler.h"
 #include "sdk_core/device_channels.h"
 #include "sdk_core/logger_handler/logger_manager.h"

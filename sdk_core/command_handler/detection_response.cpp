@@ -10,7 +10,7 @@
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/build_request.h"
 #include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/base/log_throttle.h"
 #include "sdk_core/device_manager.h"
 
 namespace lidar::sdk {

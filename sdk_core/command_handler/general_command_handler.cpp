@@ -8,7 +8,7 @@
 
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/forward_command_handler.h"
-#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/base/log_throttle.h"
 #include "sdk_core/command_handler/omni_command_handler.h"
 #include "sdk_core/device_manager.h"
 

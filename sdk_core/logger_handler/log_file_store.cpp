@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/log_throttle.h"
+#include "sdk_core/base/log_throttle.h"
 
 namespace lidar::sdk {
 namespace {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <thread>
@@ -196,6 +197,14 @@ TEST(CommPort, ParseCommStreamChecksBeforeParsing) {
   testing::internal::CaptureStdout();
   EXPECT_FALSE(port.ParseCommStream(frame.data(), length, &out));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Comm Port Check Preamble error.\n");
+
+  // A flood of junk is reported a few times a second, not once per datagram.
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 1000; ++i) EXPECT_FALSE(port.ParseCommStream(frame.data(), length, &out));
+  const std::string flood = testing::internal::GetCapturedStdout();
+  const auto lines = std::count(flood.begin(), flood.end(), '\n');
+  EXPECT_GE(lines, 1);
+  EXPECT_LE(lines, 10);
 }
 
 TEST(GenerateSeq, RunsThroughEveryNonZeroValueAndWraps) {
