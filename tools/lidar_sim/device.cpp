@@ -223,8 +223,8 @@ Datagram Device::answer_write(const ControlFrame& request, const Endpoint& from)
   bool configures_host = false;
   uint16_t first_host_key = 0;
   for (const Entry& e : entries) {
-    const KeySpec* spec = find_key(e.key);
-    if (spec == nullptr || !spec->writable || e.size != spec->size || !value_allowed(e.key, e.value)) {
+    const KeySpec* layout = find_key(e.key);
+    if (layout == nullptr || !layout->writable || e.size != layout->size || !value_allowed(e.key, e.value)) {
       emit("write seq " + std::to_string(request.seq) + ": key " + hex16(e.key) + " refused");
       return result(kRetRefused, e.key);
     }
