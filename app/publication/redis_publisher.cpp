@@ -32,6 +32,15 @@ nlohmann::json parse_document(const std::optional<std::string>& stored) {
 
 }  // namespace
 
+std::string merge_json_document(const std::optional<std::string>& stored,
+                                const PathEntryList& entries, const std::string& separator) {
+  nlohmann::json document = parse_document(stored);
+  for (const auto& [path, value_text] : entries)
+    set_json_path(document, path, value_text, separator);
+  // Device text may hold bytes that are not UTF-8; they are replaced rather than refused.
+  return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::unique_ptr<RedisPublisher> redis_publisher;
 
 RedisPublisher::RedisPublisher(const std::string& uri) {
@@ -58,12 +67,7 @@ bool RedisPublisher::set_json_merge_paths(const std::string& key, const PathEntr
         return false;
       }
       client.watch(key);
-      nlohmann::json document = parse_document(client.get(key));
-      for (const auto& [path, value_text] : entries)
-        set_json_path(document, path, value_text, separator);
-      // Device text may hold bytes that are not UTF-8; they are replaced rather than refused.
-      const std::string text =
-          document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      const std::string text = merge_json_document(client.get(key), entries, separator);
       try {
         client.multi();
         client.set(key, text);

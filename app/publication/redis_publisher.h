@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,12 @@ namespace app {
 using PathEntryList = std::vector<std::pair<std::string, std::string>>;
 
 class RedisClient;
+
+// The read-modify-write step of a publication without Redis: the stored text (absent, not JSON,
+// or JSON that cannot take members all count as an empty object) with every entry's path set,
+// serialised compactly; text that is not UTF-8 is replaced rather than refused.
+std::string merge_json_document(const std::optional<std::string>& stored,
+                                const PathEntryList& entries, const std::string& separator);
 
 class RedisPublisher {
  public:

@@ -1,6 +1,7 @@
 #include "info_key_table.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -168,7 +169,13 @@ void WriteInstallAttitude(Writer& writer, const uint8_t* field) {
   const char* angles[] = {"roll_deg", "pitch_deg", "yaw_deg"};
   for (std::size_t i = 0; i < 3; ++i) {
     writer.Key(angles[i]);
-    writer.Double(load_le<float>(field + 4 * i));
+    // JSON has no NaN or infinity; the writer would leave the member without a value.
+    const float angle = load_le<float>(field + 4 * i);
+    if (std::isfinite(angle)) {
+      writer.Double(angle);
+    } else {
+      writer.Null();
+    }
   }
   const char* offsets[] = {"x_mm", "y_mm", "z_mm"};
   for (std::size_t i = 0; i < 3; ++i) {

@@ -126,5 +126,19 @@ TEST(InfoKeyTable, TruncatedEntriesFailAndLeaveTheTextEmpty) {
   EXPECT_TRUE(json.empty());
 }
 
+// Found by fuzzing: a device that sends NaN or an infinity as an installation angle made the
+// renderer emit a member without a value ("pitch_deg": ,), text no JSON reader accepts.
+TEST(InfoKeyTable, NonFiniteInstallationAnglesRenderAsNull) {
+  // 0x0012 install_attitude: roll 1.5, pitch NaN (0x7FC00000), yaw +inf (0x7F800000), x y z.
+  auto data = PushData({{0x0012, {0x00, 0x00, 0xC0, 0x3F, 0x00, 0x00, 0xC0, 0x7F, 0x00, 0x00,
+                                  0x80, 0x7F, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}}});
+  std::string json;
+  ASSERT_TRUE(build_info_json(PacketOver(data), json));
+  EXPECT_NE(json.find("\"roll_deg\": 1.5,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"pitch_deg\": null,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"yaw_deg\": null,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"z_mm\": 3"), std::string::npos) << json;
+}
+
 }  // namespace
 }  // namespace lidar::sdk
