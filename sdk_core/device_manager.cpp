@@ -4,9 +4,11 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/io_thread.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/general_command_handler.h"
@@ -194,8 +196,9 @@ bool DeviceManager::Abandon() {
 }
 
 bool DeviceManager::CreateIOThread() {
-  auto create = [](std::shared_ptr<IOThread>& thread) {
+  auto create = [](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
     thread = std::make_shared<IOThread>();
+    thread->ReportProgressTo(&HealthCounters::Instance().IoProgress(role));
     if (!thread->Init(true, false) || !thread->Start()) {
       LIDAR_LOG_ERROR(
           "Create command io thread failed, thread_ptr is nullptr or thread init failed");
@@ -204,15 +207,15 @@ bool DeviceManager::CreateIOThread() {
     }
     return true;
   };
-  if (!create(detection_thread_)) {
+  if (!create(detection_thread_, HealthCounters::kDetectionIo)) {
     LIDAR_LOG_ERROR("Device manager init failed, create detection io thread failed.");
     return false;
   }
-  if (!create(command_thread_)) {
+  if (!create(command_thread_, HealthCounters::kCommandIo)) {
     LIDAR_LOG_ERROR("Device manager init failed, create comman io thread failed.");
     return false;
   }
-  if (!create(data_thread_)) {
+  if (!create(data_thread_, HealthCounters::kDataIo)) {
     LIDAR_LOG_ERROR("Device manager init failed, create data io thread failed.");
     return false;
   }
@@ -306,12 +309,30 @@ void DeviceManager::OnData(int sock, void*) {
   if (::getsockname(sock, reinterpret_cast<sockaddr*>(&local), &local_len) != 0) return;
   uint8_t buffer[kReceiveBufferSize];
   sockaddr_in from{};
-  socklen_t from_len = sizeof(from);
-  const ssize_t received = ::recvfrom(sock, buffer, sizeof(buffer), 0,
-                                      reinterpret_cast<sockaddr*>(&from), &from_len);
+  iovec data{buffer, sizeof(buffer)};
+  // Room for the kernel's drop count (SO_RXQ_OVFL), the only ancillary data asked for.
+  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(uint32_t))];
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof(from);
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof(control);
+  const ssize_t received = ::recvmsg(sock, &message, 0);
   if (received <= 0) return;
-  HandleDatagram(from.sin_addr.s_addr, ntohs(local.sin_port), buffer,
-                 static_cast<uint32_t>(received));
+  HealthCounters& health = HealthCounters::Instance();
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+        c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
+      uint32_t socket_drops = 0;  // host byte order
+      std::memcpy(&socket_drops, CMSG_DATA(c), sizeof(socket_drops));
+      health.NoteKernelDrops(sock, socket_drops);
+    }
+  }
+  const uint16_t local_port = ntohs(local.sin_port);
+  health.CountReceived(local_port);
+  HandleDatagram(from.sin_addr.s_addr, local_port, buffer, static_cast<uint32_t>(received));
 }
 
 void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
@@ -344,7 +365,11 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
     }
   }
   if (!known) {
-    if (local_port == kDetectionPort) RegisterDetectedLidar(handle, bytes, count);
+    if (local_port == kDetectionPort) {
+      RegisterDetectedLidar(handle, bytes, count);
+    } else {
+      HealthCounters::Instance().CountUnknownSender();
+    }
     return;
   }
 
@@ -413,7 +438,10 @@ void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* byt
     DataHandler::Instance().Dispatch(info->dev_type, handle, bytes, count);
     return;
   }
-  if (local_port != kDetectionPort && local_port != kThirdPartyDataCommandPort) return;
+  if (local_port != kDetectionPort && local_port != kThirdPartyDataCommandPort) {
+    if (!info) HealthCounters::Instance().CountUnknownSender();
+    return;
+  }
 
   std::shared_ptr<ViewLidarState> state;
   {

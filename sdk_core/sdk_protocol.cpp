@@ -6,6 +6,7 @@
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/crc.h"
+#include "sdk_core/base/health_counters.h"
 
 namespace lidar::sdk {
 namespace {
@@ -51,17 +52,29 @@ int32_t SdkProtocol::Pack(uint8_t* buffer, uint32_t buffer_size, uint32_t* frame
 }
 
 bool SdkProtocol::CheckPacket(const uint8_t* bytes, uint32_t count) {
-  if (bytes == nullptr || count < kFrameHeaderSize) return false;
-  if (bytes[kOffsetSof] != kSof || bytes[kOffsetVersion] != kFrameVersion) return false;
-  const uint32_t length = load_le<uint16_t>(bytes + kOffsetLength);
-  if (length < kFrameHeaderSize || length > count) return false;
+  if (bytes == nullptr) return false;
+  HealthCounters& health = HealthCounters::Instance();
+  const bool framed = count >= kFrameHeaderSize && bytes[kOffsetSof] == kSof &&
+                      bytes[kOffsetVersion] == kFrameVersion;
+  const uint32_t length = framed ? load_le<uint16_t>(bytes + kOffsetLength) : 0;
+  if (!framed || length < kFrameHeaderSize || length > count) {
+    health.CountMalformed();
+    return false;
+  }
 
   crc16_ = Crc16(bytes, kOffsetCrc16);
-  if (crc16_ != load_le<uint16_t>(bytes + kOffsetCrc16)) return false;
+  if (crc16_ != load_le<uint16_t>(bytes + kOffsetCrc16)) {
+    health.CountCrcRejected();
+    return false;
+  }
   crc32_ = length == kFrameHeaderSize
                ? 0
                : Crc32(bytes + kFrameHeaderSize, length - kFrameHeaderSize);
-  return crc32_ == load_le<uint32_t>(bytes + kOffsetCrc32);
+  if (crc32_ != load_le<uint32_t>(bytes + kOffsetCrc32)) {
+    health.CountCrcRejected();
+    return false;
+  }
+  return true;
 }
 
 bool SdkProtocol::ParsePacket(uint8_t* bytes, uint32_t count, CommPacket* packet) {

@@ -1,5 +1,7 @@
 #include "io_thread.h"
 
+#include "sdk_core/base/health_counters.h"
+
 namespace lidar::sdk {
 
 IOThread::~IOThread() {
@@ -16,7 +18,12 @@ bool IOThread::Init(bool enable_timer, bool enable_wake) {
 void IOThread::ThreadFunc() {
   const std::shared_ptr<IOLoop> loop = loop_;
   if (!loop) return;
-  while (!quit_) loop->Loop();
+  if (progress_) progress_->store(HealthClockMs(), std::memory_order_relaxed);
+  while (!quit_) {
+    loop->Loop();
+    if (progress_) progress_->store(HealthClockMs(), std::memory_order_relaxed);
+  }
+  if (progress_) progress_->store(0, std::memory_order_relaxed);
 }
 
 }  // namespace lidar::sdk

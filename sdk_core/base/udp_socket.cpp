@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "sdk_core/base/health_counters.h"
+
 namespace lidar::sdk {
 namespace {
 
@@ -43,6 +45,11 @@ SocketHandle CreateSocket(uint16_t port, bool non_block, bool reuse, bool broadc
     CloseSocket(sock);
     return kInvalidSocket;
   }
+
+  // The kernel's count of datagrams dropped on this socket then comes with every datagram
+  // received; a kernel without it just leaves the count out.
+  SetFlag(sock, SOL_SOCKET, SO_RXQ_OVFL);
+  HealthCounters::Instance().ResetKernelDrops(sock);
 
   if (broadcast && !SetFlag(sock, SOL_SOCKET, SO_BROADCAST)) {
     CloseSocket(sock);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/forward_command_handler.h"
 #include "sdk_core/base/log_throttle.h"
@@ -250,6 +251,7 @@ void GeneralCommandHandler::CommandsHandle(std::chrono::steady_clock::time_point
       }
     }
   }
+  if (!expired.empty()) HealthCounters::Instance().CountTimedOut(expired.size());
   for (const Command& command : expired) {
     if (command.callback) (*command.callback)(kStatusTimeout, command.handle, nullptr, 0);
   }

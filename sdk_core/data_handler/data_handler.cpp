@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 
 namespace lidar::sdk {
@@ -80,6 +81,7 @@ void DataHandler::Dispatch(uint8_t dev_type, uint32_t handle, const uint8_t* byt
 }
 
 void DataHandler::Drop(uint32_t handle, uint32_t length, std::size_t needed) {
+  HealthCounters::Instance().CountShort();
   const uint64_t total = dropped_.fetch_add(1) + 1;
   const int64_t now = SteadyNowMs();
   int64_t last = last_drop_log_ms_.load();

@@ -98,3 +98,29 @@ CommandStatus LidarEnablePointSend(uint32_t handle, AsyncControlCallback cb, voi
 CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void* client_data);
 CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,
                                      void* client_data);
+
+// Health counters of the SDK since the process started, for an operator to see whether data is
+// being lost and where. Reading them takes no lock and never disturbs the IO threads.
+constexpr uint32_t kLidarHealthMaxPorts = 16;
+
+struct LidarPortDatagrams {
+  uint16_t port;       // local port the datagrams arrived on
+  uint64_t datagrams;  // datagrams received on it
+};
+
+struct LidarHealthCounters {
+  uint32_t port_count;  // entries of `ports` in use
+  LidarPortDatagrams ports[kLidarHealthMaxPorts];
+  uint64_t other_port_datagrams;     // received on ports beyond the table's capacity
+  uint64_t dropped_short;            // stream datagrams shorter than their header or records
+  uint64_t dropped_malformed;        // control datagrams that are not a well-formed frame
+  uint64_t dropped_unknown_sender;   // datagrams from an address with no LiDAR record
+  uint64_t kernel_drops;             // datagrams the kernel discarded on full receive buffers
+  uint64_t crc_rejected;             // control frames whose checksum did not match
+  uint64_t requests_timed_out;       // requests without an acknowledgement in time
+  uint32_t io_threads;               // IO threads running (0 outside Init..Uninit)
+  uint64_t io_stall_ms;              // longest time since one of them last completed a pass
+};
+
+// Copies the counters into `out` (nothing when it is null).
+void LidarGetHealthCounters(LidarHealthCounters* out);

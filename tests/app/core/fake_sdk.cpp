@@ -78,3 +78,7 @@ CommandStatus QueryLidarInternalInfo(uint32_t, QueryLidarInternalInfoCallback, v
   record("QueryInternalInfo");
   return kStatusSuccess;
 }
+
+void LidarGetHealthCounters(LidarHealthCounters* out) {
+  if (out != nullptr) *out = LidarHealthCounters{};
+}

@@ -74,3 +74,7 @@ CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCall
   return fake_sdk::record("QueryLidarInternalInfo", handle, -1,
                           reinterpret_cast<const void*>(cb), client_data);
 }
+
+void LidarGetHealthCounters(LidarHealthCounters* out) {
+  if (out != nullptr) *out = LidarHealthCounters{};
+}
