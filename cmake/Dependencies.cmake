@@ -8,6 +8,7 @@ find_package(RapidJSON REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HIREDIS REQUIRED IMPORTED_TARGET hiredis)
 pkg_check_modules(PCAP REQUIRED IMPORTED_TARGET libpcap)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
 # Debian's VTK CMake files name an MPI target that nothing here provides.
 if(NOT TARGET MPI::MPI_C)

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "app/core/run_control.h"
+#include "app/core/self_check.h"
+#include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
 #include "app/core/supervisor.h"
 #include "app/perception/imu_intake.h"
@@ -47,6 +49,11 @@ int run_app(int argc, char** argv) {
   debug_mode.store(argc >= 3 && std::strcmp(argv[2], "--debug") == 0);
 
   install_shutdown_signal_handlers();
+  SelfCheckSettings checks;
+  checks.config_path = config_path;
+  checks.redis_uri = kRedisUri;
+  run_self_check(checks);
+
   reset_shared_state();
   set_processing_params(ProcessingParams{});
 
@@ -70,11 +77,16 @@ int run_app(int argc, char** argv) {
     return -1;
   }
 
+  LidarHealthCounters sdk_health{};
+  LidarGetHealthCounters(&sdk_health);
+  notify_ready(sdk_health.io_threads);
+
   supervisor_active.store(true);
   supervisor_thread = std::thread(supervisor_loop, SupervisorConfig{});
 
   while (running.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
+  notify_stopping();
   stop_supervisor();
   stop_worker();
   stop_viewer();

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/core/service_health.h"
 #include "app/perception/imu_intake.h"
 #include "app/publication/device_info.h"
 #include "app/publication/state_documents.h"
@@ -117,6 +118,7 @@ void supervisor_loop(SupervisorConfig config) {
 
     publish_lidar_document(take_status_snapshot());
     publish_imu_document();
+    service_health_cycle();
 
     pause(config.cycle_ms);
     if (!supervisor_active.load()) return;

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/core/health_counters.h"
 #include "app/publication/json_path.h"
 #include "app/publication/redis_client.h"
 
@@ -58,6 +59,13 @@ RedisPublisher::~RedisPublisher() = default;
 
 bool RedisPublisher::set_json_merge_paths(const std::string& key, const PathEntryList& entries,
                                           int32_t ttl_seconds, const std::string& separator) {
+  const bool merged = merge(key, entries, ttl_seconds, separator);
+  if (!merged) note_publication_failure();
+  return merged;
+}
+
+bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
+                           int32_t ttl_seconds, const std::string& separator) {
   if (!client_) return false;
   RedisClient& client = *client_;
   try {

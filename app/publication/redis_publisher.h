@@ -40,6 +40,10 @@ class RedisPublisher {
                             int32_t ttl_seconds, const std::string& separator);
 
  private:
+  // The read-modify-write itself; set_json_merge_paths counts the ones that fail.
+  bool merge(const std::string& key, const PathEntryList& entries, int32_t ttl_seconds,
+             const std::string& separator);
+
   std::unique_ptr<RedisClient> client_;
 };
 

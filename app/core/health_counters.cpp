@@ -1,0 +1,47 @@
+#include "health_counters.h"
+
+#include <atomic>
+
+#include "app/core/shared_state.h"
+
+namespace app {
+namespace {
+
+std::atomic<uint64_t> frames_processed{0};
+std::atomic<uint64_t> frames_skipped{0};
+std::atomic<uint64_t> last_frame_ns{0};
+std::atomic<uint64_t> max_frame_ns{0};
+std::atomic<uint64_t> redis_failures{0};
+std::atomic<uint64_t> worker_pass_ms{0};
+
+}  // namespace
+
+void note_worker_pass(bool skipped) {
+  if (skipped) frames_skipped.fetch_add(1, std::memory_order_relaxed);
+  worker_pass_ms.store(steady_ms(), std::memory_order_relaxed);
+}
+
+void note_frame_processed(uint64_t duration_ns) {
+  frames_processed.fetch_add(1, std::memory_order_relaxed);
+  last_frame_ns.store(duration_ns, std::memory_order_relaxed);
+  uint64_t longest = max_frame_ns.load(std::memory_order_relaxed);
+  while (duration_ns > longest &&
+         !max_frame_ns.compare_exchange_weak(longest, duration_ns, std::memory_order_relaxed)) {
+  }
+  worker_pass_ms.store(steady_ms(), std::memory_order_relaxed);
+}
+
+void note_publication_failure() { redis_failures.fetch_add(1, std::memory_order_relaxed); }
+
+AppHealth copy_app_health() {
+  AppHealth h;
+  h.frames_processed = frames_processed.load(std::memory_order_relaxed);
+  h.frames_skipped = frames_skipped.load(std::memory_order_relaxed);
+  h.last_frame_ns = last_frame_ns.load(std::memory_order_relaxed);
+  h.max_frame_ns = max_frame_ns.load(std::memory_order_relaxed);
+  h.redis_failures = redis_failures.load(std::memory_order_relaxed);
+  h.worker_pass_ms = worker_pass_ms.load(std::memory_order_relaxed);
+  return h;
+}
+
+}  // namespace app

@@ -1,0 +1,25 @@
+// Start-up self-check of the machine's set-up: one actionable console line per problem found,
+// before the SDK starts. It only reports; the service starts whatever it finds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct SelfCheckSettings {
+  std::string config_path;  // the SDK configuration file, read for host addresses and ports
+  std::string redis_uri = "tcp://127.0.0.1:6379";
+  std::string rmem_max_path = "/proc/sys/net/core/rmem_max";
+  uint64_t receive_buffer_bytes = 209715200;  // what the SDK asks for on every socket
+};
+
+// The problem lines, each tagged "[ERR] " and ending in a newline; empty when all is well.
+std::vector<std::string> find_setup_problems(const SelfCheckSettings& settings);
+
+// Prints the problems on standard error, or one "[INFO]" line on standard output when there
+// are none.
+void run_self_check(const SelfCheckSettings& settings);
+
+}  // namespace app

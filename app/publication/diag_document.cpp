@@ -1,0 +1,50 @@
+#include "diag_document.h"
+
+#include <string>
+
+#include "app/core/shared_state.h"
+#include "app/publication/state_documents.h"
+
+namespace app {
+namespace {
+
+double milliseconds(uint64_t ns) { return static_cast<double>(ns) / 1e6; }
+
+}  // namespace
+
+PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& sdk,
+                                 const AppHealth& app, const ProgressVerdict& progress) {
+  PathEntryList e;
+  add_integer(e, "timestamp", timestamp);
+  const uint32_t ports = sdk.port_count < kLidarHealthMaxPorts ? sdk.port_count
+                                                               : kLidarHealthMaxPorts;
+  for (uint32_t i = 0; i < ports; ++i) {
+    add_integer(e, "sdk.recebidos." + std::to_string(sdk.ports[i].port), sdk.ports[i].datagrams);
+  }
+  add_integer(e, "sdk.recebidos.outras_portas", sdk.other_port_datagrams);
+  add_integer(e, "sdk.descartados.curtos", sdk.dropped_short);
+  add_integer(e, "sdk.descartados.malformados", sdk.dropped_malformed);
+  add_integer(e, "sdk.descartados.remetente_desconhecido", sdk.dropped_unknown_sender);
+  add_integer(e, "sdk.descartados.kernel", sdk.kernel_drops);
+  add_integer(e, "sdk.crc_rejeitados", sdk.crc_rejected);
+  add_integer(e, "sdk.comandos_expirados", sdk.requests_timed_out);
+  add_integer(e, "sdk.threads_io", sdk.io_threads);
+  add_integer(e, "sdk.io_parado_ms", sdk.io_stall_ms);
+  add_integer(e, "app.quadros.processados", app.frames_processed);
+  add_integer(e, "app.quadros.pulados", app.frames_skipped);
+  add_fixed(e, "app.processamento_ms.ultimo", milliseconds(app.last_frame_ns), 3);
+  add_fixed(e, "app.processamento_ms.maximo", milliseconds(app.max_frame_ns), 3);
+  add_integer(e, "app.redis_falhas", app.redis_failures);
+  add_bool(e, "progresso_ok", progress.ok);
+  add_quoted(e, "parado", progress.stalled);
+  return e;
+}
+
+bool publish_diag_document(const LidarHealthCounters& sdk, const ProgressVerdict& progress) {
+  if (!redis_publisher) return false;
+  return redis_publisher->set_json_merge_paths(
+      kDiagDocumentKey, build_diag_entries(wall_ms(), sdk, copy_app_health(), progress),
+      kDiagDocumentTtlSeconds, ".");
+}
+
+}  // namespace app

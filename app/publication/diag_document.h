@@ -1,0 +1,26 @@
+// The diagnostics document: the SDK's and the application's health counters, so an operator
+// can see whether data is being lost and where, published every supervisor cycle beside the
+// two state documents.
+#pragma once
+
+#include <cstdint>
+
+#include "app/core/health_counters.h"
+#include "app/core/service_notify.h"
+#include "app/publication/redis_publisher.h"
+#include "lidar_sdk.h"
+
+namespace app {
+
+inline constexpr const char* kDiagDocumentKey = "ctx:dados_modulo_Lidar_diag";
+inline constexpr int32_t kDiagDocumentTtlSeconds = 10;
+
+// Entries of the document for one cycle; `timestamp` is wall_ms.
+PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& sdk,
+                                 const AppHealth& app, const ProgressVerdict& progress);
+
+// Merges the document into Redis; false without a publisher (nothing printed: the Lidar
+// document reports that every cycle) or when Redis refused it.
+bool publish_diag_document(const LidarHealthCounters& sdk, const ProgressVerdict& progress);
+
+}  // namespace app
