@@ -1,6 +1,7 @@
 #include "shared_state.h"
 
 #include <chrono>
+#include <utility>
 
 namespace app {
 
@@ -63,64 +64,137 @@ std::atomic<bool> show_boxes{false};
 std::atomic<bool> show_axes{false};
 std::atomic<bool> sensor_inverted{false};
 
+namespace {
+
+// Dropped entries leave their buffers for later appends; beyond this many they are released.
+constexpr std::size_t kMaxSpareBuffers = 256;
+
+std::size_t point_budget(const PointWindow& window) {
+  const int64_t max_points = window.max_points.load();
+  return max_points > 0 ? static_cast<std::size_t>(max_points) : 0;
+}
+
+void drop_oldest_locked(PointWindow& window) {
+  PointFrame& oldest = window.queue.front();
+  window.stored_points -= oldest.points.size();
+  if (window.spare.size() < kMaxSpareBuffers) window.spare.push_back(std::move(oldest.points));
+  window.queue.pop_front();
+}
+
+// Appends an entry and applies both retention rules. Caller holds window.lock.
+void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count,
+                   uint64_t now) {
+  ++window.revision;
+  if (count > 0) {
+    PointFrame entry;
+    if (!window.spare.empty()) {
+      entry.points = std::move(window.spare.back());
+      window.spare.pop_back();
+    }
+    entry.points.assign(points, points + count);
+    entry.stamp_ms = now;
+    window.queue.push_back(std::move(entry));
+    window.stored_points += count;
+  }
+  window_prune_locked(window, now);
+  const std::size_t keep = point_budget(window);
+  while (window.queue.size() > 1 &&
+         window.stored_points - window.queue.front().points.size() >= keep) {
+    drop_oldest_locked(window);
+  }
+}
+
+// The snapshot of the queue as it stands. Caller holds window.lock.
+void snapshot_locked(const PointWindow& window, PointFrame& out) {
+  out.points.clear();
+  out.stamp_ms = 0;
+  if (window.queue.empty()) return;
+
+  const std::size_t max_points = point_budget(window);
+  std::size_t total = 0;
+  for (auto it = window.queue.rbegin(); it != window.queue.rend(); ++it) {
+    total += it->points.size();
+    if (total > max_points) break;
+  }
+  out.points.reserve(total < max_points ? total : max_points);
+  out.stamp_ms = window.queue.back().stamp_ms;
+
+  std::size_t budget = max_points;
+  for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
+    const auto& points = it->points;
+    const std::size_t take = points.size() < budget ? points.size() : budget;
+    out.points.insert(out.points.end(), points.end() - static_cast<std::ptrdiff_t>(take),
+                      points.end());
+    budget -= take;
+  }
+}
+
+// Rebuilds `record` (guarded by `record_mutex`) from the window when packets arrived since it
+// was last built, then copies it out. A clear that lands between the two holds wins: the
+// clearer empties the record after the window, so a copy built before the clear is dropped.
+PointFrame copy_published(PointWindow& window, PointFrame& record, std::mutex& record_mutex) {
+  PointFrame fresh;
+  bool rebuilt = false;
+  uint64_t clears = 0;
+  {
+    std::lock_guard<std::mutex> hold(window.lock);
+    if (window.published != window.revision) {
+      snapshot_locked(window, fresh);
+      window.published = window.revision;
+      clears = window.clears.load();
+      rebuilt = true;
+    }
+  }
+  std::lock_guard<std::mutex> hold(record_mutex);
+  if (rebuilt && window.clears.load() == clears) {
+    record.points.swap(fresh.points);
+    record.stamp_ms = fresh.stamp_ms;
+  }
+  return record;
+}
+
+}  // namespace
+
 void window_prune_locked(PointWindow& window, uint64_t now) {
   const int64_t window_ms = window.window_ms.load();
   if (window_ms == 0) return;
   const uint64_t limit = static_cast<uint64_t>(window_ms);
   while (!window.queue.empty() && now - window.queue.front().stamp_ms > limit) {
-    window.stored_points -= window.queue.front().points.size();
-    window.queue.pop_front();
+    drop_oldest_locked(window);
   }
 }
 
 void window_push(PointWindow& window, const PointFrame& frame) {
   if (frame.points.empty()) return;
   std::lock_guard<std::mutex> hold(window.lock);
-  window.queue.push_back(frame);
-  window.stored_points += frame.points.size();
-  window_prune_locked(window, frame.stamp_ms);
-  const int64_t max_points = window.max_points.load();
-  const std::size_t keep = max_points > 0 ? static_cast<std::size_t>(max_points) : 0;
-  while (window.queue.size() > 1 &&
-         window.stored_points - window.queue.front().points.size() >= keep) {
-    window.stored_points -= window.queue.front().points.size();
-    window.queue.pop_front();
-  }
+  append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms);
+}
+
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
+                   uint64_t now) {
+  std::lock_guard<std::mutex> hold(window.lock);
+  append_locked(window, points, count, now);
 }
 
 PointFrame window_snapshot(PointWindow& window, uint64_t now) {
   PointFrame result;
   std::lock_guard<std::mutex> hold(window.lock);
   window_prune_locked(window, now);
-  if (window.queue.empty()) return result;
-
-  const int64_t max_points_signed = window.max_points.load();
-  const std::size_t max_points =
-      max_points_signed > 0 ? static_cast<std::size_t>(max_points_signed) : 0;
-
-  std::size_t total = 0;
-  for (auto it = window.queue.rbegin(); it != window.queue.rend(); ++it) {
-    total += it->points.size();
-    if (total > max_points) break;
-  }
-  result.points.reserve(total < max_points ? total : max_points);
-  result.stamp_ms = window.queue.back().stamp_ms;
-
-  std::size_t budget = max_points;
-  for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
-    const auto& points = it->points;
-    const std::size_t take = points.size() < budget ? points.size() : budget;
-    result.points.insert(result.points.end(), points.end() - static_cast<std::ptrdiff_t>(take),
-                         points.end());
-    budget -= take;
-  }
+  snapshot_locked(window, result);
   return result;
+}
+
+void window_snapshot_into(PointWindow& window, PointFrame& out) {
+  std::lock_guard<std::mutex> hold(window.lock);
+  snapshot_locked(window, out);
 }
 
 void window_clear(PointWindow& window) {
   std::lock_guard<std::mutex> hold(window.lock);
   window.queue.clear();
   window.stored_points = 0;
+  window.published = window.revision;
+  window.clears.fetch_add(1);
 }
 
 void reset_shared_state() {
@@ -148,10 +222,7 @@ ProcessingParams copy_processing_params() {
   return processing_params;
 }
 
-PointFrame copy_latest_cloud() {
-  std::lock_guard<std::mutex> hold(state_mutex);
-  return latest_cloud;
-}
+PointFrame copy_latest_cloud() { return copy_published(live_window, latest_cloud, state_mutex); }
 
 std::vector<ObstacleBox> copy_obstacle_boxes() {
   std::lock_guard<std::mutex> hold(state_mutex);
@@ -169,8 +240,7 @@ ObstacleDistances copy_distances() {
 }
 
 PointFrame copy_viewer_cloud() {
-  std::lock_guard<std::mutex> hold(viewer_cloud_mutex);
-  return viewer_cloud;
+  return copy_published(map_window, viewer_cloud, viewer_cloud_mutex);
 }
 
 }  // namespace app

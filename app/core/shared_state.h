@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,30 +27,46 @@ struct PointFrame {
   uint64_t stamp_ms = 0;  // steady_ms of the newest packet it contains
 };
 
-// Rolling accumulator of recent packets, one entry per non-empty packet, oldest first.
+// Rolling accumulator of recent packets, one entry per non-empty packet, oldest first. Its
+// reader does not get a copy per packet: a packet only appends its own points, and the window
+// counts the change so that the reader builds its copy when it next looks.
 struct PointWindow {
   std::atomic<int64_t> window_ms{0};    // entries older than this are dropped; 0 = keep
   std::atomic<int64_t> max_points{0};   // bound on the points a snapshot returns
   std::mutex lock;
   std::deque<PointFrame> queue;
   std::size_t stored_points = 0;        // sum of the queued entries' sizes
+  std::vector<std::vector<CloudPoint>> spare;  // buffers of dropped entries, reused by appends
+  uint64_t revision = 0;                // counts appends and pushes
+  uint64_t published = 0;               // revision the reader's copy was last built from
+  std::atomic<uint64_t> clears{0};      // counts window_clear calls
 };
 
 // Appends a copy of a non-empty frame and prunes with its stamp as "now". Beyond the time rule,
 // entries are dropped oldest first while the newer ones alone still hold max_points points, so a
 // window that never expires (window_ms 0) cannot grow without bound.
 void window_push(PointWindow& window, const PointFrame& frame);
+// One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
+// prunes with `now`. Costs the packet's own points, whatever the window holds.
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
+                   uint64_t now);
 // Drops entries older than window_ms relative to now. Caller holds window.lock.
 void window_prune_locked(PointWindow& window, uint64_t now);
 // Prunes, then returns at most max_points points: newest entries first, each entry's points in
 // their stored order; an entry cut by the budget contributes its last points.
 PointFrame window_snapshot(PointWindow& window, uint64_t now);
-// Empties the queue.
+// The same content as of the last append, without pruning, built into `out` (whose buffer is
+// reused).
+void window_snapshot_into(PointWindow& window, PointFrame& out);
+// Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
+// appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);
 
-// Single-slot hand-off from the point callback to the processing worker.
+// Single-slot hand-off from the point callback to the processing worker: `pending` says that
+// live_window has changed since the worker last took a frame; the worker builds the frame from
+// the window when it takes it.
 struct FrameMailbox {
-  std::optional<PointFrame> pending;
+  bool pending = false;
   uint64_t handoff_ms = 0;
 };
 
@@ -185,6 +200,9 @@ void set_processing_params(const ProcessingParams& params);
 
 // Copy-out accessors: each takes its lock for the copy only.
 ProcessingParams copy_processing_params();
+// latest_cloud and viewer_cloud are the content of live_window and map_window. Each accessor
+// first rebuilds its record from the window when packets arrived since it was last built
+// (window lock, then the record's own lock, one after the other).
 PointFrame copy_latest_cloud();
 std::vector<ObstacleBox> copy_obstacle_boxes();
 AttitudeState copy_attitude();

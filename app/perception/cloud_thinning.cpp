@@ -28,40 +28,45 @@ inline uint64_t axis_bits(int64_t index) {
   return static_cast<uint64_t>(index + kAxisOffset) & kAxisMask;
 }
 
-// Open-addressing set of voxel keys. Keys use 63 bits, so the all-ones word marks a free slot.
-// It starts at half the expected count and doubles past 60 % load: a thinned cloud usually has
-// far fewer voxels than points, and a smaller table stays in cache.
+// Open-addressing set of voxel keys, kept from cloud to cloud on the calling thread: it only
+// grows (doubling past 50 % load), and clearing touches just the slots the last cloud filled.
+// Keys use 63 bits, so the all-ones word marks a free slot. About a third of the inserts in a
+// real scan are new voxels, in no predictable pattern, so inserting does not branch on it.
 class VoxelKeySet {
  public:
-  explicit VoxelKeySet(std::size_t expected) { allocate(expected / 2); }
-
   // Starts loading the key's home slot ahead of its insert.
   void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[slot_of(key)]); }
 
   // True when the key was not yet present.
   bool insert(uint64_t key) {
     std::size_t i = slot_of(key);
-    while (true) {
-      uint64_t& slot = slots_[i];
-      if (slot == key) return false;
-      if (slot == kFree) {
-        slot = key;
-        if (++size_ > limit_) grow();
-        return true;
-      }
-      i = (i + 1) & mask_;
-    }
+    while (slots_[i] != key && slots_[i] != kFree) i = (i + 1) & mask_;
+    const bool added = slots_[i] == kFree;
+    slots_[i] = key;
+    filled_[size_] = static_cast<uint32_t>(i);
+    size_ += added;
+    if (size_ > limit_) grow();
+    return added;
+  }
+
+  // Empties the set and makes room for about `expected` keys without growing on the way.
+  void reset(std::size_t expected) {
+    for (std::size_t n = 0; n < size_; ++n) slots_[filled_[n]] = kFree;
+    size_ = 0;
+    if (slots_.empty() || limit_ < expected) allocate(expected);
   }
 
  private:
   static constexpr uint64_t kFree = ~uint64_t{0};
+  static constexpr std::size_t kMinCapacity = 4096;
 
-  void allocate(std::size_t wanted) {
-    std::size_t capacity = 16;
-    while (capacity < wanted) capacity *= 2;
+  void allocate(std::size_t expected) {
+    std::size_t capacity = std::max(kMinCapacity, slots_.size());
+    while (capacity / 2 < expected) capacity *= 2;
     slots_.assign(capacity, kFree);
     mask_ = capacity - 1;
-    limit_ = capacity / 10 * 6;
+    limit_ = capacity / 2;
+    filled_.resize(limit_ + 1);
     shift_ = 64;
     for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
   }
@@ -73,32 +78,48 @@ class VoxelKeySet {
   void grow() {
     std::vector<uint64_t> old;
     old.swap(slots_);
-    allocate(old.size() * 2);
+    allocate(old.size());  // doubles: the old table is more than half full
+    size_ = 0;
     for (uint64_t key : old) {
       if (key == kFree) continue;
       std::size_t i = slot_of(key);
       while (slots_[i] != kFree) i = (i + 1) & mask_;
       slots_[i] = key;
+      filled_[size_++] = static_cast<uint32_t>(i);
     }
   }
 
   std::vector<uint64_t> slots_;
-  std::size_t mask_ = 0;
+  std::vector<uint32_t> filled_;  // slots in use, for a cheap reset
   std::size_t size_ = 0;
+  std::size_t mask_ = 0;
   std::size_t limit_ = 0;
   unsigned shift_ = 64;
 };
 
-}  // namespace
+inline bool finite(const CloudPoint& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+inline bool finite(const pcl::PointXYZ& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
 
-CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
-  auto thinned = std::make_shared<Cloud>();
-  if (cloud && !cloud->points.empty()) {
+// Expected share of distinct voxels in a cloud; the table grows if a cloud has more.
+constexpr std::size_t kVoxelsPerPointDivisor = 2;
+
+// One point per voxel, first come, from any sequence of points with x, y and z.
+template <typename Points>
+void thin_sequence(const Points& points, float leaf, Cloud& out) {
+  out.points.clear();
+  if (!points.empty()) {
+    thread_local VoxelKeySet occupied;
+    occupied.reset(points.size() / kVoxelsPerPointDivisor);
     // The comparison also turns a NaN leaf into the smallest one.
     const float inverse = 1.0f / (leaf > 0.00001f ? leaf : 0.00001f);
-    const auto& points = cloud->points;
-    thinned->points.reserve(points.size());
-    VoxelKeySet occupied(points.size());
+    // Indices of the points kept, written unconditionally and counted only when kept.
+    thread_local std::vector<uint32_t> kept;
+    if (kept.size() < points.size()) kept.resize(points.size());
+    std::size_t count = 0;
     // Keys are computed and their slots prefetched a batch at a time, then inserted in input
     // order: the table lookups are what the scan waits on.
     constexpr std::size_t kBatch = 16;
@@ -107,8 +128,8 @@ CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
     for (std::size_t base = 0; base < points.size(); base += kBatch) {
       const std::size_t n = std::min(kBatch, points.size() - base);
       for (std::size_t j = 0; j < n; ++j) {
-        const pcl::PointXYZ& point = points[base + j];
-        if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) {
+        const auto& point = points[base + j];
+        if (!finite(point)) {
           keys[j] = kSkip;
           continue;
         }
@@ -118,14 +139,37 @@ CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
         occupied.prefetch(keys[j]);
       }
       for (std::size_t j = 0; j < n; ++j) {
-        if (keys[j] != kSkip && occupied.insert(keys[j])) thinned->points.push_back(points[base + j]);
+        if (keys[j] == kSkip) continue;
+        kept[count] = static_cast<uint32_t>(base + j);
+        count += occupied.insert(keys[j]);
       }
     }
+    out.points.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      const auto& point = points[kept[k]];
+      out.points.emplace_back(point.x, point.y, point.z);
+    }
   }
-  thinned->width = static_cast<uint32_t>(thinned->points.size());
-  thinned->height = 1;
-  thinned->is_dense = false;
+  out.width = static_cast<uint32_t>(out.points.size());
+  out.height = 1;
+  out.is_dense = false;
+}
+
+}  // namespace
+
+CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
+  auto thinned = std::make_shared<Cloud>();
+  if (cloud) {
+    thin_sequence(cloud->points, leaf, *thinned);
+  } else {
+    thinned->height = 1;
+    thinned->is_dense = false;
+  }
   return thinned;
+}
+
+void thin_frame(const PointFrame& frame, float leaf, Cloud& out) {
+  thin_sequence(frame.points, leaf, out);
 }
 
 }  // namespace app

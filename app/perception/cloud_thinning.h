@@ -1,6 +1,7 @@
 // Voxel-grid thinning that keeps the first point of each occupied voxel.
 #pragma once
 
+#include "app/core/shared_state.h"
 #include "app/perception/cloud_types.h"
 
 namespace app {
@@ -8,5 +9,9 @@ namespace app {
 // One point per occupied voxel of edge `leaf` metres: the first finite point met in input
 // order, unchanged (no averaging). A null or empty input gives an empty cloud.
 CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf);
+
+// The same thinning straight from a frame's points into `out` (whose buffer is reused): what
+// frame processing does, without first copying the frame into a cloud.
+void thin_frame(const PointFrame& frame, float leaf, Cloud& out);
 
 }  // namespace app

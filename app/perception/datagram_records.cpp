@@ -25,31 +25,29 @@ uint8_t packet_data_type(const LidarEthernetPacket& packet) {
   return packet_bytes(packet)[kPacketDataTypeOffset];
 }
 
-PointFrame decode_points(const LidarEthernetPacket& packet, uint64_t stamp_ms) {
-  PointFrame frame;
-  frame.stamp_ms = stamp_ms;
+void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoint>& out) {
+  out.clear();
   const uint16_t count = packet_dot_count(packet);
   const uint8_t type = packet_data_type(packet);
   const uint8_t* record = records(packet);
 
   if (type == kDataTypeCartesianHigh) {
-    frame.points.resize(count);
-    for (CloudPoint& point : frame.points) {
+    out.resize(count);
+    for (CloudPoint& point : out) {
       point.x = static_cast<float>(lidar::load_le<int32_t>(record)) / 1000.0f;
       point.y = static_cast<float>(lidar::load_le<int32_t>(record + 4)) / 1000.0f;
       point.z = static_cast<float>(lidar::load_le<int32_t>(record + 8)) / 1000.0f;
       record += kCartesianHighRecordSize;
     }
   } else if (type == kDataTypeCartesianLow) {
-    frame.points.resize(count);
-    for (CloudPoint& point : frame.points) {
+    out.resize(count);
+    for (CloudPoint& point : out) {
       point.x = static_cast<float>(lidar::load_le<int16_t>(record)) / 100.0f;
       point.y = static_cast<float>(lidar::load_le<int16_t>(record + 2)) / 100.0f;
       point.z = static_cast<float>(lidar::load_le<int16_t>(record + 4)) / 100.0f;
       record += kCartesianLowRecordSize;
     }
   }
-  return frame;
 }
 
 ImuSample decode_imu_sample(const LidarEthernetPacket& packet, uint16_t index) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "app/core/shared_state.h"
 #include "lidar_sdk.h"
@@ -12,9 +13,9 @@ namespace app {
 uint16_t packet_dot_count(const LidarEthernetPacket& packet);
 uint8_t packet_data_type(const LidarEthernetPacket& packet);
 
-// The datagram's points in delivery order, in metres, white, stamped `stamp_ms`. Data types
-// other than the two Cartesian forms yield no points.
-PointFrame decode_points(const LidarEthernetPacket& packet, uint64_t stamp_ms);
+// The datagram's points in delivery order, in metres, white, written over `out` (whose buffer
+// is reused). Data types other than the two Cartesian forms yield no points.
+void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoint>& out);
 
 struct ImuSample {
   float gx = 0.f, gy = 0.f, gz = 0.f;  // angular rate, rad/s

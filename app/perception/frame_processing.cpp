@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
 
-#include <pcl/filters/filter.h>
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
@@ -16,12 +16,6 @@
 
 namespace app {
 namespace {
-
-void mark_unorganised(Cloud& cloud) {
-  cloud.width = static_cast<uint32_t>(cloud.points.size());
-  cloud.height = 1;
-  cloud.is_dense = false;
-}
 
 void store_distances(const ObstacleDistances& result) {
   std::lock_guard<std::mutex> hold(state_mutex);
@@ -42,10 +36,27 @@ void store_empty_frame(uint64_t t) {
 
 constexpr float kNone = std::numeric_limits<float>::infinity();
 
-// Distance along one axis direction of a coordinate, or kNone when it lies on the other side
-// (or on the axis plane). Written as a selection so the scan has no data-dependent branches.
-inline float ahead(float v) { return v > 0.f ? v : kNone; }
-inline float behind(float v) { return v < 0.f ? -v : kNone; }
+// A point's four words (x, y, z and the library's padding word) as one vector, so the scan
+// handles the three axes in one operation; the padding lane is computed and ignored.
+using Lanes = float __attribute__((vector_size(16)));
+
+inline Lanes lanes_of(const pcl::PointXYZ& point) {
+  Lanes v;
+  std::memcpy(&v, point.data, sizeof v);
+  return v;
+}
+
+// Per lane, the distance of the coordinate along the positive (ahead) or negative (behind)
+// direction, or kNone when it lies on the other side or on the axis plane; the running nearest
+// keeps the smaller. Selections rather than branches, so the scan does not depend on the data.
+inline void keep_nearest(Lanes v, Lanes& ahead, Lanes& behind) {
+  const Lanes zero = {0.f, 0.f, 0.f, 0.f};
+  const Lanes none = {kNone, kNone, kNone, kNone};
+  const Lanes a = v > zero ? v : none;
+  const Lanes b = v < zero ? -v : none;
+  ahead = a < ahead ? a : ahead;
+  behind = b < behind ? b : behind;
+}
 
 // The nearest distance found, 0 when there was none or it lies beyond the region face.
 inline float within(float nearest, float face) {
@@ -54,34 +65,23 @@ inline float within(float nearest, float face) {
 
 }  // namespace
 
-CloudPtr frame_to_cloud(const PointFrame& frame) {
-  auto cloud = std::make_shared<Cloud>();
-  cloud->points.reserve(frame.points.size());
-  for (const CloudPoint& point : frame.points) {
-    if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) continue;
-    cloud->points.emplace_back(point.x, point.y, point.z);
-  }
-  mark_unorganised(*cloud);
-  if (cloud->points.empty()) return cloud;
-
-  pcl::Indices kept;
-  pcl::removeNaNFromPointCloud(*cloud, *cloud, kept);
-  mark_unorganised(*cloud);
-  return cloud;
-}
-
 ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingParams& params,
                                         uint64_t t) {
-  float frente = kNone, tras = kNone, esquerda = kNone, direita = kNone, cima = kNone,
-        baixo = kNone;
-  for (const pcl::PointXYZ& point : cloud.points) {
-    frente = std::min(frente, ahead(point.x));
-    tras = std::min(tras, behind(point.x));
-    esquerda = std::min(esquerda, ahead(point.y));
-    direita = std::min(direita, behind(point.y));
-    cima = std::min(cima, ahead(point.z));
-    baixo = std::min(baixo, behind(point.z));
+  const Lanes none = {kNone, kNone, kNone, kNone};
+  // Two sets of running minima, so consecutive points do not wait on each other.
+  Lanes ahead[2] = {none, none}, behind[2] = {none, none};
+  const auto& points = cloud.points;
+  std::size_t i = 0;
+  for (; i + 2 <= points.size(); i += 2) {
+    keep_nearest(lanes_of(points[i]), ahead[0], behind[0]);
+    keep_nearest(lanes_of(points[i + 1]), ahead[1], behind[1]);
   }
+  if (i < points.size()) keep_nearest(lanes_of(points[i]), ahead[0], behind[0]);
+  const Lanes front = ahead[1] < ahead[0] ? ahead[1] : ahead[0];
+  const Lanes back = behind[1] < behind[0] ? behind[1] : behind[0];
+  const float frente = front[0], esquerda = front[1], cima = front[2];
+  const float tras = back[0], direita = back[1], baixo = back[2];
+
   ObstacleDistances result;
   result.frame_ms = t;
   result.frente = within(frente, params.roi_x_max);
@@ -96,20 +96,21 @@ ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingPara
 void process_frame(const PointFrame& frame, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
 
-  const CloudPtr cloud = frame_to_cloud(frame);
-  if (cloud->points.empty()) {
+  // Thinning reads the frame directly and skips its non-finite points, so it yields exactly
+  // the thinned cloud of the frame's finite points; its buffer serves every frame.
+  thread_local Cloud thinned;
+  thin_frame(frame, params.voxel_size, thinned);
+  if (thinned.points.empty()) {
     store_empty_frame(t);
     return;
   }
+  store_distances(directional_distances(thinned, params, t));
 
-  const CloudPtr thinned = thin_cloud(cloud, params.voxel_size);
-  store_distances(directional_distances(*thinned, params, t));
-
-  if (static_cast<int64_t>(thinned->points.size()) < params.min_cluster_voxels) {
+  if (static_cast<int64_t>(thinned.points.size()) < params.min_cluster_voxels) {
     store_boxes({});
     return;
   }
-  store_boxes(cluster_obstacles(*thinned, params, t));
+  store_boxes(cluster_obstacles(thinned, params, t));
 }
 
 }  // namespace app

@@ -13,9 +13,6 @@ namespace app {
 // `obstacle_boxes`.
 void process_frame(const PointFrame& frame, uint64_t t);
 
-// The frame's finite points as an unorganised cloud, in order.
-CloudPtr frame_to_cloud(const PointFrame& frame);
-
 // Nearest positive coordinate along each axis direction over the whole cloud, each kept only
 // when it lies within the matching face of the region of interest (0 otherwise).
 ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingParams& params,

@@ -1,10 +1,10 @@
 #include "point_intake.h"
 
 #include <chrono>
-#include <optional>
 #include <thread>
-#include <utility>
+#include <vector>
 
+#include "app/core/health_counters.h"
 #include "app/core/shared_state.h"
 #include "app/perception/datagram_records.h"
 #include "app/perception/frame_processing.h"
@@ -18,27 +18,13 @@ constexpr auto kIdleSleep = std::chrono::milliseconds(2);
 
 PacketRateCounter point_rate;
 
-void publish_live_frame(PointFrame snapshot, uint64_t now) {
-  {
-    std::lock_guard<std::mutex> hold(state_mutex);
-    latest_cloud = snapshot;
-  }
-  // The frame the worker never took is released outside the lock.
-  std::optional<PointFrame> displaced;
-  {
-    std::lock_guard<std::mutex> hold(frame_mutex);
-    displaced.swap(frame_mailbox.pending);
-    frame_mailbox.pending = std::move(snapshot);
-    frame_mailbox.handoff_ms = now;
-  }
-}
+// The current datagram's points; the callback runs on the SDK's data thread only.
+std::vector<CloudPoint> datagram_points;
 
-void publish_map_frame(const PointFrame& datagram_frame, uint64_t now) {
-  window_push(map_window, datagram_frame);
-  PointFrame snapshot = window_snapshot(map_window, now);
-  std::lock_guard<std::mutex> hold(viewer_cloud_mutex);
-  viewer_cloud.points.swap(snapshot.points);
-  viewer_cloud.stamp_ms = snapshot.stamp_ms;
+void mark_frame_pending(uint64_t now) {
+  std::lock_guard<std::mutex> hold(frame_mutex);
+  frame_mailbox.pending = true;
+  frame_mailbox.handoff_ms = now;
 }
 
 }  // namespace
@@ -51,32 +37,36 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   note_packet_arrival(last_pcl_ms, freq_pcl, point_rate, now);
   sensor_ativo.store(true);
 
-  const PointFrame frame = decode_points(*packet, now);
-  window_push(live_window, frame);
-  publish_live_frame(window_snapshot(live_window, now), now);
+  decode_points_into(*packet, datagram_points);
+  window_append(live_window, datagram_points.data(), datagram_points.size(), now);
+  mark_frame_pending(now);
 
-  if (debug_mode.load() && map_mode.load()) publish_map_frame(frame, now);
+  if (debug_mode.load() && map_mode.load()) {
+    window_append(map_window, datagram_points.data(), datagram_points.size(), now);
+  }
 }
 
 void processing_worker_loop() {
   uint64_t last_processed_ms = 0;
+  PointFrame frame;  // its buffer is reused from frame to frame
   while (processing_active.load()) {
-    std::optional<PointFrame> frame;
     uint64_t t = 0;
     {
       std::lock_guard<std::mutex> hold(frame_mutex);
       if (frame_mailbox.pending) {
-        frame.swap(frame_mailbox.pending);
+        frame_mailbox.pending = false;
         t = frame_mailbox.handoff_ms;
       }
     }
     const uint64_t now = steady_ms();
     if (t == 0 || now - last_processed_ms < kMinFrameIntervalMs) {
+      note_worker_pass(t != 0);
       std::this_thread::sleep_for(kIdleSleep);
       continue;
     }
     last_processed_ms = now;
-    process_frame(*frame, t);
+    window_snapshot_into(live_window, frame);
+    measure_frame_processing([&] { process_frame(frame, t); });
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -40,8 +41,9 @@ inline int32_t step(int32_t index, int32_t delta) {
   return static_cast<int32_t>(static_cast<uint32_t>(index) + static_cast<uint32_t>(delta));
 }
 
-// Occupied voxels with their visited marks, in one open-addressing table. Most lookups ask for
-// an empty neighbour and probe until a free slot, so the table doubles past 40 % load.
+// Occupied voxels with their visited marks, in one open-addressing table: the path for regions
+// of interest too large for a grid. Most lookups ask for an empty neighbour and probe until a
+// free slot, so the table doubles past 40 % load.
 class VoxelTable {
  public:
   enum : uint8_t { kFree = 0, kUnvisited = 1, kVisited = 2 };
@@ -112,6 +114,11 @@ class VoxelTable {
 
 inline bool inside(float v, float lo, float hi) { return lo <= v && v <= hi; }
 
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// A point's four words (x, y, z and the library's padding word) as one vector.
+using Lanes = float __attribute__((vector_size(16)));
+
 ObstacleBox make_box(const float lo[3], const float hi[3], uint32_t count, uint64_t t) {
   ObstacleBox box;
   box.min_x = lo[0];
@@ -134,52 +141,77 @@ ObstacleBox make_box(const float lo[3], const float hi[3], uint32_t count, uint6
   return box;
 }
 
-}  // namespace
 
-std::vector<ObstacleBox> cluster_obstacles(const Cloud& thinned, const ProcessingParams& p,
-                                           uint64_t t) {
+struct ClusterBounds {
+  int64_t min_count = 1;
+  int64_t max_count = 1;
+};
+
+ClusterBounds cluster_bounds(const ProcessingParams& p) {
+  return {std::max<int64_t>(1, p.min_cluster_voxels),
+          std::max<int64_t>(p.min_cluster_voxels, p.max_cluster_voxels)};
+}
+
+bool in_region(const pcl::PointXYZ& point, const ProcessingParams& p) {
+  return std::isfinite(point.x) && std::isfinite(point.y) && std::isfinite(point.z) &&
+         inside(point.x, p.roi_x_min, p.roi_x_max) && inside(point.y, p.roi_y_min, p.roi_y_max) &&
+         inside(point.z, p.roi_z_min, p.roi_z_max);
+}
+
+// Running extent of one cluster in voxel indices. The box corners are derived from the extreme
+// indices only: index-to-metres is monotonic, so this gives the same floats as taking the
+// extremes of every voxel's corners.
+struct Extent {
+  int32_t lo[3] = {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
+                   std::numeric_limits<int32_t>::max()};
+  int32_t hi[3] = {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::min(),
+                   std::numeric_limits<int32_t>::min()};
+  int64_t count = 0;
+
+  void add(int32_t ix, int32_t iy, int32_t iz) {
+    ++count;
+    const int32_t index[3] = {ix, iy, iz};
+    for (int axis = 0; axis < 3; ++axis) {
+      lo[axis] = std::min(lo[axis], index[axis]);
+      hi[axis] = std::max(hi[axis], index[axis]);
+    }
+  }
+
+  ObstacleBox box(float cell, uint64_t t) const {
+    float low[3], high[3];
+    for (int axis = 0; axis < 3; ++axis) {
+      low[axis] = static_cast<float>(lo[axis]) * cell;
+      high[axis] = (static_cast<float>(hi[axis]) + 1.0f) * cell;
+    }
+    return make_box(low, high, static_cast<uint32_t>(count), t);
+  }
+};
+
+std::vector<ObstacleBox> cluster_with_table(const Cloud& thinned, const ProcessingParams& p,
+                                            float cell, uint64_t t) {
   std::vector<ObstacleBox> boxes;
   boxes.reserve(256);
-
-  const float cell = p.voxel_size > 0.01f ? p.voxel_size : 0.01f;
   VoxelTable voxels(thinned.points.size());
   for (const pcl::PointXYZ& point : thinned.points) {
-    if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) continue;
-    if (!inside(point.x, p.roi_x_min, p.roi_x_max) || !inside(point.y, p.roi_y_min, p.roi_y_max) ||
-        !inside(point.z, p.roi_z_min, p.roi_z_max)) {
-      continue;
-    }
+    if (!in_region(point, p)) continue;
     voxels.insert({floor_index(point.x / cell), floor_index(point.y / cell),
                    floor_index(point.z / cell)});
   }
   if (voxels.size() == 0) return boxes;
 
-  const int64_t min_count = std::max<int64_t>(1, p.min_cluster_voxels);
-  const int64_t max_count = std::max<int64_t>(p.min_cluster_voxels, p.max_cluster_voxels);
-  constexpr float kLargest = std::numeric_limits<float>::max();
-
+  const ClusterBounds bounds = cluster_bounds(p);
   std::vector<VoxelKey> stack;
   stack.reserve(4096);
   for (VoxelTable::Slot& seed : voxels.slots()) {
     if (seed.state != VoxelTable::kUnvisited) continue;
     seed.state = VoxelTable::kVisited;
     stack.push_back(seed.key);
-    int64_t count = 0;
-    float lo[3] = {kLargest, kLargest, kLargest};
-    float hi[3] = {-kLargest, -kLargest, -kLargest};
-
+    Extent extent;
     while (!stack.empty()) {
       const VoxelKey v = stack.back();
       stack.pop_back();
-      ++count;
-      const float index[3] = {static_cast<float>(v.ix), static_cast<float>(v.iy),
-                              static_cast<float>(v.iz)};
-      for (int axis = 0; axis < 3; ++axis) {
-        lo[axis] = std::min(lo[axis], index[axis] * cell);
-        hi[axis] = std::max(hi[axis], (index[axis] + 1.0f) * cell);
-      }
-      // All 26 neighbour slots are requested before any is examined, in lexicographic offset
-      // order from (-1, -1, -1) to (1, 1, 1).
+      extent.add(v.ix, v.iy, v.iz);
+      // All 26 neighbour slots are requested before any is examined.
       VoxelKey neighbours[26];
       int n = 0;
       for (int32_t dx = -1; dx <= 1; ++dx) {
@@ -195,12 +227,184 @@ std::vector<ObstacleBox> cluster_obstacles(const Cloud& thinned, const Processin
         if (voxels.visit(neighbour)) stack.push_back(neighbour);
       }
     }
-
-    if (count < min_count || count > max_count) continue;
-    boxes.push_back(make_box(lo, hi, static_cast<uint32_t>(count), t));
+    if (extent.count < bounds.min_count || extent.count > bounds.max_count) continue;
+    boxes.push_back(extent.box(cell, t));
     if (boxes.size() >= kMaxObstacleBoxes) break;
   }
   return boxes;
+}
+
+// The region of interest as a dense grid of voxels with a one-voxel border all round, so every
+// neighbour of an inside voxel has a cell and the fill needs no bounds checks.
+struct GridShape {
+  int32_t origin[3] = {0, 0, 0};  // voxel index of cell 0 on each axis (one below the region)
+  int64_t size[3] = {0, 0, 0};
+  int64_t cells = 0;
+
+  bool operator==(const GridShape& other) const {
+    return std::equal(origin, origin + 3, other.origin) && std::equal(size, size + 3, other.size);
+  }
+};
+
+// Beyond this many cells (8 MiB of bits) the region is clustered through the hash table.
+constexpr int64_t kMaxGridCells = int64_t{1} << 26;
+
+// The grid for the parameters, or false when the region is not finite, is empty, or needs more
+// than kMaxGridCells cells.
+bool grid_shape(const ProcessingParams& p, float cell, GridShape& shape) {
+  const float lows[3] = {p.roi_x_min, p.roi_y_min, p.roi_z_min};
+  const float highs[3] = {p.roi_x_max, p.roi_y_max, p.roi_z_max};
+  int64_t cells = 1;
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!std::isfinite(lows[axis]) || !std::isfinite(highs[axis]) || !(lows[axis] <= highs[axis]))
+      return false;
+    // A voxel index of a point inside the region lies between these two (division and floor
+    // are both monotonic).
+    const int64_t first = floor_index(lows[axis] / cell);
+    const int64_t last = floor_index(highs[axis] / cell);
+    const int64_t size = last - first + 3;
+    if (size > kMaxGridCells) return false;
+    cells *= size;
+    if (cells > kMaxGridCells) return false;
+    // The border cells' indices must still be representable.
+    if (first - 1 < std::numeric_limits<int32_t>::min() ||
+        last + 1 > std::numeric_limits<int32_t>::max())
+      return false;
+    shape.origin[axis] = static_cast<int32_t>(first - 1);
+    shape.size[axis] = size;
+  }
+  shape.cells = cells;
+  return true;
+}
+
+struct GridVoxel {
+  uint32_t cell;
+  int32_t ix, iy, iz;
+};
+
+// The grid and work lists, kept from frame to frame on the calling thread. Between calls every
+// bit is clear.
+struct GridWorkspace {
+  GridShape shape;
+  std::vector<uint64_t> occupied;  // one bit per cell: occupied and not yet visited
+  std::vector<uint32_t> seeds;     // occupied cells in the order they were first met
+  std::vector<GridVoxel> stack;
+
+  void reshape(const GridShape& wanted) {
+    if (wanted == shape && !occupied.empty()) return;
+    shape = wanted;
+    // One more cell past the grid takes the points outside the region.
+    occupied.assign(static_cast<std::size_t>((wanted.cells + 1 + 63) / 64), 0);
+  }
+
+  bool test(uint32_t cell) const { return (occupied[cell >> 6] >> (cell & 63)) & 1u; }
+  void set(uint32_t cell) { occupied[cell >> 6] |= uint64_t{1} << (cell & 63); }
+  void reset(uint32_t cell) { occupied[cell >> 6] &= ~(uint64_t{1} << (cell & 63)); }
+  // The bits of `first` and the two cells after it, in the low three bits.
+  unsigned row(uint32_t first) const {
+    const uint32_t word = first >> 6, shift = first & 63;
+    uint64_t bits = occupied[word] >> shift;
+    if (shift > 61) bits |= occupied[word + 1] << (64 - shift);
+    return static_cast<unsigned>(bits & 7u);
+  }
+};
+
+struct RowStep {
+  int64_t cell;  // from a voxel to the first cell of the row (dz = -1)
+  int32_t dx, dy;
+};
+
+std::vector<ObstacleBox> cluster_with_grid(const Cloud& thinned, const ProcessingParams& p,
+                                           float cell, const GridShape& shape, uint64_t t) {
+  thread_local GridWorkspace grid;
+  grid.reshape(shape);
+  const int64_t stride_y = shape.size[2];
+  const int64_t stride_x = shape.size[1] * stride_y;
+  auto cell_of = [&](int32_t ix, int32_t iy, int32_t iz) {
+    return static_cast<uint32_t>((int64_t{ix} - shape.origin[0]) * stride_x +
+                                 (int64_t{iy} - shape.origin[1]) * stride_y +
+                                 (int64_t{iz} - shape.origin[2]));
+  };
+
+  // Occupancy without data-dependent branches (about half the points of a scan lie outside the
+  // region, in no pattern): a point outside is sent to a spare cell past the grid, and a seed
+  // is written every time but counted only for a new inside cell.
+  const Lanes low = {p.roi_x_min, p.roi_y_min, p.roi_z_min, -kInfinity};
+  const Lanes high = {p.roi_x_max, p.roi_y_max, p.roi_z_max, kInfinity};
+  const Lanes size = {cell, cell, cell, 1.f};
+  const uint32_t spare = static_cast<uint32_t>(shape.cells);
+  if (grid.seeds.size() < thinned.points.size()) grid.seeds.resize(thinned.points.size());
+  std::size_t seeds = 0;
+  for (const pcl::PointXYZ& point : thinned.points) {
+    Lanes v;
+    std::memcpy(&v, point.data, sizeof v);
+    const auto in = (low <= v) & (v <= high);
+    const bool inside = (in[0] & in[1] & in[2]) != 0;
+    // Division per lane is the same IEEE division as one coordinate at a time.
+    const Lanes q = (inside ? v : low) / size;
+    const uint32_t c =
+        inside ? cell_of(floor_index(q[0]), floor_index(q[1]), floor_index(q[2])) : spare;
+    const bool fresh = !grid.test(c);
+    grid.set(c);
+    grid.seeds[seeds] = c;
+    seeds += inside & fresh;
+  }
+  grid.reset(spare);
+
+  // The 3 x 3 rows of neighbours along z, each three consecutive cells (z is the fastest axis),
+  // so one word read covers a row. Rows and cells within a row go in lexicographic order.
+  RowStep rows[9];
+  int n = 0;
+  for (int32_t dx = -1; dx <= 1; ++dx) {
+    for (int32_t dy = -1; dy <= 1; ++dy) rows[n++] = {dx * stride_x + dy * stride_y - 1, dx, dy};
+  }
+
+  std::vector<ObstacleBox> boxes;
+  boxes.reserve(256);
+  const ClusterBounds bounds = cluster_bounds(p);
+  for (std::size_t k = 0; k < seeds; ++k) {
+    const uint32_t seed = grid.seeds[k];
+    if (!grid.test(seed)) continue;
+    grid.reset(seed);
+    // The seed's indices follow back from its cell number.
+    const int64_t rest = seed % stride_x;
+    grid.stack.push_back({seed, static_cast<int32_t>(seed / stride_x + shape.origin[0]),
+                          static_cast<int32_t>(rest / stride_y + shape.origin[1]),
+                          static_cast<int32_t>(rest % stride_y + shape.origin[2])});
+    Extent extent;
+    while (!grid.stack.empty()) {
+      const GridVoxel v = grid.stack.back();
+      grid.stack.pop_back();
+      extent.add(v.ix, v.iy, v.iz);
+      for (const RowStep& row : rows) {
+        const uint32_t first = static_cast<uint32_t>(v.cell + row.cell);
+        unsigned bits = grid.row(first);
+        while (bits != 0) {
+          const int dz = __builtin_ctz(bits);
+          bits &= bits - 1;
+          const uint32_t next = first + static_cast<uint32_t>(dz);
+          grid.reset(next);
+          grid.stack.push_back({next, v.ix + row.dx, v.iy + row.dy, v.iz + dz - 1});
+        }
+      }
+    }
+    if (extent.count < bounds.min_count || extent.count > bounds.max_count) continue;
+    boxes.push_back(extent.box(cell, t));
+    if (boxes.size() >= kMaxObstacleBoxes) break;
+  }
+  // Cells left unvisited by an early stop are cleared for the next frame.
+  for (std::size_t k = 0; k < seeds; ++k) grid.reset(grid.seeds[k]);
+  return boxes;
+}
+
+}  // namespace
+
+std::vector<ObstacleBox> cluster_obstacles(const Cloud& thinned, const ProcessingParams& p,
+                                           uint64_t t) {
+  const float cell = p.voxel_size > 0.01f ? p.voxel_size : 0.01f;
+  GridShape shape;
+  if (grid_shape(p, cell, shape)) return cluster_with_grid(thinned, p, cell, shape, t);
+  return cluster_with_table(thinned, p, cell, t);
 }
 
 }  // namespace app

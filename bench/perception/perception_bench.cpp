@@ -1,5 +1,6 @@
-// Frame-processing and point-intake costs on realistic scenes, with the point-cloud library's
-// voxel grid and Euclidean clustering on the same clouds as the baseline.
+// Frame-processing and point-intake costs on realistic scenes, each next to its yardstick: the
+// implementation as first built (baseline_*) and, for frame processing, the point-cloud
+// library's voxel grid and Euclidean clustering on the same clouds.
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "app/perception/frame_processing.h"
 #include "app/perception/point_intake.h"
 #include "app/perception/voxel_clustering.h"
+#include "baseline_frame.h"
+#include "baseline_intake.h"
 #include "scene.h"
 
 namespace {
@@ -39,36 +42,9 @@ app::CloudPtr region_of_interest(const app::Cloud& cloud, const app::ProcessingP
   return roi;
 }
 
-void BM_Conversion(benchmark::State& state) {
-  const app::PointFrame& frame = scene(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(app::frame_to_cloud(frame));
-}
+// --- whole frame ---------------------------------------------------------------------------
 
-void BM_Thinning(benchmark::State& state) {
-  const app::CloudPtr cloud = app::frame_to_cloud(scene(state.range(0)));
-  std::size_t kept = 0;
-  for (auto _ : state) {
-    const app::CloudPtr thinned = app::thin_cloud(cloud, 0.05f);
-    kept = thinned->points.size();
-  }
-  state.counters["thinned"] = static_cast<double>(kept);
-}
-
-void BM_Distances(benchmark::State& state) {
-  const app::ProcessingParams params;
-  const app::CloudPtr thinned = app::thin_cloud(app::frame_to_cloud(scene(state.range(0))), 0.05f);
-  for (auto _ : state) benchmark::DoNotOptimize(app::directional_distances(*thinned, params, 1));
-}
-
-void BM_Clustering(benchmark::State& state) {
-  const app::ProcessingParams params;
-  const app::CloudPtr thinned = app::thin_cloud(app::frame_to_cloud(scene(state.range(0))), 0.05f);
-  std::size_t boxes = 0;
-  for (auto _ : state) boxes = app::cluster_obstacles(*thinned, params, 1).size();
-  state.counters["boxes"] = static_cast<double>(boxes);
-}
-
-void BM_ProcessFrame(benchmark::State& state) {
+void BM_Frame_Current(benchmark::State& state) {
   app::reset_shared_state();
   app::set_processing_params(app::ProcessingParams{});
   const app::PointFrame& frame = scene(state.range(0));
@@ -76,28 +52,28 @@ void BM_ProcessFrame(benchmark::State& state) {
   state.counters["boxes"] = static_cast<double>(app::copy_obstacle_boxes().size());
 }
 
-void BM_PclVoxelGrid(benchmark::State& state) {
-  const app::CloudPtr cloud = app::frame_to_cloud(scene(state.range(0)));
-  pcl::VoxelGrid<pcl::PointXYZ> grid;
-  grid.setLeafSize(0.05f, 0.05f, 0.05f);
-  for (auto _ : state) {
-    app::Cloud out;
-    grid.setInputCloud(cloud);
-    grid.filter(out);
-    benchmark::DoNotOptimize(out.points.data());
-  }
+void BM_Frame_Baseline(benchmark::State& state) {
+  const app::ProcessingParams params;
+  const app::PointFrame& frame = scene(state.range(0));
+  std::size_t boxes = 0;
+  for (auto _ : state) boxes = baseline::process_frame(frame, params, 1).boxes.size();
+  state.counters["boxes"] = static_cast<double>(boxes);
 }
 
-void BM_PclEuclideanClusters(benchmark::State& state) {
+// The library's pipeline on the same frame: conversion, voxel grid over the whole cloud (the
+// distances need all of it), then Euclidean clustering of the region of interest.
+void BM_Frame_Pcl(benchmark::State& state) {
   const app::ProcessingParams params;
-  const app::CloudPtr cloud = app::frame_to_cloud(scene(state.range(0)));
-  pcl::VoxelGrid<pcl::PointXYZ> grid;
-  grid.setLeafSize(0.05f, 0.05f, 0.05f);
-  grid.setInputCloud(cloud);
-  app::Cloud thinned;
-  grid.filter(thinned);
+  const app::PointFrame& frame = scene(state.range(0));
   std::size_t clusters = 0;
   for (auto _ : state) {
+    const app::CloudPtr cloud = baseline::frame_to_cloud(frame);
+    pcl::VoxelGrid<pcl::PointXYZ> grid;
+    grid.setLeafSize(0.05f, 0.05f, 0.05f);
+    grid.setInputCloud(cloud);
+    app::Cloud thinned;
+    grid.filter(thinned);
+    benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
     const app::CloudPtr roi = region_of_interest(thinned, params);
     auto tree = std::make_shared<pcl::search::KdTree<pcl::PointXYZ>>();
     tree->setInputCloud(roi);
@@ -114,9 +90,50 @@ void BM_PclEuclideanClusters(benchmark::State& state) {
   state.counters["clusters"] = static_cast<double>(clusters);
 }
 
-// The point callback with a full window behind it: every 96-point datagram re-snapshots and
-// re-publishes the whole window. The window is held at the given size by its point bound.
-void BM_PointCallback(benchmark::State& state) {
+// --- stages of the current frame processing ----------------------------------------------------
+
+void BM_Stage_Thinning(benchmark::State& state) {
+  const app::PointFrame& frame = scene(state.range(0));
+  app::Cloud thinned;
+  for (auto _ : state) app::thin_frame(frame, 0.05f, thinned);
+  state.counters["thinned"] = static_cast<double>(thinned.points.size());
+}
+
+void BM_Stage_Distances(benchmark::State& state) {
+  const app::ProcessingParams params;
+  app::Cloud thinned;
+  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
+  for (auto _ : state) benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
+}
+
+void BM_Stage_Clustering(benchmark::State& state) {
+  const app::ProcessingParams params;
+  app::Cloud thinned;
+  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
+  std::size_t boxes = 0;
+  for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
+  state.counters["boxes"] = static_cast<double>(boxes);
+}
+
+// Clustering through the hash table: a region of interest too large for the grid.
+void BM_Stage_ClusteringHashPath(benchmark::State& state) {
+  app::ProcessingParams params;
+  params.roi_x_min = -1000.f;
+  params.roi_x_max = 1000.f;
+  params.roi_y_min = -1000.f;
+  params.roi_y_max = 1000.f;
+  app::Cloud thinned;
+  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
+  std::size_t boxes = 0;
+  for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
+  state.counters["boxes"] = static_cast<double>(boxes);
+}
+
+// --- point intake ------------------------------------------------------------------------------
+
+// One 96-point datagram with the given number of points behind it in the window, held there by
+// the window's point bound.
+void BM_Intake_Current(benchmark::State& state) {
   app::reset_shared_state();
   app::window_clear(app::live_window);
   app::live_window.window_ms = 0;
@@ -126,8 +143,9 @@ void BM_PointCallback(benchmark::State& state) {
     app::on_point_cloud(1, kDeviceTypeOmni, reinterpret_cast<LidarEthernetPacket*>(d.data()),
                         nullptr);
   }
-  auto datagram = datagrams.front();
+  std::size_t i = 0;
   for (auto _ : state) {
+    auto& datagram = datagrams[i++ % datagrams.size()];
     app::on_point_cloud(1, kDeviceTypeOmni, reinterpret_cast<LidarEthernetPacket*>(datagram.data()),
                         nullptr);
   }
@@ -136,15 +154,51 @@ void BM_PointCallback(benchmark::State& state) {
   app::window_clear(app::live_window);
 }
 
+void BM_Intake_Baseline(benchmark::State& state) {
+  auto intake = std::make_unique<baseline::IntakeState>();
+  intake->window.window_ms = 0;
+  intake->window.max_points = state.range(0);
+  auto datagrams = bench::make_datagrams(scene(state.range(0)), 96);
+  for (auto& d : datagrams) {
+    baseline::on_point_cloud(*intake, reinterpret_cast<LidarEthernetPacket*>(d.data()));
+  }
+  std::size_t i = 0;
+  for (auto _ : state) {
+    auto& datagram = datagrams[i++ % datagrams.size()];
+    baseline::on_point_cloud(*intake, reinterpret_cast<LidarEthernetPacket*>(datagram.data()));
+  }
+  state.counters["window"] = static_cast<double>(intake->latest_cloud.points.size());
+}
+
+// What the readers pay instead: the worker's frame (10 per second at most) and the viewer's
+// copy of latest_cloud (about 33 per second), each built from the window when taken.
+void BM_Intake_WorkerSnapshot(benchmark::State& state) {
+  app::PointWindow window;
+  window.max_points = state.range(0);
+  app::PointFrame frame;
+  const app::PointFrame& points = scene(state.range(0));
+  for (std::size_t first = 0; first < points.points.size(); first += 96) {
+    const std::size_t n = std::min<std::size_t>(96, points.points.size() - first);
+    app::window_append(window, points.points.data() + first, n, 1);
+  }
+  for (auto _ : state) {
+    app::window_snapshot_into(window, frame);
+    benchmark::DoNotOptimize(frame.points.data());
+  }
+  state.counters["window"] = static_cast<double>(frame.points.size());
+}
+
 }  // namespace
 
-BENCHMARK(BM_Conversion)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Thinning)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distances)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Clustering)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ProcessFrame)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PclVoxelGrid)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PclEuclideanClusters)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PointCallback)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Baseline)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Pcl)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stage_Thinning)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stage_Distances)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stage_Clustering)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stage_ClusteringHashPath)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Intake_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Intake_Baseline)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Intake_WorkerSnapshot)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

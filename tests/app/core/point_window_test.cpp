@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "app/core/shared_state.h"
+#include "tests/app/core/reference_window.h"
 
 namespace {
 
@@ -123,6 +125,91 @@ TEST(SharedState, StartsWithTheDocumentedDefaults) {
   EXPECT_FALSE(app::sensor_ativo.load());
   EXPECT_TRUE(app::color_by_distance.load());
   EXPECT_FALSE(app::map_mode.load());
+}
+
+// --- appends against the per-datagram snapshot design -------------------------------------------
+
+bool same_points(const PointFrame& a, const PointFrame& b) {
+  if (a.stamp_ms != b.stamp_ms || a.points.size() != b.points.size()) return false;
+  for (std::size_t i = 0; i < a.points.size(); ++i) {
+    if (a.points[i].x != b.points[i].x || a.points[i].y != b.points[i].y) return false;
+  }
+  return true;
+}
+
+// Random datagram sizes (empty ones included), clock steps from 0 to past the window, and
+// point budgets that cut inside datagrams: what the worker and the viewer build from the window
+// whenever they look must equal the snapshot the old design took after that datagram.
+TEST(PointWindowAppend, ReadersSeeWhatAPerDatagramSnapshotWouldHaveHeld) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    const int64_t window_ms = round % 4 == 0 ? 0 : 150;
+    const int64_t max_points = std::uniform_int_distribution<int64_t>(1, 400)(rng);
+    app::reference::SnapshotWindow reference;
+    reference.window_ms = window_ms;
+    reference.max_points = max_points;
+    app::reset_shared_state();
+    configure(app::live_window, window_ms, max_points);
+
+    uint64_t now = 1000;
+    float label = 0.f;
+    for (int d = 0; d < 300; ++d) {
+      const int step = std::uniform_int_distribution<int>(0, 9)(rng);
+      now += step == 0 ? 0 : step == 9 ? 160 : static_cast<uint64_t>(step * 7);
+      const int count = std::uniform_int_distribution<int>(-10, 96)(rng);
+      std::vector<CloudPoint> points;
+      for (int i = 0; i < count; ++i) points.push_back(CloudPoint{label++, float(d), 0.f});
+
+      const PointFrame expected = reference.datagram(points, now);
+      app::window_append(app::live_window, points.data(), points.size(), now);
+      if (std::uniform_int_distribution<int>(0, 3)(rng) != 0) continue;  // readers look now and then
+
+      PointFrame worker;
+      app::window_snapshot_into(app::live_window, worker);
+      ASSERT_TRUE(same_points(worker, expected)) << "round " << round << " datagram " << d;
+      ASSERT_TRUE(same_points(app::copy_latest_cloud(), expected))
+          << "round " << round << " datagram " << d;
+    }
+  }
+  app::window_clear(app::live_window);
+}
+
+TEST(PointWindowAppend, ClearingWinsOverPacketsTheReaderHasNotSeen) {
+  app::reset_shared_state();
+  configure(app::live_window, 150, 100);
+  const CloudPoint points[2] = {{1.f, 0.f, 0.f}, {2.f, 0.f, 0.f}};
+  app::window_append(app::live_window, points, 2, 500);
+  EXPECT_EQ(app::copy_latest_cloud().points.size(), 2u);
+  app::window_append(app::live_window, points, 1, 510);
+
+  // The stream-down reset: the window, then the reader's record, each under its own lock.
+  app::window_clear(app::live_window);
+  {
+    std::lock_guard<std::mutex> hold(app::state_mutex);
+    app::latest_cloud.points.clear();
+    app::latest_cloud.stamp_ms = 900;
+  }
+  PointFrame cloud = app::copy_latest_cloud();
+  EXPECT_TRUE(cloud.points.empty());
+  EXPECT_EQ(cloud.stamp_ms, 900u);
+
+  app::window_append(app::live_window, points + 1, 1, 950);
+  cloud = app::copy_latest_cloud();
+  ASSERT_EQ(cloud.points.size(), 1u);
+  EXPECT_EQ(cloud.points[0].x, 2.f);
+  EXPECT_EQ(cloud.stamp_ms, 950u);
+  app::window_clear(app::live_window);
+}
+
+TEST(PointWindowAppend, DroppedEntriesLendTheirBuffersToLaterAppends) {
+  PointWindow w;
+  configure(w, 10, 1000);
+  std::vector<CloudPoint> points(96);
+  for (uint64_t now = 0; now < 2000; now += 5) app::window_append(w, points.data(), 96, now);
+  // About two datagrams per window stay; the rest of the buffers circulate instead of growing.
+  EXPECT_LE(w.queue.size(), 3u);
+  EXPECT_LE(w.spare.size(), 3u);
+  EXPECT_EQ(w.stored_points, w.queue.size() * 96);
 }
 
 }  // namespace
