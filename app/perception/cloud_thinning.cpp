@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -97,11 +99,53 @@ class VoxelKeySet {
   unsigned shift_ = 64;
 };
 
-inline bool finite(const CloudPoint& p) {
+// A point's x, y and z as the first three lanes of a vector (the fourth cleared), so the voxel
+// indices of the three axes come out of one multiply, one conversion and one correction.
+using Lanes = float __attribute__((vector_size(16)));
+using IntLanes = int32_t __attribute__((vector_size(16)));
+
+static_assert(sizeof(CloudPoint) == 16 && offsetof(CloudPoint, z) == 8,
+              "CloudPoint starts with x, y, z and spans four words");
+static_assert(sizeof(pcl::PointXYZ) == 16, "PointXYZ spans four words");
+
+template <typename Point>
+inline Lanes xyz_lanes(const Point& point) {
+  IntLanes bits;
+  std::memcpy(&bits, &point, sizeof bits);
+  // The fourth word of a CloudPoint holds colour bytes, which may read as a denormal.
+  bits &= IntLanes{-1, -1, -1, 0};
+  Lanes v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+template <typename Point>
+inline bool finite(const Point& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
-inline bool finite(const pcl::PointXYZ& p) {
-  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+
+// Scaled coordinates below this magnitude floor exactly in 32 bits.
+constexpr float kVectorLimit = 1073741824.0f;  // 2^30
+
+// The voxel key of a point; kSkip for a point with a non-finite coordinate.
+constexpr uint64_t kSkip = ~uint64_t{0};
+
+template <typename Point>
+inline uint64_t voxel_key(const Point& point, float inverse) {
+  const Lanes q = xyz_lanes(point) * inverse;
+  const IntLanes near = (q < kVectorLimit) & (q > -kVectorLimit);  // false for NaN
+  if (__builtin_expect((near[0] & near[1] & near[2]) != 0, 1)) {
+    IntLanes t = __builtin_convertvector(q, IntLanes);
+    t += (__builtin_convertvector(t, Lanes) > q);  // truncation rounded up below zero: one less
+    const auto bits = [](int32_t index) {
+      return static_cast<uint64_t>(static_cast<uint32_t>(index + (int32_t{1} << 20))) & kAxisMask;
+    };
+    return (bits(t[0]) << 42) | (bits(t[1]) << 21) | bits(t[2]);
+  }
+  if (!finite(point)) return kSkip;
+  return (axis_bits(floor_index(point.x * inverse)) << 42) |
+         (axis_bits(floor_index(point.y * inverse)) << 21) |
+         axis_bits(floor_index(point.z * inverse));
 }
 
 // Expected share of distinct voxels in a cloud; the table grows if a cloud has more.
@@ -123,20 +167,12 @@ void thin_sequence(const Points& points, float leaf, Cloud& out) {
     // Keys are computed and their slots prefetched a batch at a time, then inserted in input
     // order: the table lookups are what the scan waits on.
     constexpr std::size_t kBatch = 16;
-    constexpr uint64_t kSkip = ~uint64_t{0};
     uint64_t keys[kBatch];
     for (std::size_t base = 0; base < points.size(); base += kBatch) {
       const std::size_t n = std::min(kBatch, points.size() - base);
       for (std::size_t j = 0; j < n; ++j) {
-        const auto& point = points[base + j];
-        if (!finite(point)) {
-          keys[j] = kSkip;
-          continue;
-        }
-        keys[j] = (axis_bits(floor_index(point.x * inverse)) << 42) |
-                  (axis_bits(floor_index(point.y * inverse)) << 21) |
-                  axis_bits(floor_index(point.z * inverse));
-        occupied.prefetch(keys[j]);
+        keys[j] = voxel_key(points[base + j], inverse);
+        if (keys[j] != kSkip) occupied.prefetch(keys[j]);
       }
       for (std::size_t j = 0; j < n; ++j) {
         if (keys[j] == kSkip) continue;

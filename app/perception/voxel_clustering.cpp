@@ -316,7 +316,8 @@ struct RowStep {
 
 std::vector<ObstacleBox> cluster_with_grid(const Cloud& thinned, const ProcessingParams& p,
                                            float cell, const GridShape& shape, uint64_t t) {
-  thread_local GridWorkspace grid;
+  thread_local GridWorkspace workspace;
+  GridWorkspace& grid = workspace;
   grid.reshape(shape);
   const int64_t stride_y = shape.size[2];
   const int64_t stride_x = shape.size[1] * stride_y;
@@ -326,9 +327,9 @@ std::vector<ObstacleBox> cluster_with_grid(const Cloud& thinned, const Processin
                                  (int64_t{iz} - shape.origin[2]));
   };
 
-  // Occupancy without data-dependent branches (about half the points of a scan lie outside the
-  // region, in no pattern): a point outside is sent to a spare cell past the grid, and a seed
-  // is written every time but counted only for a new inside cell.
+  // Occupancy: a point outside the region is sent to a spare cell past the grid, and a seed is
+  // written every time but counted only for a new inside cell, so only the region test itself
+  // branches on the data.
   const Lanes low = {p.roi_x_min, p.roi_y_min, p.roi_z_min, -kInfinity};
   const Lanes high = {p.roi_x_max, p.roi_y_max, p.roi_z_max, kInfinity};
   const Lanes size = {cell, cell, cell, 1.f};
