@@ -12,18 +12,27 @@ namespace app {
 namespace {
 
 constexpr int kMaxAttempts = 5;
+// Our documents nest a few levels. Another program may store anything under our keys, and
+// serialising a document nested many thousand levels deep would exhaust the thread's stack.
+constexpr int kMaxStoredDepth = 64;
+
+struct TooDeep : std::exception {};
 
 void print_error(const char* prefix, const std::exception& error) {
   std::fprintf(stderr, "%s%s\n", prefix, error.what());
   std::fflush(stderr);
 }
 
-// The stored text, or an empty object when there is none, it is not JSON, or it is JSON that
-// cannot take members.
+// The stored text, or an empty object when there is none, it is not JSON, it nests deeper than
+// kMaxStoredDepth, or it is JSON that cannot take members.
 nlohmann::json parse_document(const std::optional<std::string>& stored) {
   if (stored) {
     try {
-      nlohmann::json parsed = nlohmann::json::parse(*stored);
+      nlohmann::json parsed = nlohmann::json::parse(
+          *stored, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+            if (depth > kMaxStoredDepth) throw TooDeep();
+            return true;
+          });
       if (parsed.is_object()) return parsed;
     } catch (const std::exception&) {
     }

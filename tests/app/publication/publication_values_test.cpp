@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/publication/json_path.h"
+#include "app/publication/redis_publisher.h"
 #include "app/publication/state_documents.h"
 
 namespace app {
@@ -21,6 +22,21 @@ TEST(SetJsonPath, WalksCreatesAndReplacesAlongThePath) {
   EXPECT_EQ(document.dump(),
             R"({"a":{"b":{"c":1},"keep":1},"n":{"m":2},"p":{"q":6},"plain":5,"s":{"t":3},)"
             R"("x":{"":{"y":4}}})");
+}
+
+// Found by fuzzing the merge: a stored document nested 100000 levels deep (600 kB, which any
+// program with access to Redis can write under our key) overflowed the stack when the merged
+// document was serialised. Such a document is now treated like one that is not JSON.
+TEST(MergeJsonDocument, StoredDocumentsNestedTooDeepAreReplaced) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "{\"a\":";
+  deep += "1" + std::string(100000, '}');
+  EXPECT_EQ(merge_json_document(deep, {{"freq.pcl", "10.00"}}, "."), R"({"freq":{"pcl":10.0}})");
+
+  EXPECT_EQ(merge_json_document(std::string(R"({"outro":{"b":[1,{"c":2}]}})"), {{"x", "1"}}, "."),
+            R"({"outro":{"b":[1,{"c":2}]},"x":1})");
+  EXPECT_EQ(merge_json_document(std::nullopt, {{"x", "1"}}, "."), R"({"x":1})");
+  EXPECT_EQ(merge_json_document(std::string("[1]"), {{"x", "1"}}, "."), R"({"x":1})");
 }
 
 TEST(ValueTexts, FixedNotationKeepsTheRequestedDecimals) {
