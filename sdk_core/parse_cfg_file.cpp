@@ -246,7 +246,8 @@ bool ParseCfgFile::Parse(std::shared_ptr<LidarCfgList>& type_cfgs,
   char read_buffer[32768];
   rapidjson::FileReadStream stream(file.get(), read_buffer, sizeof(read_buffer));
   rapidjson::Document doc;
-  doc.ParseStream(stream);
+  // Iterative parsing: a file nested a million levels deep must not exhaust the stack.
+  doc.ParseStream<rapidjson::kParseIterativeFlag>(stream);
   if (doc.HasParseError() || !doc.IsObject()) {
     LIDAR_LOG_ERROR("Parse lidar config failed, parse the config file has error!");
     return false;

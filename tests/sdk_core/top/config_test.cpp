@@ -60,6 +60,16 @@ TEST_F(ConfigFileTest, UnreadableFileOrDocument) {
   EXPECT_EQ(type_cfgs, nullptr);
 }
 
+// A file nested a million levels deep overflowed the stack of the recursive parser, ending the
+// process before it could report the file as broken.
+TEST_F(ConfigFileTest, DeeplyNestedFileIsRefusedNotFatal) {
+  EXPECT_FALSE(ParseText(std::string(1000000, '[')));
+  EXPECT_TRUE(log.Has("Parse lidar config failed, parse the config file has error!"));
+  // Deep but well-formed, under a key the reader ignores.
+  EXPECT_TRUE(ParseText(R"({"notes": )" + std::string(1000000, '[') +
+                        std::string(1000000, ']') + "}"));
+}
+
 TEST_F(ConfigFileTest, MasterSdkSwitch) {
   ASSERT_TRUE(ParseText("{}"));
   EXPECT_TRUE(framework_cfg->master_sdk);
