@@ -100,10 +100,16 @@ void supervisor_loop(SupervisorConfig config) {
   while (running.load()) {
     const uint64_t now = steady_ms();
     const uint32_t handle = lidar_handle.load();
-    const bool ok = stream_alive(handle, last_pcl_ms.load(), now, config.pcl_timeout_ms) ||
-                    stream_alive(handle, last_imu_ms.load(), now, config.imu_timeout_ms);
+    const bool points_alive =
+        stream_alive(handle, last_pcl_ms.load(), now, config.pcl_timeout_ms);
+    const bool ok =
+        points_alive || stream_alive(handle, last_imu_ms.load(), now, config.imu_timeout_ms);
     const bool was_ok = stream_ok.exchange(ok);
 
+    // A LiDAR that rebooted within the IMU time-out comes back with point sending off and its
+    // IMU stream on, which keeps the stream OK: no OFF transition would ever ask for the points
+    // again. Points that stopped while the IMU flows are asked for every cycle until they return.
+    if (ok && !points_alive && last_pcl_ms.load() != 0) conectado.store(false);
     if (handle != 0 && !conectado.load()) configure_lidar(handle);
 
     if (ok) {

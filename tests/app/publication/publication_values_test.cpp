@@ -53,7 +53,7 @@ TEST(ValueTexts, FixedNotationKeepsTheRequestedDecimals) {
 
 TEST(ValueTexts, QuotedDeviceTextIsStoredAsThatVeryString) {
   for (const std::string& text : {std::string("OMNI \"2\" C:\\fw"), std::string(""),
-                                 std::string("tab\tline\nnul\0x", 17)}) {
+                                 std::string("tab\tline\nnul\0x", 14)}) {
     PathEntryList entries;
     add_quoted(entries, "s", text);
     json document = json::object();

@@ -215,6 +215,33 @@ TEST_F(SupervisorTest, ConfigurationIsRepeatedEveryCycleUntilOneRequestIsAccepte
   EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
 }
 
+// A LiDAR that reboots within the IMU time-out resumes its IMU stream with point sending off.
+// The stream never goes OFF, so the points must be asked for while only the IMU arrives.
+TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgain) {
+  lidar_handle.store(kHandle);
+  RunningSupervisor supervisor;
+  std::atomic<bool> points{true};
+  std::atomic<bool> feeding{true};
+  std::thread lidar([&] {
+    while (feeding.load()) {
+      last_imu_ms.store(steady_ms());
+      if (points.load()) last_pcl_ms.store(steady_ms());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  ASSERT_TRUE(eventually([] { return stream_ok.load() && conectado.load(); }));
+  const int before = count_calls("LidarEnablePointSend");
+  const std::size_t now = publications();
+  ASSERT_TRUE(eventually([now] { return publications() >= now + 3; }));
+  EXPECT_EQ(count_calls("LidarEnablePointSend"), before);  // points flow: nothing re-sent
+
+  points.store(false);  // the reboot: IMU only from here on
+  ASSERT_TRUE(eventually([before] { return count_calls("LidarEnablePointSend") > before; }, 5000));
+  EXPECT_TRUE(stream_ok.load());
+  feeding.store(false);
+  lidar.join();
+}
+
 TEST_F(SupervisorTest, PacketStampedAfterTheCycleReadTheClockIsFresh) {
   lidar_handle.store(kHandle);
   last_pcl_ms.store(steady_ms() + 1000);
