@@ -121,8 +121,11 @@ class BringUp(unittest.TestCase):
             self.assertTrue(boxes, "obstacle boxes")
             frentes = [b["frente_m"] for b in boxes]
             self.assertEqual(frentes, sorted(frentes))
-            # The crate (x 2.0..2.6) is the nearest obstacle.
-            self.assertAlmostEqual(boxes[0]["min_x"], 2.0, delta=0.06)
+            # The crate (x 2.0..2.6) is the nearest obstacle; the scan pattern covers it
+            # sparsely, so not every frame's cluster reaches the minimum size.
+            run.wait(lambda: (d := run.document()) and d.get("bboxes")
+                     and abs(d["bboxes"][0]["min_x"] - 2.0) < 0.06, 5,
+                     "the crate as the nearest box")
 
             self.assertIsNotNone(run.document(IMU_KEY))
 

@@ -120,19 +120,26 @@ TEST_F(PointIntake, PacketRateIsSmoothedAndSkipsZeroIntervals) {
   EXPECT_EQ(freq_pcl.load(), before);
 }
 
-TEST(PacketRate, FasterThanOnePacketPerMillisecondReadsItsRealRate) {
+TEST(PacketRate, StreamsFasterThanTheMillisecondClockReadTheirRealRate) {
   std::atomic<uint64_t> last_ms{0};
   std::atomic<double> rate{0.0};
   PacketRateCounter counter;
-  // Two packets in every millisecond, as a 2 kHz stream arrives on a millisecond clock.
-  for (uint64_t i = 0; i < 400; ++i) note_packet_arrival(last_ms, rate, counter, 1000 + i / 2);
-  EXPECT_NEAR(rate.load(), 2000.0, 1.0);
-  EXPECT_EQ(last_ms.load(), 1199u);
+  // 2,083 packets per second stamped on a millisecond clock: 2 or 3 in each millisecond.
+  for (uint64_t k = 0; k < 4000; ++k) {
+    note_packet_arrival(last_ms, rate, counter, 1000 + k * 1000 / 2083);
+    if (k > 500) {
+      EXPECT_NEAR(rate.load(), 2083.0, 0.03 * 2083.0) << "packet " << k;
+    }
+  }
 
-  // A slow stream reads as before: one packet every 5 ms.
-  rate = 0.0;
-  for (uint64_t t = 5000; t < 5500; t += 5) note_packet_arrival(last_ms, rate, counter, t);
-  EXPECT_NEAR(rate.load(), 200.0, 1e-6);
+  // Slower streams: one sample per packet interval of 10 ms or more, pooled below that.
+  for (const uint64_t interval : {5u, 10u, 25u}) {
+    rate = 0.0;
+    counter = PacketRateCounter{};
+    last_ms = 0;
+    for (uint64_t t = 10000; t < 12000; t += interval) note_packet_arrival(last_ms, rate, counter, t);
+    EXPECT_NEAR(rate.load(), 1000.0 / double(interval), 1e-6) << interval;
+  }
 }
 
 TEST_F(PointIntake, MapModeAccumulatesEachDatagramIntoTheViewerCloud) {
