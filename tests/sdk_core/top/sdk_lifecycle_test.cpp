@@ -57,6 +57,8 @@ class LifecycleTest : public ::testing::Test {
  protected:
   void TearDown() override { LidarSdkUninit(); }
   TempDir dir_;
+  // Outlives the SDK session: its IO thread delivers to the recorder until Uninit has run.
+  Recorder recorder;
 };
 
 TEST_F(LifecycleTest, StartNeedsNoInitAndUninitWithoutInitDoesNothing) {
@@ -159,7 +161,6 @@ class Simulator {
 };
 
 TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCallbacks) {
-  Recorder recorder;
   recorder.Attach();
   ConfigOptions options;
   options.master_sdk = true;
@@ -194,7 +195,6 @@ TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCa
 }
 
 TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {
-  Recorder recorder;
   recorder.Attach();
   ASSERT_TRUE(LidarSdkInit(nullptr, "127.0.0.1", nullptr));
   Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--seconds", "20"},
