@@ -116,7 +116,8 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   {
     RunningSupervisor supervisor;
     ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
-    EXPECT_TRUE(conectado.load());
+    // The cycle that found the stream OK sends the configuration right after.
+    EXPECT_TRUE(eventually([] { return conectado.load(); }));
     ASSERT_TRUE(eventually([] { return !stream_ok.load(); }));
     const std::size_t off_at = publications();
     ASSERT_TRUE(eventually([off_at] { return publications() >= off_at + 3; }));
