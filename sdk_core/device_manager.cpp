@@ -11,6 +11,7 @@
 #include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/io_thread.h"
 #include "sdk_core/base/sdk_log.h"
+#include "sdk_core/command_handler/command_handler.h"
 #include "sdk_core/command_handler/general_command_handler.h"
 #include "sdk_core/base/log_throttle.h"
 #include "sdk_core/data_handler/data_handler.h"
@@ -30,14 +31,6 @@ constexpr std::size_t kDiagHeaderSize = 3;  // ret_code u8, param_num u16
 uint32_t AddressValue(const std::string& text) {
   in_addr addr{};
   return inet_pton(AF_INET, text.c_str(), &addr) == 1 ? addr.s_addr : 0;
-}
-
-std::string AddressText(uint32_t handle) {
-  in_addr addr{};
-  addr.s_addr = handle;
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &addr, text, sizeof(text));
-  return text;
 }
 
 // Ports the LiDARs send their log stream from, whatever the configuration says.
@@ -413,13 +406,13 @@ void DeviceManager::RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint3
     const auto type = type_cfg_map_.find(detection.dev_type);
     if (type == type_cfg_map_.end()) return;
     LidarCfg record = type->second;
-    record.lidar_net_info.lidar_ip = AddressText(handle);
+    record.lidar_net_info.lidar_ip = HandleToIp(handle);
     lidar_cfg_map_[handle] = record;
     custom_lidars_cfg_->push_back(record);
     records = *custom_lidars_cfg_;
   }
   LIDAR_LOG_INFO("Register lidar, the handle:{}, lidar_ip:{}, dev_type:{}", handle,
-                 AddressText(handle), detection.dev_type);
+                 HandleToIp(handle), detection.dev_type);
   GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
   general.Init(records, this);
   general.CreateCommandHandler(detection.dev_type);
