@@ -3,10 +3,12 @@ add_library(project_warnings INTERFACE)
 target_compile_options(project_warnings INTERFACE -Wall -Wextra)
 
 set(LIDAR_SANDBOX "${PROJECT_SOURCE_DIR}/tools/sandbox/netns-run")
+# What runs a test program built here: nothing on Linux, Wine for the Windows cross build.
+set(LIDAR_TEST_LAUNCHER ${CMAKE_CROSSCOMPILING_EMULATOR})
 
 # A test that opens no socket runs as it is.
 function(lidar_add_test name target)
-  add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
+  add_test(NAME ${name} COMMAND ${LIDAR_TEST_LAUNCHER} $<TARGET_FILE:${target}> ${ARGN})
 endfunction()
 
 # A test that opens a socket runs only inside a private network namespace.
@@ -18,7 +20,8 @@ function(lidar_add_sandboxed_test name target)
     set(mode "--veth")
   endif()
   add_test(NAME ${name}
-           COMMAND ${LIDAR_SANDBOX} ${mode} -- $<TARGET_FILE:${target}> ${SB_ARGS})
+           COMMAND ${LIDAR_SANDBOX} ${mode} -- ${LIDAR_TEST_LAUNCHER} $<TARGET_FILE:${target}>
+                   ${SB_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS sandbox)
 endfunction()
 
