@@ -17,7 +17,10 @@ function(lidar_add_sandboxed_test name target)
   cmake_parse_arguments(SB "VETH" "" "ARGS" ${ARGN})
   set(mode "")
   if(SB_VETH)
-    set(mode "--veth")
+    list(APPEND mode "--veth")
+  endif()
+  if(LIDAR_TEST_LAUNCHER)
+    list(APPEND mode "--wine")
   endif()
   add_test(NAME ${name}
            COMMAND ${LIDAR_SANDBOX} ${mode} -- ${LIDAR_TEST_LAUNCHER} $<TARGET_FILE:${target}>
