@@ -69,9 +69,14 @@ bool MultipleIOSelect::RemoveDelegate(const IODescriptor& descriptor) {
 void MultipleIOSelect::Poll(int timeout_ms) {
   if (descriptors_.empty()) {
     if (timeout_ms >= 1) {
+      // One sleep can end a little early (Windows rounds it to its timer ticks): sleep again
+      // until the clock has really advanced by the timeout.
       const auto deadline =
           std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-      std::this_thread::sleep_until(deadline);
+      for (auto now = std::chrono::steady_clock::now(); now < deadline;
+           now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_until(deadline);
+      }
     }
     return;
   }
