@@ -37,7 +37,9 @@ void DeviceChannels::SetLoops(std::shared_ptr<IOLoop> detection_loop,
 bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (IsOpenSocket(detection_socket_)) return true;
-  const SocketHandle sock = CreateSocket(kDetectionPort, true, true, true, BindAddress(host_ip), "");
+  // Shared: other LiDAR programs on this computer may listen for detection broadcasts on it.
+  const SocketHandle sock =
+      CreateSocket(kDetectionPort, true, PortSharing::kShared, true, BindAddress(host_ip), "");
   if (!IsOpenSocket(sock)) {
     LIDAR_LOG_ERROR("Create detection socket failed.");
     return false;
@@ -126,7 +128,7 @@ SocketHandle DeviceChannels::OpenShared(const std::string& host_ip, uint16_t por
   const auto it = sockets_.find(key);
   if (it != sockets_.end()) return it->second;
   const SocketHandle sock =
-      CreateSocket(port, true, true, broadcast, BindAddress(host_ip), multicast_ip);
+      CreateSocket(port, true, PortSharing::kOwned, broadcast, BindAddress(host_ip), multicast_ip);
   if (!IsOpenSocket(sock)) return kInvalidSocket;
   sockets_.emplace(key, sock);
   list.push_back(sock);

@@ -2,8 +2,6 @@
 // recorder behind the SDK's callbacks, and waiting with a deadline.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,10 +12,11 @@
 #include <vector>
 
 #include "lidar_sdk.h"
+#include "sdk_core/base/ipv4_address.h"
 
 namespace lidar::sdk::testing {
 
-inline uint32_t Handle(const char* ip) { return inet_addr(ip); }
+inline uint32_t Handle(const char* ip) { return IpToHandle(ip); }
 
 // Polls `done` every 5 ms until it holds or `timeout` has passed.
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
