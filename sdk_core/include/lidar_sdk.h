@@ -120,6 +120,9 @@ struct LidarHealthCounters {
   uint64_t requests_timed_out;       // requests without an acknowledgement in time
   uint32_t io_threads;               // IO threads running (0 outside Init..Uninit)
   uint64_t io_stall_ms;              // longest time since one of them last completed a pass
+  // True where the platform keeps no count of datagrams its kernel discarded (Windows): then
+  // kernel_drops is not a count and must not be shown as 0.
+  bool kernel_drops_unavailable;
 };
 
 // Copies the counters into `out` (nothing when it is null).

@@ -1,9 +1,10 @@
 // The Windows Sockets side of the socket platform layer: select's limit on the number of
-// sockets, and exclusive ports.
+// sockets, exclusive ports, and kernel drop counts that do not exist.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
+#include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/udp_socket.h"
 
 namespace lidar::sdk {
@@ -28,6 +29,12 @@ TEST(WindowsSockets, OwnedPortsCannotBeTakenOverWhileSharedOnesCanBeJoined) {
   EXPECT_TRUE(IsOpenSocket(shared));
   EXPECT_TRUE(IsOpenSocket(joined));
   for (SocketHandle sock : {owned, shared, joined}) CloseSocket(sock);
+}
+
+TEST(WindowsSockets, KernelDropCountsAreReportedUnavailable) {
+  LidarHealthCounters out{};
+  HealthCounters::Instance().Fill(out);
+  EXPECT_TRUE(out.kernel_drops_unavailable);
 }
 
 }  // namespace
