@@ -72,9 +72,10 @@ class FieldNetwork(unittest.TestCase):
         logs = app.tail() + "\n" + sim.tail()
         self.assertIn(f"point stream on -> {GROUP}:56301", sim.text(), logs)
         self.assertIn(f"IMU stream on -> {GROUP}:56401", sim.text(), logs)
-        # The unicast control traffic on the same segment keeps working beside the group.
-        wait_for(lambda: "vezes_ligado" in REDIS.cli("get", "ctx:dados_modulo_Lidar"), 10,
-                 "the internal information", lambda: logs)
+        # Unicast on the same segment keeps working beside the group: the internal information
+        # (the unit's power-on count, 17) is queried and answered.
+        wait_for(lambda: (REDIS.document("ctx:dados_modulo_Lidar") or {}).get("status", {})
+                 .get("vezes_ligado") == 17, 10, "the internal information", lambda: logs)
 
     def test_detection_replies_sent_to_the_broadcast_address_are_heard(self):
         app, sim = self.run_service("broadcast", sim_args=["--reply-broadcast"])
