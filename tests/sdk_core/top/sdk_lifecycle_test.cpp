@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include <spdlog/spdlog.h>
 
 #include "lidar_sdk.h"
+#include "sdk_core/command_handler/general_command_handler.h"
 #include "tests/sdk_core/top/scripted_lidar.h"
 #include "tests/sdk_core/top/sdk_session.h"
 
@@ -192,6 +194,36 @@ TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCa
     ASSERT_EQ(d.dev_type, 9);
   }
   EXPECT_EQ(recorder.infos().size(), 1u);
+}
+
+TEST_F(LifecycleTest, StateMessagesAreDecodedOnTheRecordsHostPushPort) {
+  struct Pushes {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+    static void Receive(uint32_t, uint8_t, const char* info, void* self) {
+      auto* pushes = static_cast<Pushes*>(self);
+      std::lock_guard<std::mutex> lock(pushes->mutex);
+      pushes->texts.emplace_back(info);
+    }
+    std::size_t count() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return texts.size();
+    }
+  } pushes;
+  ConfigOptions options = OneLidar();
+  options.master_sdk = true;
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(options).c_str(), "", nullptr));
+  GeneralCommandHandler::GetInstance().SetLidarPushInfoCallback(&Pushes::Receive, &pushes);
+
+  // The configuration names 127.0.0.1:56201 as the unit's state-message destination.
+  Simulator sim({"--ip", kLidar, "--push-period", "0.2", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  ASSERT_TRUE(sim.running());
+  ASSERT_TRUE(WaitUntil([&] { return pushes.count() >= 2; }, milliseconds(5000)));
+  LidarSdkUninit();
+  std::lock_guard<std::mutex> lock(pushes.mutex);
+  EXPECT_NE(pushes.texts[0].find("\"sn\": \"SIM000000002\""), std::string::npos)
+      << pushes.texts[0];
 }
 
 TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {
