@@ -226,6 +226,25 @@ TEST_F(LifecycleTest, StateMessagesAreDecodedOnTheRecordsHostPushPort) {
       << pushes.texts[0];
 }
 
+TEST_F(LifecycleTest, CallbacksRegisteredWhileAStreamingLidarDeliversAreSafe) {
+  // A service restarted beside a LiDAR that kept streaming: datagrams reach the data thread as
+  // soon as Init has opened the data sockets, while the application still registers (here:
+  // registers again and again) its callbacks.
+  Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  ASSERT_TRUE(sim.running());
+  std::this_thread::sleep_for(milliseconds(300));
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar()).c_str(), "", nullptr));
+  for (int i = 0; i < 300; ++i) {
+    SetLidarPointCloudCallback(nullptr, nullptr);
+    SetLidarImuDataCallback(nullptr, nullptr);
+    recorder.Attach();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return recorder.points() > 0 && recorder.imus() > 0; },
+                        milliseconds(2000)));
+}
+
 TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {
   recorder.Attach();
   ASSERT_TRUE(LidarSdkInit(nullptr, "127.0.0.1", nullptr));
