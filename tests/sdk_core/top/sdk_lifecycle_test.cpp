@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -197,52 +197,34 @@ TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCa
 }
 
 TEST_F(LifecycleTest, StateMessagesAreDecodedOnTheRecordsHostPushPort) {
-  struct Pushes {
-    std::mutex mutex;
-    std::vector<std::string> texts;
-    static void Receive(uint32_t, uint8_t, const char* info, void* self) {
-      auto* pushes = static_cast<Pushes*>(self);
-      std::lock_guard<std::mutex> lock(pushes->mutex);
-      pushes->texts.emplace_back(info);
-    }
-    std::size_t count() {
-      std::lock_guard<std::mutex> lock(mutex);
-      return texts.size();
-    }
-  } pushes;
+  static std::atomic<int> decoded{0};
   ConfigOptions options = OneLidar();
   options.master_sdk = true;
   ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(options).c_str(), "", nullptr));
-  GeneralCommandHandler::GetInstance().SetLidarPushInfoCallback(&Pushes::Receive, &pushes);
-
-  // The configuration names 127.0.0.1:56201 as the unit's state-message destination.
+  GeneralCommandHandler::GetInstance().SetLidarPushInfoCallback(
+      [](uint32_t, uint8_t, const char* info, void*) {
+        if (std::strstr(info, "\"sn\": \"SIM000000002\"") != nullptr) ++decoded;
+      },
+      nullptr);
+  // The configuration names the host push port, 127.0.0.1:56201, as their destination.
   Simulator sim({"--ip", kLidar, "--push-period", "0.2", "--seconds", "20"},
                 (dir_.path() / "sim.log").string());
-  ASSERT_TRUE(sim.running());
-  ASSERT_TRUE(WaitUntil([&] { return pushes.count() >= 2; }, milliseconds(5000)));
-  LidarSdkUninit();
-  std::lock_guard<std::mutex> lock(pushes.mutex);
-  EXPECT_NE(pushes.texts[0].find("\"sn\": \"SIM000000002\""), std::string::npos)
-      << pushes.texts[0];
+  EXPECT_TRUE(WaitUntil([&] { return decoded >= 2; }, milliseconds(5000)));
 }
 
 TEST_F(LifecycleTest, CallbacksRegisteredWhileAStreamingLidarDeliversAreSafe) {
-  // A service restarted beside a LiDAR that kept streaming: datagrams reach the data thread as
-  // soon as Init has opened the data sockets, while the application still registers (here:
-  // registers again and again) its callbacks.
+  // A service restarted beside a LiDAR that kept streaming registers its callbacks (here again
+  // and again) while the data thread already delivers; ThreadSanitizer watches.
   Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--seconds", "20"},
                 (dir_.path() / "sim.log").string());
-  ASSERT_TRUE(sim.running());
   std::this_thread::sleep_for(milliseconds(300));
   ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar()).c_str(), "", nullptr));
   for (int i = 0; i < 300; ++i) {
     SetLidarPointCloudCallback(nullptr, nullptr);
-    SetLidarImuDataCallback(nullptr, nullptr);
     recorder.Attach();
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
-  EXPECT_TRUE(WaitUntil([&] { return recorder.points() > 0 && recorder.imus() > 0; },
-                        milliseconds(2000)));
+  EXPECT_TRUE(WaitUntil([&] { return recorder.points() > 0; }, milliseconds(2000)));
 }
 
 TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {
