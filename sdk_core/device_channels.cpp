@@ -49,7 +49,7 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
 
   // The detection socket stays on the host address, so the broadcasts leave on its interface;
   // replies that a LiDAR sends to the broadcast address then need a receiver of their own.
-  // Without one only unicast replies are heard, which is how the channel worked before.
+  // Without it unicast replies still arrive, so its failure does not fail the channel.
   if (BroadcastNeedsSeparateReceiver(bind_ip)) {
     const SocketHandle receiver = CreateSocket(kDetectionPort, true, true, false, "", "");
     if (!IsOpenSocket(receiver)) {
