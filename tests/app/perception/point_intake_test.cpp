@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/health_counters.h"
+#include "app/perception/imu_intake.h"
 #include "app/perception/packet_rate.h"
 #include "perception_test_support.h"
 
@@ -45,7 +47,7 @@ TEST_F(PointIntake, DecodesBothCartesianFormatsWithSignsAndScale) {
 
   window_clear(live_window);
   auto low = test::low_points({{100, -200, 50}, {-32768, 32767, -1}});
-  on_point_cloud(1, kDeviceTypeOmni, as_packet(low), nullptr);
+  on_point_cloud(0x0C01A8C0u, kDeviceTypeOmni, as_packet(low), nullptr);
   cloud = copy_latest_cloud();
   ASSERT_EQ(cloud.points.size(), 2u);
   expect_point(cloud.points[0], 1.0f, -2.0f, 0.5f);
@@ -91,14 +93,51 @@ TEST_F(PointIntake, EmptyNullAndUndecodedDatagrams) {
     frame_mailbox.pending = false;
   }
 
-  // A form this system does not decode still counts as traffic and re-publishes the window.
+  // Datagrams without points (a form not decoded here, or no records) are counted, but they
+  // neither keep the point stream alive nor hand the worker an empty frame.
+  sensor_ativo = false;
+  const uint64_t stamp = steady_ms() - 10;
+  last_pcl_ms = stamp;
+  const uint64_t undecoded_before = copy_app_health().undecoded_point_datagrams;
   auto other = test::make_header(7, 4, 0);
-  last_pcl_ms = steady_ms() - 10;
   on_point_cloud(1, 0, as_packet(other), nullptr);
-  EXPECT_TRUE(sensor_ativo.load());
-  EXPECT_GT(freq_pcl.load(), 0.0);
-  EXPECT_TRUE(mailbox().pending);
+  on_point_cloud(1, 0, as_packet(empty), nullptr);
+  EXPECT_EQ(copy_app_health().undecoded_point_datagrams, undecoded_before + 2);
+  EXPECT_NE(last_undecoded_pcl_ms.load(), 0u);
+  EXPECT_EQ(last_pcl_ms.load(), stamp);
+  EXPECT_FALSE(sensor_ativo.load());
+  EXPECT_EQ(freq_pcl.load(), 0.0);
+  EXPECT_FALSE(mailbox().pending);
   EXPECT_EQ(copy_latest_cloud().points.size(), 1u);
+}
+
+TEST_F(PointIntake, SecondUnitIsDroppedAndNamedOnceUntilTheFollowedOneIsReleased) {
+  constexpr uint32_t kFirst = 0x0200007F;   // 127.0.0.2
+  constexpr uint32_t kSecond = 0x0300007F;  // 127.0.0.3
+  auto a = test::high_points({{1000, 0, 0}});
+  auto b = test::high_points({{5000, 0, 0}, {5000, 100, 0}});
+  auto imu = test::imu_samples({{0, 0, 0, 0, 0, 1}});
+  const uint64_t foreign_before = copy_app_health().foreign_unit_datagrams;
+
+  testing::internal::CaptureStderr();
+  on_point_cloud(kFirst, 0, as_packet(a), nullptr);
+  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
+  on_imu_data(kSecond, 0, as_packet(imu), nullptr);
+  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[ERR] LiDAR 127.0.0.3 ignorado: este servico segue o LiDAR 127.0.0.2 (um LiDAR por "
+            "servico; o outro so e aceito depois que este ficar OFF)\n");
+  EXPECT_EQ(copy_app_health().foreign_unit_datagrams, foreign_before + 3);
+  EXPECT_EQ(lidar_handle.load(), kFirst);
+  EXPECT_EQ(last_imu_ms.load(), 0u);
+  EXPECT_EQ(copy_latest_cloud().points.size(), 1u);
+
+  // The supervisor declared the first unit OFF: the next one to stream points is followed.
+  followed_handle = 0;
+  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
+  EXPECT_EQ(followed_handle.load(), kSecond);
+  EXPECT_EQ(lidar_handle.load(), kSecond);
+  EXPECT_EQ(copy_latest_cloud().points.size(), 3u);
 }
 
 TEST_F(PointIntake, PacketRateIsSmoothedAndSkipsZeroIntervals) {
