@@ -1,6 +1,7 @@
 // Supervisor cycles with short time-outs against recording fakes.
 #include "app/core/supervisor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,12 +10,17 @@
 #include <functional>
 #include <thread>
 
+#include "app/core/health_counters.h"
+#include "app/core/link_diagnosis.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
 #include "tests/app/publication/fake_sdk.h"
 
 namespace app {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 constexpr uint32_t kHandle = 42;
 
@@ -66,6 +72,8 @@ class SupervisorTest : public ::testing::Test {
     reset_shared_state();
     window_clear(live_window);
     lidar_handle.store(0);
+    followed_handle.store(0);
+    last_undecoded_pcl_ms.store(0);
     last_pcl_ms.store(0);
     last_imu_ms.store(0);
     freq_pcl.store(0.0);
@@ -110,11 +118,16 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   freq_imu.store(200.0);
   sensor_ativo.store(true);
   lidar_handle.store(kHandle);
-  last_imu_ms.store(steady_ms());  // IMU alone keeps the stream alive
+  followed_handle.store(kHandle);
+  // Both streams fall silent together, so the IMU never flows without the points.
+  SupervisorConfig config = fast_config();
+  config.imu_timeout_ms = config.pcl_timeout_ms;
+  last_pcl_ms.store(steady_ms());
+  last_imu_ms.store(last_pcl_ms.load());
 
   testing::internal::CaptureStdout();
   {
-    RunningSupervisor supervisor;
+    RunningSupervisor supervisor(config);
     ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
     // The cycle that found the stream OK sends the configuration right after.
     EXPECT_TRUE(eventually([] { return conectado.load(); }));
@@ -154,6 +167,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(freq_pcl.load(), 0.0);
   EXPECT_EQ(freq_imu.load(), 0.0);
   EXPECT_FALSE(sensor_ativo.load());
+  EXPECT_EQ(followed_handle.load(), 0u);  // another unit may be followed now
 
   const auto attitudes = supervisor_fakes::attitude_calls();
   ASSERT_EQ(attitudes.size(), 1u);
@@ -167,7 +181,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(std::isnan(last.frente));
   EXPECT_TRUE(std::isnan(last.baixo));
   EXPECT_EQ(last.freq_pcl, 0.0);
-  EXPECT_TRUE(last.boxes.empty());
+  EXPECT_EQ(last.boxes.size(), 3u);  // while OFF the last frame's boxes stay published
 }
 
 TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
@@ -216,17 +230,29 @@ TEST_F(SupervisorTest, ConfigurationIsRepeatedEveryCycleUntilOneRequestIsAccepte
   EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
 }
 
+std::vector<int64_t> call_times(const std::string& name) {
+  std::vector<int64_t> times;
+  for (const auto& call : fake_sdk::calls())
+    if (call.name == name) times.push_back(call.at_ms);
+  return times;
+}
+
 // A LiDAR that reboots within the IMU time-out resumes its IMU stream with point sending off.
-// The stream never goes OFF, so the points must be asked for while only the IMU arrives.
-TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgain) {
+// The stream never goes OFF, so the points must be asked for while only the IMU arrives, but at
+// a growing interval: the points may have been stopped on purpose.
+TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgainAtAGrowingInterval) {
   lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
   RunningSupervisor supervisor;
   std::atomic<bool> points{true};
   std::atomic<bool> feeding{true};
   std::thread lidar([&] {
     while (feeding.load()) {
       last_imu_ms.store(steady_ms());
-      if (points.load()) last_pcl_ms.store(steady_ms());
+      if (points.load()) {
+        last_pcl_ms.store(steady_ms());
+        sensor_ativo.store(true);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
@@ -239,8 +265,111 @@ TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgain) {
   points.store(false);  // the reboot: IMU only from here on
   ASSERT_TRUE(eventually([before] { return count_calls("LidarEnablePointSend") > before; }, 5000));
   EXPECT_TRUE(stream_ok.load());
+  EXPECT_FALSE(sensor_ativo.load());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   feeding.store(false);
   lidar.join();
+  supervisor.stop();
+
+  // Gaps of 40, 80, 160 ms, then the 300 ms query period; every 20 ms cycle would be 75 writes.
+  const std::vector<int64_t> times = call_times("LidarEnablePointSend");
+  const std::vector<int64_t> resent(times.begin() + before, times.end());
+  ASSERT_GE(resent.size(), 6u);
+  EXPECT_LE(resent.size(), 10u);
+  for (std::size_t i = 2; i < resent.size(); ++i)
+    EXPECT_GE(resent[i] - resent[i - 1], resent[i - 1] - resent[i - 2] - 30) << i;
+  EXPECT_GE(resent.back() - resent[resent.size() - 2], 280);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR sem pontos enquanto a IMU continua; pedindo o envio de pontos de novo, "
+            "com intervalo crescente\n");
+}
+
+// Point datagrams in a form not decoded here never made a point stream; with the IMU flowing the
+// data type is asked for again once they have lasted the point time-out.
+TEST_F(SupervisorTest, UndecodablePointsAskForTheDataTypeAgain) {
+  lidar_handle.store(kHandle);
+  undecoded_data_type.store(3);
+  std::atomic<bool> feeding{true};
+  std::thread lidar([&] {
+    while (feeding.load()) {
+      last_imu_ms.store(steady_ms());
+      last_undecoded_pcl_ms.store(steady_ms());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    ASSERT_TRUE(eventually([] { return count_calls("LidarSetPclDataType") >= 2; }));
+  }
+  feeding.store(false);
+  lidar.join();
+  const std::vector<int64_t> times = call_times("LidarSetPclDataType");
+  EXPECT_GE(times[1] - times[0], 150);  // the point time-out first
+  EXPECT_EQ(fake_sdk::calls()[0].value, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado 3); pedindo o "
+            "tipo 1 de novo, com intervalo crescente\n");
+}
+
+TEST(LinkDiagnosis, JudgesWhatIsMissing) {
+  const auto facts = [](uint32_t handle, bool ok, bool points, bool undecoded, uint64_t replies,
+                        uint64_t unconfigured) {
+    LinkFacts f;
+    f.handle = handle;
+    f.stream_ok = ok;
+    f.points_alive = points;
+    f.points_undecoded = undecoded;
+    f.detection_replies = replies;
+    f.unconfigured_replies = unconfigured;
+    return f;
+  };
+  EXPECT_EQ(judge_link(facts(0, false, false, false, 0, 0)), LinkState::kNoDetectionReply);
+  EXPECT_EQ(judge_link(facts(0, false, false, false, 0, 4)), LinkState::kUnconfiguredLidar);
+  EXPECT_EQ(judge_link(facts(0, false, false, false, 2, 4)), LinkState::kAwaitingConfiguration);
+  EXPECT_EQ(judge_link(facts(kHandle, false, false, false, 9, 0)), LinkState::kNoData);
+  EXPECT_EQ(judge_link(facts(kHandle, false, false, true, 9, 0)), LinkState::kPointsMissing);
+  EXPECT_EQ(judge_link(facts(kHandle, true, false, false, 9, 0)), LinkState::kPointsMissing);
+  EXPECT_EQ(judge_link(facts(kHandle, true, true, false, 9, 0)), LinkState::kOk);
+}
+
+TEST(LinkDiagnosis, SaysWhatIsMissingOncePerPeriodWhileNothingStreams) {
+  LinkWatch watch;
+  LinkFacts f;
+  f.unconfigured_replies = 3;
+  f.unconfigured_lidar = 0x0C01A8C0;  // 192.168.1.12
+  testing::internal::CaptureStderr();
+  for (uint64_t t = 1000; t < 1000 + 2500; t += 500) watch_link(watch, f, t, 1000);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[ERR] LiDAR 192.168.1.12 responde a deteccao mas o arquivo de configuracao nao o "
+            "inclui: confira lidar_ip em host_net_info e a secao do tipo; nenhum LiDAR "
+            "configurado ha 1 s\n"
+            "[ERR] LiDAR 192.168.1.12 responde a deteccao mas o arquivo de configuracao nao o "
+            "inclui: confira lidar_ip em host_net_info e a secao do tipo; nenhum LiDAR "
+            "configurado ha 2 s\n");
+
+  // A configured unit that still answers detection but whose data never arrive, then one that
+  // stopped answering; a stream in between starts the count again.
+  f.handle = kHandle;
+  f.detection_replies = 1;
+  watch = LinkWatch{};
+  testing::internal::CaptureStderr();
+  watch_link(watch, f, 10000, 1000);
+  f.detection_replies = 2;
+  watch_link(watch, f, 11000, 1000);
+  f.stream_ok = f.points_alive = true;
+  watch_link(watch, f, 11500, 1000);
+  f.stream_ok = f.points_alive = false;
+  for (uint64_t t = 12000; t <= 16000; t += 500) watch_link(watch, f, t, 1000);
+  const std::string lines = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(lines, StartsWith("[ERR] LiDAR 42.0.0.0 responde a deteccao mas nenhum dado de "
+                                "pontos ou IMU chega ha 1 s: porta de dados do host ocupada"));
+  EXPECT_THAT(lines, HasSubstr("[ERR] LiDAR 42.0.0.0 responde a deteccao mas nenhum dado de "
+                               "pontos ou IMU chega ha 2 s"));
+  EXPECT_THAT(lines, HasSubstr("[ERR] LiDAR 42.0.0.0 sem dados e sem resposta a deteccao ha 4 s:"));
+  EXPECT_EQ(copy_app_health().link_state, LinkState::kNoData);
 }
 
 TEST_F(SupervisorTest, PacketStampedAfterTheCycleReadTheClockIsFresh) {
