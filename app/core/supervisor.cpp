@@ -89,6 +89,21 @@ void tell_points_missing(bool undecoded) {
   std::fflush(stdout);
 }
 
+// The cycle's stream verdicts and the SDK's detection counters, for the operator's diagnosis.
+LinkFacts link_facts(uint32_t handle, bool ok, bool points_alive, bool undecoded) {
+  LidarHealthCounters sdk{};
+  LidarGetHealthCounters(&sdk);
+  LinkFacts facts;
+  facts.handle = handle;
+  facts.stream_ok = ok;
+  facts.points_alive = points_alive;
+  facts.points_undecoded = undecoded && !points_alive;
+  facts.detection_replies = sdk.detection_replies;
+  facts.unconfigured_replies = sdk.unconfigured_replies;
+  facts.unconfigured_lidar = sdk.last_unconfigured_lidar;
+  return facts;
+}
+
 void print_status(const char* line) {
   std::fputs(line, stdout);
   std::fflush(stdout);
@@ -158,7 +173,11 @@ void supervisor_loop(SupervisorConfig config) {
     const uint32_t handle = lidar_handle.load();
     const uint64_t last_points_ms = last_pcl_ms.load();
     const bool points_alive = stream_alive(handle, last_points_ms, now, config.pcl_timeout_ms);
-    const bool imu_alive = stream_alive(handle, last_imu_ms.load(), now, config.imu_timeout_ms);
+    const uint64_t last_imu = last_imu_ms.load();
+    const bool imu_alive = stream_alive(handle, last_imu, now, config.imu_timeout_ms);
+    // IMU samples within the point time-out: the IMU flows while the points do not (both fall
+    // silent together when the unit is switched off, and the IMU's longer time-out is no sign).
+    const bool imu_flows = stream_alive(handle, last_imu, now, config.pcl_timeout_ms);
     const bool undecoded =
         stream_alive(handle, last_undecoded_pcl_ms.load(), now, config.pcl_timeout_ms);
     const bool ok = points_alive || imu_alive;
@@ -170,7 +189,7 @@ void supervisor_loop(SupervisorConfig config) {
     // A LiDAR that rebooted within the IMU time-out comes back with point sending off (or in
     // another data type) and its IMU stream on, which keeps the stream OK: no OFF transition
     // would ever ask for the points again.
-    const bool points_missing = handle != 0 && !points_alive && (imu_alive || undecoded);
+    const bool points_missing = handle != 0 && !points_alive && (imu_flows || undecoded);
     const bool ask_again =
         point_request_due(point_requests, points_missing, now, last_points_ms, config);
     if (ask_again && !point_requests.told) {
@@ -195,17 +214,8 @@ void supervisor_loop(SupervisorConfig config) {
       enter_off(now);
     }
 
-    LidarHealthCounters sdk{};
-    LidarGetHealthCounters(&sdk);
-    LinkFacts facts;
-    facts.handle = handle;
-    facts.stream_ok = ok;
-    facts.points_alive = points_alive;
-    facts.points_undecoded = undecoded && !points_alive;
-    facts.detection_replies = sdk.detection_replies;
-    facts.unconfigured_replies = sdk.unconfigured_replies;
-    facts.unconfigured_lidar = sdk.last_unconfigured_lidar;
-    watch_link(link, facts, now, config.link_report_period_ms);
+    watch_link(link, link_facts(handle, ok, points_alive, undecoded), now,
+               config.link_report_period_ms);
 
     StatusSnapshot snapshot = take_status_snapshot();
     if (!ok) snapshot.boxes = boxes_at_off;
