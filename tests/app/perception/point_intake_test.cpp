@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "app/core/health_counters.h"
-#include "app/perception/imu_intake.h"
 #include "app/perception/packet_rate.h"
 #include "perception_test_support.h"
 
@@ -109,35 +108,6 @@ TEST_F(PointIntake, EmptyNullAndUndecodedDatagrams) {
   EXPECT_EQ(freq_pcl.load(), 0.0);
   EXPECT_FALSE(mailbox().pending);
   EXPECT_EQ(copy_latest_cloud().points.size(), 1u);
-}
-
-TEST_F(PointIntake, SecondUnitIsDroppedAndNamedOnceUntilTheFollowedOneIsReleased) {
-  constexpr uint32_t kFirst = 0x0200007F;   // 127.0.0.2
-  constexpr uint32_t kSecond = 0x0300007F;  // 127.0.0.3
-  auto a = test::high_points({{1000, 0, 0}});
-  auto b = test::high_points({{5000, 0, 0}, {5000, 100, 0}});
-  auto imu = test::imu_samples({{0, 0, 0, 0, 0, 1}});
-  const uint64_t foreign_before = copy_app_health().foreign_unit_datagrams;
-
-  testing::internal::CaptureStderr();
-  on_point_cloud(kFirst, 0, as_packet(a), nullptr);
-  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
-  on_imu_data(kSecond, 0, as_packet(imu), nullptr);
-  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "[ERR] LiDAR 127.0.0.3 ignorado: este servico segue o LiDAR 127.0.0.2 (um LiDAR por "
-            "servico; o outro so e aceito depois que este ficar OFF)\n");
-  EXPECT_EQ(copy_app_health().foreign_unit_datagrams, foreign_before + 3);
-  EXPECT_EQ(lidar_handle.load(), kFirst);
-  EXPECT_EQ(last_imu_ms.load(), 0u);
-  EXPECT_EQ(copy_latest_cloud().points.size(), 1u);
-
-  // The supervisor declared the first unit OFF: the next one to stream points is followed.
-  followed_handle = 0;
-  on_point_cloud(kSecond, 0, as_packet(b), nullptr);
-  EXPECT_EQ(followed_handle.load(), kSecond);
-  EXPECT_EQ(lidar_handle.load(), kSecond);
-  EXPECT_EQ(copy_latest_cloud().points.size(), 3u);
 }
 
 TEST_F(PointIntake, PacketRateIsSmoothedAndSkipsZeroIntervals) {

@@ -10,7 +10,6 @@ namespace {
 std::mutex mutex;
 std::vector<Call> log;
 std::map<std::string, CommandStatus> statuses;
-LidarHealthCounters health{};
 
 CommandStatus record(const char* name, uint32_t handle, int value, const void* callback,
                      void* client_data) {
@@ -28,7 +27,6 @@ void reset() {
   std::lock_guard<std::mutex> hold(mutex);
   log.clear();
   statuses.clear();
-  health = LidarHealthCounters{};
 }
 
 std::vector<Call> calls() {
@@ -45,16 +43,6 @@ std::vector<std::string> call_names() {
 void set_status(const std::string& name, CommandStatus status) {
   std::lock_guard<std::mutex> hold(mutex);
   statuses[name] = status;
-}
-
-void set_health_counters(const LidarHealthCounters& counters) {
-  std::lock_guard<std::mutex> hold(mutex);
-  health = counters;
-}
-
-LidarHealthCounters health_counters() {
-  std::lock_guard<std::mutex> hold(mutex);
-  return health;
 }
 
 }  // namespace fake_sdk
@@ -88,5 +76,5 @@ CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCall
 }
 
 void LidarGetHealthCounters(LidarHealthCounters* out) {
-  if (out != nullptr) *out = fake_sdk::health_counters();
+  if (out != nullptr) *out = LidarHealthCounters{};
 }

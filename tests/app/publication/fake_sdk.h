@@ -23,7 +23,5 @@ void reset();
 std::vector<Call> calls();
 std::vector<std::string> call_names();
 void set_status(const std::string& name, CommandStatus status);
-// What LidarGetHealthCounters reports from now on (all zero after reset).
-void set_health_counters(const LidarHealthCounters& counters);
 
 }  // namespace fake_sdk

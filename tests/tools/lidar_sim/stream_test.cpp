@@ -47,15 +47,6 @@ TEST(StreamPacket, PointRecordsInBothPrecisions) {
   EXPECT_EQ(static_cast<int16_t>(le16(q + 4)), 50);
   EXPECT_EQ(static_cast<int16_t>(le16(q + 8 + 4)), 32767);
 
-  // The polar form: (1, -2, 0.5) m is 2.291 m away, at 296.57 and 12.60 degrees.
-  const Bytes polar = build_point_packet(kDataTypePolar, pts, stamp);
-  ASSERT_EQ(polar.size(), 36u + 96u * 10u);
-  EXPECT_EQ(polar[10], 3);
-  EXPECT_EQ(le32(&polar[36]), 2291u);
-  EXPECT_EQ(le16(&polar[40]), 29657);
-  EXPECT_EQ(static_cast<int16_t>(le16(&polar[42])), 1260);
-  EXPECT_EQ(classify_stream_datagram(polar.data(), polar.size()), StreamKind::kPoints);
-
   EXPECT_EQ(classify_stream_datagram(high.data(), high.size()), StreamKind::kPoints);
   EXPECT_EQ(classify_stream_datagram(low.data(), low.size()), StreamKind::kPoints);
   EXPECT_EQ(classify_stream_datagram(high.data(), high.size() - 1), StreamKind::kNone);

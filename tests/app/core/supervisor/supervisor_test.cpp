@@ -1,7 +1,6 @@
 // Supervisor cycles with short time-outs against recording fakes.
 #include "app/core/supervisor.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,9 +17,6 @@
 
 namespace app {
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 constexpr uint32_t kHandle = 42;
 
@@ -281,90 +277,26 @@ TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgainAtAGrowingIn
             "com intervalo crescente\n");
 }
 
-// Point datagrams in a form not decoded here never made a point stream; with the IMU flowing the
-// data type is asked for again once they have lasted the point time-out.
-TEST_F(SupervisorTest, UndecodablePointsAskForTheDataTypeAgain) {
-  lidar_handle.store(kHandle);
-  undecoded_data_type.store(3);
-  std::atomic<bool> feeding{true};
-  std::thread lidar([&] {
-    while (feeding.load()) {
-      last_imu_ms.store(steady_ms());
-      last_undecoded_pcl_ms.store(steady_ms());
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
-  testing::internal::CaptureStdout();
-  {
-    RunningSupervisor supervisor;
-    ASSERT_TRUE(eventually([] { return count_calls("LidarSetPclDataType") >= 2; }));
-  }
-  feeding.store(false);
-  lidar.join();
-  const std::vector<int64_t> times = call_times("LidarSetPclDataType");
-  EXPECT_GE(times[1] - times[0], 150);  // the point time-out first
-  EXPECT_EQ(fake_sdk::calls()[0].value, 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "[SUP] LiDAR OK (stream ativo)\n"
-            "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado 3); pedindo o "
-            "tipo 1 de novo, com intervalo crescente\n");
-}
-
-TEST(LinkDiagnosis, JudgesWhatIsMissing) {
-  const auto facts = [](uint32_t handle, bool ok, bool points, bool undecoded, uint64_t replies,
-                        uint64_t unconfigured) {
-    LinkFacts f;
-    f.handle = handle;
-    f.stream_ok = ok;
-    f.points_alive = points;
-    f.points_undecoded = undecoded;
-    f.detection_replies = replies;
-    f.unconfigured_replies = unconfigured;
-    return f;
-  };
-  EXPECT_EQ(judge_link(facts(0, false, false, false, 0, 0)), LinkState::kNoDetectionReply);
-  EXPECT_EQ(judge_link(facts(0, false, false, false, 0, 4)), LinkState::kUnconfiguredLidar);
-  EXPECT_EQ(judge_link(facts(0, false, false, false, 2, 4)), LinkState::kAwaitingConfiguration);
-  EXPECT_EQ(judge_link(facts(kHandle, false, false, false, 9, 0)), LinkState::kNoData);
-  EXPECT_EQ(judge_link(facts(kHandle, false, false, true, 9, 0)), LinkState::kPointsMissing);
-  EXPECT_EQ(judge_link(facts(kHandle, true, false, false, 9, 0)), LinkState::kPointsMissing);
-  EXPECT_EQ(judge_link(facts(kHandle, true, true, false, 9, 0)), LinkState::kOk);
-}
-
+// The operator hears what is missing once the link has been silent a period, then once per
+// period; a stream in between starts the count again.
 TEST(LinkDiagnosis, SaysWhatIsMissingOncePerPeriodWhileNothingStreams) {
   LinkWatch watch;
   LinkFacts f;
   f.unconfigured_replies = 3;
   f.unconfigured_lidar = 0x0C01A8C0;  // 192.168.1.12
   testing::internal::CaptureStderr();
-  for (uint64_t t = 1000; t < 1000 + 2500; t += 500) watch_link(watch, f, t, 1000);
+  for (uint64_t t = 1000; t <= 2500; t += 500) watch_link(watch, f, t, 1000);
+  f.handle = kHandle;
+  f.stream_ok = f.points_alive = true;
+  watch_link(watch, f, 3000, 1000);
+  f.stream_ok = f.points_alive = false;
+  for (uint64_t t = 3500; t <= 4500; t += 500) watch_link(watch, f, t, 1000);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "[ERR] LiDAR 192.168.1.12 responde a deteccao mas o arquivo de configuracao nao o "
             "inclui: confira lidar_ip em host_net_info e a secao do tipo; nenhum LiDAR "
             "configurado ha 1 s\n"
-            "[ERR] LiDAR 192.168.1.12 responde a deteccao mas o arquivo de configuracao nao o "
-            "inclui: confira lidar_ip em host_net_info e a secao do tipo; nenhum LiDAR "
-            "configurado ha 2 s\n");
-
-  // A configured unit that still answers detection but whose data never arrive, then one that
-  // stopped answering; a stream in between starts the count again.
-  f.handle = kHandle;
-  f.detection_replies = 1;
-  watch = LinkWatch{};
-  testing::internal::CaptureStderr();
-  watch_link(watch, f, 10000, 1000);
-  f.detection_replies = 2;
-  watch_link(watch, f, 11000, 1000);
-  f.stream_ok = f.points_alive = true;
-  watch_link(watch, f, 11500, 1000);
-  f.stream_ok = f.points_alive = false;
-  for (uint64_t t = 12000; t <= 16000; t += 500) watch_link(watch, f, t, 1000);
-  const std::string lines = testing::internal::GetCapturedStderr();
-  EXPECT_THAT(lines, StartsWith("[ERR] LiDAR 42.0.0.0 responde a deteccao mas nenhum dado de "
-                                "pontos ou IMU chega ha 1 s: porta de dados do host ocupada"));
-  EXPECT_THAT(lines, HasSubstr("[ERR] LiDAR 42.0.0.0 responde a deteccao mas nenhum dado de "
-                               "pontos ou IMU chega ha 2 s"));
-  EXPECT_THAT(lines, HasSubstr("[ERR] LiDAR 42.0.0.0 sem dados e sem resposta a deteccao ha 4 s:"));
+            "[ERR] LiDAR 42.0.0.0 sem dados e sem resposta a deteccao ha 1 s: desligado, "
+            "reiniciando ou fora da rede\n");
   EXPECT_EQ(copy_app_health().link_state, LinkState::kNoData);
 }
 
