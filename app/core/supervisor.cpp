@@ -209,10 +209,11 @@ void supervisor_loop(SupervisorConfig config) {
       }
     } else if (was_ok) {
       boxes_at_off = copy_obstacle_boxes();
-      // Another unit streaming to this host may be followed from now on.
-      followed_handle.store(0);
       enter_off(now);
     }
+    // While OFF no unit is followed: another one streaming to this host may be taken (also when
+    // the followed one fell silent before a cycle ever saw it OK).
+    if (!ok) followed_handle.store(0);
 
     watch_link(link, link_facts(handle, ok, points_alive, undecoded), now,
                config.link_report_period_ms);
