@@ -51,18 +51,13 @@ std::string link_problem_line(LinkState state, const LinkFacts& f, bool answerin
                     seconds);
       break;
     case LinkState::kNoData:
-      if (answering) {
-        std::snprintf(line, sizeof(line),
-                      "[ERR] LiDAR %s responde a deteccao mas nenhum dado de pontos ou IMU chega "
-                      "ha %llu s: porta de dados do host ocupada por outro processo ou bloqueada "
-                      "por firewall\n",
-                      handle_address(f.handle).c_str(), seconds);
-      } else {
-        std::snprintf(line, sizeof(line),
-                      "[ERR] LiDAR %s sem dados e sem resposta a deteccao ha %llu s: desligado, "
-                      "reiniciando ou fora da rede\n",
-                      handle_address(f.handle).c_str(), seconds);
-      }
+      std::snprintf(line, sizeof(line),
+                    answering ? "[ERR] LiDAR %s responde a deteccao mas nenhum dado de pontos ou "
+                                "IMU chega ha %llu s: porta de dados do host ocupada por outro "
+                                "processo ou bloqueada por firewall\n"
+                              : "[ERR] LiDAR %s sem dados e sem resposta a deteccao ha %llu s: "
+                                "desligado, reiniciando ou fora da rede\n",
+                    handle_address(f.handle).c_str(), seconds);
       break;
     case LinkState::kPointsMissing:
     case LinkState::kOk:
