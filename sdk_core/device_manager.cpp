@@ -290,9 +290,9 @@ void DeviceManager::OnData(int sock, void*) {
   uint8_t buffer[kReceiveBufferSize];
   const ReceivedDatagram datagram = ReceiveDatagram(sock, buffer, sizeof(buffer));
   if (datagram.length <= 0) return;
-  HealthCounters& health = HealthCounters::Instance();
-  if (datagram.drop_count_reported) health.NoteKernelDrops(sock, datagram.socket_drops);
-  health.CountReceived(local.port);
+  if (datagram.drop_count_reported) {
+    HealthCounters::Instance().NoteKernelDrops(sock, datagram.socket_drops);
+  }
   HandleDatagram(datagram.from.address, local.port, buffer,
                  static_cast<uint32_t>(datagram.length));
 }
@@ -300,9 +300,11 @@ void DeviceManager::OnData(int sock, void*) {
 void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
                                    uint32_t count) {
   if (bytes == nullptr || count == 0) return;
-  // The host's own detection broadcast can come back on the detection port.
+  // The host's own detection broadcast comes back wherever a socket receives broadcasts on the
+  // detection port; it is no datagram from a LiDAR and is not counted as one.
   const uint32_t host = host_addr_;
   if (host != 0 && sender == host) return;
+  HealthCounters::Instance().CountReceived(local_port);
   if (IsFixedLogPort(local_port)) {
     LoggerManager::GetInstance().HandleLogData(sender, local_port, bytes, count);
   }
@@ -373,13 +375,17 @@ void DeviceManager::RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint3
     std::lock_guard<std::mutex> lock(registry_mutex_);
     if (lidar_cfg_map_.count(handle) != 0 || !custom_lidars_cfg_) return;
     const auto type = type_cfg_map_.find(detection.dev_type);
-    if (type == type_cfg_map_.end()) return;
+    if (type == type_cfg_map_.end()) {
+      HealthCounters::Instance().CountUnconfiguredReply(handle);
+      return;
+    }
     LidarCfg record = type->second;
     record.lidar_net_info.lidar_ip = HandleToIp(handle);
     lidar_cfg_map_[handle] = record;
     custom_lidars_cfg_->push_back(record);
     records = *custom_lidars_cfg_;
   }
+  HealthCounters::Instance().CountDetectionReply();
   LIDAR_LOG_INFO("Register lidar, the handle:{}, lidar_ip:{}, dev_type:{}", handle,
                  HandleToIp(handle), detection.dev_type);
   GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/receive_scope.h"
 #include "sdk_core/base/udp_socket.h"
 
 namespace lidar::sdk {
@@ -40,7 +41,7 @@ SocketHandle CreateSocket(uint16_t port, bool non_block, PortSharing sharing, bo
                      SetPortSharing(sock, sharing) &&
                      (!broadcast || SetIntOption(sock, SOL_SOCKET, SO_BROADCAST, 1)) &&
                      SetIntOption(sock, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBufferSize) &&
-                     BindAddress(ip, &local.address);
+                     BindAddress(GroupReceiveBindAddress(ip, multicast_ip), &local.address);
   const sockaddr_in addr = ToSockaddr(local);
   if (!ready || ::bind(Native(sock), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     CloseSocket(sock);

@@ -13,6 +13,9 @@ constexpr uint8_t kRetOk = 0;
 constexpr uint8_t kRetRefused = 1;
 constexpr uint8_t kRetMalformed = 2;
 
+// Some units answer detection on the broadcast address rather than to the requester.
+constexpr Ipv4 kBroadcast{{255, 255, 255, 255}};
+
 constexpr uint8_t kWorkModeSampling = 1;
 constexpr uint8_t kWorkModeStandby = 2;
 // The host's "enable point sending" request writes 0 to this key; any other value stops it.
@@ -51,7 +54,7 @@ std::string endpoint_text(const Endpoint& e) { return to_string(e.ip) + ":" + st
 // Validity of a written value beyond its size; keys not listed accept any value.
 bool value_allowed(uint16_t k, const uint8_t* v) {
   switch (k) {
-    case key::kPclDataType: return v[0] == 1 || v[0] == 2;
+    case key::kPclDataType: return v[0] >= 1 && v[0] <= 3;
     case key::kPointSend: return v[0] <= 1;
     case key::kWorkMode: return v[0] >= 1 && v[0] <= 3;
     case key::kImuEnable: return v[0] <= 1;
@@ -175,13 +178,15 @@ std::vector<Datagram> Device::answer_detection(const ControlFrame& request, cons
     w.text(sn, 16);
     w.bytes(settings_.ip.o, 4);
     w.u16(ports_.cmd);
-    Datagram d = ack(request, Endpoint{from.ip, kDetectionPort}, std::move(payload));
+    const Endpoint to{settings_.reply_broadcast ? kBroadcast : from.ip, kDetectionPort};
+    Datagram d = ack(request, to, std::move(payload));
     d.src_port = kDetectionPort;
     return d;
   };
   std::vector<Datagram> out{reply(settings_.sn)};
   std::string line = "detection seq " + std::to_string(request.seq) + " from " + endpoint_text(from) +
-                     " -> reply sn " + settings_.sn;
+                     " -> reply sn " + settings_.sn +
+                     (settings_.reply_broadcast ? " to " + to_string(kBroadcast) : "");
   if (!faults_.twin_sn.empty()) {
     out.push_back(reply(faults_.twin_sn));
     line += " and twin sn " + faults_.twin_sn;
@@ -392,6 +397,8 @@ void Device::preconfigure(const Ipv4& host, uint16_t push_port, uint16_t point_p
   values_[key::kWorkMode] = u8_value(kWorkModeSampling);
   values_[key::kPointSend] = u8_value(kPointSendOn);
 }
+
+void Device::switch_data_type(uint8_t data_type) { values_[key::kPclDataType] = u8_value(data_type); }
 
 void Device::reboot() {
   power_on_values();

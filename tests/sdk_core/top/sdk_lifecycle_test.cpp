@@ -36,13 +36,6 @@ int CountBroadcasts(const UdpEndpoint& listener, milliseconds window) {
   }
 }
 
-// A record for the one LiDAR 127.0.0.2, so every channel opens at Init.
-ConfigOptions OneLidar() {
-  ConfigOptions options;
-  options.lidar_ip = kLidar;
-  return options;
-}
-
 class LifecycleTest : public ::testing::Test {
  protected:
   void TearDown() override { LidarSdkUninit(); }
@@ -74,7 +67,7 @@ TEST_F(LifecycleTest, SecondInitIsRefusedAndStartsNoSecondDetection) {
 }
 
 TEST_F(LifecycleTest, UninitClosesEverySocketOnceAndInitWorksAgain) {
-  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar()).c_str(), "", nullptr));
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar(kLidar)).c_str(), "", nullptr));
   EXPECT_FALSE(PortIsFree("127.0.0.1", 56000));
   EXPECT_FALSE(PortIsFree("127.0.0.1", 56101));
   EXPECT_FALSE(PortIsFree("127.0.0.1", 56301));
@@ -90,7 +83,7 @@ TEST_F(LifecycleTest, UninitClosesEverySocketOnceAndInitWorksAgain) {
 }
 
 TEST_F(LifecycleTest, FailedInitLeavesNoSocketOrDetectionBehind) {
-  const std::string config = dir_.WriteConfig(OneLidar());
+  const std::string config = dir_.WriteConfig(OneLidar(kLidar));
   {
     // The point-data port is taken, after the detection socket has been opened.
     UdpEndpoint blocker("127.0.0.1", 56301, false);

@@ -35,6 +35,13 @@ struct ConfigOptions {
   std::string lidar_ip;      // non-empty: a record for this one LiDAR instead of all Omni units
 };
 
+// A record for the one LiDAR at `lidar_ip`, so every channel opens at Init.
+inline ConfigOptions OneLidar(const std::string& lidar_ip) {
+  ConfigOptions options;
+  options.lidar_ip = lidar_ip;
+  return options;
+}
+
 class TempDir {
  public:
   TempDir();
