@@ -38,13 +38,6 @@ void DatagramPair::Send() const {
   SendDatagram(peer, &byte, 1, to);
 }
 
-int DrainDatagrams(SocketHandle sock) {
-  uint8_t buffer[64];
-  int count = 0;
-  while (ReceiveDatagram(sock, buffer, sizeof(buffer)).length >= 0) ++count;
-  return count;
-}
-
 std::string LocalAddress(SocketHandle sock) {
   Ipv4Endpoint local;
   if (!LocalEndpoint(sock, &local)) return "";

@@ -22,8 +22,6 @@ struct DatagramPair {
   SocketHandle peer = kInvalidSocket;
 };
 
-// Reads every datagram waiting on a non-blocking socket; how many there were.
-int DrainDatagrams(SocketHandle sock);
 // "address:port" the socket is bound to.
 std::string LocalAddress(SocketHandle sock);
 // The value of an int-valued socket-level option (SOL_SOCKET), 0 when it cannot be read.
