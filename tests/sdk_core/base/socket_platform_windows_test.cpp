@@ -18,14 +18,17 @@ TEST(WindowsSockets, SelectTakesAnyHandleValueButNoMoreThanFdSetSizeSockets) {
 }
 
 TEST(WindowsSockets, OwnedPortsCannotBeTakenOverWhileSharedOnesCanBeJoined) {
-  const SocketHandle owned = CreateSocket(56910, true, PortSharing::kOwned, false, "127.0.0.1", "");
+  const auto open = [](uint16_t port, PortSharing sharing) {
+    return CreateSocket(port, true, sharing, false, "127.0.0.1", "");
+  };
+  const SocketHandle owned = open(56910, PortSharing::kOwned);
   ASSERT_TRUE(IsOpenSocket(owned));
-  EXPECT_EQ(CreateSocket(56910, true, PortSharing::kShared, false, "127.0.0.1", ""), kInvalidSocket)
+  EXPECT_EQ(open(56910, PortSharing::kShared), kInvalidSocket)
       << "SO_REUSEADDR must not take over a port the SDK owns";
-  EXPECT_EQ(CreateSocket(56910, true, PortSharing::kOwned, false, "127.0.0.1", ""), kInvalidSocket);
+  EXPECT_EQ(open(56910, PortSharing::kOwned), kInvalidSocket);
 
-  const SocketHandle shared = CreateSocket(56911, true, PortSharing::kShared, true, "127.0.0.1", "");
-  const SocketHandle joined = CreateSocket(56911, true, PortSharing::kShared, true, "127.0.0.1", "");
+  const SocketHandle shared = open(56911, PortSharing::kShared);
+  const SocketHandle joined = open(56911, PortSharing::kShared);
   EXPECT_TRUE(IsOpenSocket(shared));
   EXPECT_TRUE(IsOpenSocket(joined));
   for (SocketHandle sock : {owned, shared, joined}) CloseSocket(sock);
