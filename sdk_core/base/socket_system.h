@@ -1,6 +1,6 @@
-// The system's socket headers, for the platform layer's own source files in this folder only:
-// everything else reaches sockets through socket_platform.h. Both platforms offer the same
-// Berkeley calls; NativeSocket and SockLen cover the two places where their types differ.
+// The system's socket headers, for the socket code of this folder (and the socket tests'
+// support) only: everything else reaches sockets through socket_platform.h. Both platforms offer
+// the same Berkeley calls; NativeSocket and SockLen cover the two places where their types differ.
 #pragma once
 
 #ifdef _WIN32
