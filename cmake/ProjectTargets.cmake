@@ -6,9 +6,16 @@ set(LIDAR_SANDBOX "${PROJECT_SOURCE_DIR}/tools/sandbox/netns-run")
 # What runs a test program built here: nothing on Linux, Wine for the Windows cross build.
 set(LIDAR_TEST_LAUNCHER ${CMAKE_CROSSCOMPILING_EMULATOR})
 
-# A test that opens no socket runs as it is.
+# A test that opens no socket runs as it is. Under Wine every program runs in the sandbox: Wine's
+# server opens a Windows program's sockets in the server's own network namespace, so no Wine
+# server may ever start outside it (tools/sandbox/netns-run --wine).
 function(lidar_add_test name target)
-  add_test(NAME ${name} COMMAND ${LIDAR_TEST_LAUNCHER} $<TARGET_FILE:${target}> ${ARGN})
+  if(LIDAR_TEST_LAUNCHER)
+    add_test(NAME ${name}
+             COMMAND ${LIDAR_SANDBOX} --wine -- ${LIDAR_TEST_LAUNCHER} $<TARGET_FILE:${target}> ${ARGN})
+  else()
+    add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
+  endif()
 endfunction()
 
 # A test that opens a socket runs only inside a private network namespace.
