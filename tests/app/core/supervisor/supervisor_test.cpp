@@ -170,6 +170,29 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(last.boxes.empty());
 }
 
+// Without a window (no display, or a build without the viewer) the stream may come and go many
+// times: no "[VIEWER]" line announces a window that never opened, nor its closing.
+TEST_F(SupervisorTest, AWindowThatDidNotOpenIsNeverAnnounced) {
+  debug_mode.store(true);
+  supervisor_fakes::set_viewer_opens(false);
+  lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    for (int round = 0; round < 2; ++round) {
+      last_imu_ms.store(steady_ms());
+      ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
+      ASSERT_TRUE(eventually([] { return !stream_ok.load(); }));
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n"
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n");
+  EXPECT_EQ(supervisor_fakes::viewer_starts(), 2);
+}
+
 TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
   lidar_handle.store(kHandle);
   std::atomic<bool> feeding{true};
