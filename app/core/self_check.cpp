@@ -18,7 +18,7 @@ using lidar::sdk::HostNetInfo;
 using lidar::sdk::LidarCfgList;
 
 // Host addresses and host ports the SDK will bind, from the configuration file; false when the
-// file cannot be read (the SDK reports that itself).
+// file cannot be read.
 bool read_host_endpoints(const std::string& path, std::set<std::string>& addresses,
                          std::set<std::pair<std::string, uint16_t>>& ports) {
   auto type_cfgs = std::make_shared<LidarCfgList>();
@@ -47,7 +47,13 @@ void check_addresses_and_ports(const SelfCheckSettings& settings,
                                std::vector<std::string>& problems) {
   std::set<std::string> addresses;
   std::set<std::pair<std::string, uint16_t>> ports;
-  if (!read_host_endpoints(settings.config_path, addresses, ports)) return;
+  if (!read_host_endpoints(settings.config_path, addresses, ports)) {
+    // The SDK refuses the same file and says why; here it only means nothing was checked.
+    problems.push_back("[ERR] nao foi possivel ler a configuracao " + settings.config_path +
+                       ": host_ip e portas do host nao verificados; corrija o caminho ou o "
+                       "conteudo do arquivo\n");
+    return;
+  }
 
   const std::set<std::string> local = interface_addresses();
   for (const std::string& address : addresses) {

@@ -238,9 +238,19 @@ TEST_F(SelfCheck, EachProblemGetsOneActionableLine) {
   EXPECT_THAT(err, HasSubstr("\n[ERR] servidor Redis"));
 }
 
-TEST_F(SelfCheck, UnreadableConfigurationIsLeftToTheSdk) {
+// A configuration it cannot read leaves the network unchecked: it must not say all is well.
+TEST_F(SelfCheck, UnreadableConfigurationIsNotReportedAsSound) {
   settings_.config_path = dir_ + "/missing.json";
-  EXPECT_THAT(app::find_setup_problems(settings_), IsEmpty());
+  const auto problems = app::find_setup_problems(settings_);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_THAT(problems[0], HasSubstr("nao foi possivel ler a configuracao " +
+                                     settings_.config_path + ": host_ip e portas do host nao "
+                                     "verificados"));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  app::run_self_check(settings_);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), problems[0]);
 }
 
 // --- diagnostics document ---------------------------------------------------------------
