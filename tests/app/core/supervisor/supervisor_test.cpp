@@ -17,6 +17,7 @@ namespace app {
 namespace {
 
 constexpr uint32_t kHandle = 42;
+constexpr double kPi = 3.14159265358979323846;
 
 SupervisorConfig fast_config() {
   SupervisorConfig config;
@@ -313,8 +314,8 @@ TEST_F(SupervisorTest, SnapshotCopiesEveryGroup) {
     firmware_version = "1.2.3";
     dev_type = "OMNI";
     attitude.t_ms = 1700000000123ull;
-    attitude.roll = static_cast<float>(M_PI / 2);
-    attitude.pitch = -static_cast<float>(M_PI);
+    attitude.roll = static_cast<float>(kPi / 2);
+    attitude.pitch = -static_cast<float>(kPi);
     temperatura = 25.34f;
     vezes_ligado = 12;
     distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};
