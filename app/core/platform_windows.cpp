@@ -22,8 +22,10 @@ BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      // A second interrupt goes on to the default handler, which ends the process at once.
-      return running.exchange(false) ? TRUE : FALSE;
+      if (running.exchange(false)) return TRUE;
+      // Already stopping: end the process now, with the status of a process ended by Ctrl+C.
+      TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+      return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       running.store(false);
