@@ -26,7 +26,7 @@
 #include "app/core/service_health.h"
 #include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
-#include "fake_sdk.h"
+#include "tests/app/core/entry_point_runner.h"
 
 namespace {
 
@@ -137,25 +137,8 @@ TEST(ServiceNotify, WatchdogStopsWhenTheWorkerStalls) {
 
 // --- console control -------------------------------------------------------------------
 
-int run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return app::run_app(static_cast<int>(args.size()), argv.data());
-}
-
-class EntryPoint : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake_sdk::reset();
-    app::running.store(true);
-    app::debug_mode.store(false);
-  }
-  void TearDown() override {
-    EXPECT_FALSE(app::processing_active.load()) << "the worker must be stopped on every exit";
-    EXPECT_FALSE(app::supervisor_active.load());
-  }
-};
+using entry_point_test::EntryPoint;
+using entry_point_test::run;
 
 TEST_F(EntryPoint, SigtermLeadsThroughOrderlyShutdownWithinOneSecond) {
   std::chrono::steady_clock::time_point signalled;
