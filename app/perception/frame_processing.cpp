@@ -39,8 +39,9 @@ struct BoxLanes {
 // direction, or kNone when it lies on the other side or on the axis plane; the running nearest
 // keeps the smaller. The corridor minima count the same coordinate only beyond the robot's face
 // on that axis while the point lies within the robot's extent on the other two. Selections rather
-// than branches, so the scan does not depend on the data. The fourth lane (the point's padding
-// word) is computed and ignored.
+// than branches, so the scan does not depend on the data, except for skipping the corridors of
+// a point within the robot's extent on fewer than two axes, as almost all points are. The fourth
+// lane (the point's padding word) is computed and ignored.
 struct Nearest {
   Lanes ahead, behind, corridor_ahead, corridor_behind;
 };
@@ -52,9 +53,10 @@ inline void keep_nearest(Lanes v, const BoxLanes& box, Nearest& n) {
   const Lanes b = lanes::select(v < zero, -v, none);
   n.ahead = lanes::select(a < n.ahead, a, n.ahead);
   n.behind = lanes::select(b < n.behind, b, n.behind);
+  const IntLanes across = lanes::both_others((v >= box.lo) & (v <= box.hi));
+  if (lanes::likely(!lanes::any_of_three(across))) return;
   // From a and b rather than v: beyond a face of a box that does not hold the LiDAR could be
   // on the other side of the axis plane, which is no distance in that direction.
-  const IntLanes across = lanes::both_others((v >= box.lo) & (v <= box.hi));
   const Lanes ca = lanes::select((v > box.hi) & across, a, none);
   const Lanes cb = lanes::select((v < box.lo) & across, b, none);
   n.corridor_ahead = lanes::select(ca < n.corridor_ahead, ca, n.corridor_ahead);

@@ -138,5 +138,6 @@ inline Lanes load4(const void* record) {
 }
 
 inline bool all_three(IntLanes mask) { return (mask[0] & mask[1] & mask[2]) != 0; }
+inline bool any_of_three(IntLanes mask) { return (mask[0] | mask[1] | mask[2]) != 0; }
 
 }  // namespace app::lanes
