@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
 
 DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
+STREAM_KEY = "ctx:dados_modulo_Lidar_quadros"
 
 ARGS = None
 REDIS = None
@@ -268,6 +269,57 @@ class Configuration(unittest.TestCase):
             self.assertNotIn("0x0005=", run.sim.text())
             doc = run.wait(run.streaming_document, 5, "Forward points streaming")
             self.assertEqual(doc["handle"], 0x0200007F)
+
+
+def stream_entries():
+    """The frame stream's entries, oldest first, as (id, {field: value})."""
+    entries = []
+    for line in REDIS.cli("xrange", STREAM_KEY, "-", "+").splitlines():
+        if re.fullmatch(r"\d+-\d+", line):
+            entries.append((line, []))
+        elif entries:
+            entries[-1][1].append(line)
+    return [(i, dict(zip(f[0::2], f[1::2]))) for i, f in entries]
+
+
+class FrameStream(unittest.TestCase):
+    def test_room_corridors_and_the_entries_around_a_silence(self):
+        """The room scene with the robot's box in the configuration file (the LiDAR layer
+        ignores it): the corridors see the bin, the column and the door frame while the
+        document's distances read the floor and the walls; the stream coming up, a silence and
+        its end leave an OK, an OFF entry with nan distances and an OK entry, in order among the
+        frames."""
+        with open(ARGS.config) as f:
+            config = json.load(f)
+        config["robot_box"] = {"min": [-0.25, -0.20, -0.38], "max": [0.25, 0.20, 0.05]}
+        path = os.path.join(WorkDir("robot-box").path, "config.json")
+        with open(path, "w") as f:
+            json.dump(config, f)
+        scene = os.path.join(os.path.dirname(ARGS.config), "scenes", "room.json")
+        with ServiceRun("stream", ["--scene", scene, "--silence", "6:5"], config=path) as run:
+            latest = run.wait(lambda: (e := stream_entries()) and len(e) >= 10 and e[-1][1], 6,
+                              "frames in the stream")
+            self.assertEqual(latest["evento"], "quadro")
+            corridor = {k: float(latest["corredor." + k]) for k in
+                        ("frente", "tras", "esquerda", "direita", "sup", "inf")}
+            self.assertEqual(corridor, {"frente": 3.0, "tras": 0.0, "esquerda": 1.5,
+                                        "direita": 1.75, "sup": 0.0, "inf": 0.0})
+            self.assertLess(float(latest["dist.frente"]), 0.3)  # the floor, anywhere sideways
+            run.wait(lambda: run.app.count("[SUP] LiDAR OK (stream ativo)") == 2, 16,
+                     "OK again after the silence")
+            run.wait(lambda: stream_entries()[-1][1]["evento"] == "quadro", 3, "frames again")
+
+        events = [(e["evento"], int(e["timestamp"]), e) for _, e in stream_entries()]
+        # The stream came up, went OFF and came back.
+        self.assertEqual([name for name, _, _ in events if name != "quadro"], ["ok", "off", "ok"])
+        off = next(e for name, _, e in events if name == "off")
+        self.assertEqual({off["dist.frente"], off["corredor.frente"], off["corredor.inf"]},
+                         {"nan"})
+        self.assertEqual(off["caixas"], "0")
+        # A frame's stamp is its newest datagram's: frames may straddle a transition's entry.
+        stamps = [t for name, t, _ in events if name == "quadro"]
+        self.assertEqual(stamps, sorted(stamps))
+        self.assertGreater(REDIS.document(DIAG_KEY)["app"]["stream"]["entradas"], 10)
 
 
 def main():
