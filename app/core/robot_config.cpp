@@ -65,12 +65,7 @@ std::optional<std::string> read_robot_box(const std::string& config_path, RobotB
       return refusal(config_path, "a caixa nao contem a LiDAR (0, 0, 0)");
     }
   }
-  box.min_x = lo[0];
-  box.min_y = lo[1];
-  box.min_z = lo[2];
-  box.max_x = hi[0];
-  box.max_y = hi[1];
-  box.max_z = hi[2];
+  box = RobotBox{lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
   return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -28,13 +29,7 @@ const char* event_name(StreamEvent event) {
 }
 
 void add_six(PathEntryList& fields, const char* group, const ObstacleDistances& d) {
-  const std::string prefix = std::string(group) + ".";
-  add_fixed(fields, prefix + "frente", d.frente, 2);
-  add_fixed(fields, prefix + "tras", d.tras, 2);
-  add_fixed(fields, prefix + "esquerda", d.esquerda, 2);
-  add_fixed(fields, prefix + "direita", d.direita, 2);
-  add_fixed(fields, prefix + "sup", d.cima, 2);
-  add_fixed(fields, prefix + "inf", d.baixo, 2);
+  add_distances(fields, group, d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo);
 }
 
 // One line when entries start failing and one when they are written again, not one per entry.
@@ -69,7 +64,8 @@ void writer_loop(std::string uri) {
       note_stream_entry_written();
       if (failing) report_outage(false, "");
       failing = false;
-    } catch (const RedisError& error) {
+    } catch (const std::exception& error) {
+      // Redis failures above all; nothing may end the writer thread (and the process with it).
       note_stream_entry_dropped();
       if (!failing) report_outage(true, error.what());
       failing = true;

@@ -60,16 +60,12 @@ inline ObstacleDistances corridor(const std::vector<Point3>& thinned, const Proc
       if (c[a] < lo[a] && c[a] < 0.f && (behind[a] == 0.f || -c[a] < behind[a])) behind[a] = -c[a];
     }
   }
-  const auto within = [](float v, float face) { return v > face ? 0.f : v; };
-  ObstacleDistances result;
-  result.frame_ms = t;
-  result.frente = within(ahead[0], p.roi_x_max);
-  result.tras = within(behind[0], std::fabs(p.roi_x_min));
-  result.esquerda = within(ahead[1], p.roi_y_max);
-  result.direita = within(behind[1], std::fabs(p.roi_y_min));
-  result.cima = within(ahead[2], p.roi_z_max);
-  result.baixo = within(behind[2], std::fabs(p.roi_z_min));
-  return result;
+  // Beyond the region's face on that side, nothing within range.
+  const float faces[6] = {p.roi_x_max, std::fabs(p.roi_x_min), p.roi_y_max,
+                          std::fabs(p.roi_y_min), p.roi_z_max, std::fabs(p.roi_z_min)};
+  float found[6] = {ahead[0], behind[0], ahead[1], behind[1], ahead[2], behind[2]};
+  for (int i = 0; i < 6; ++i) found[i] = found[i] > faces[i] ? 0.f : found[i];
+  return ObstacleDistances{found[0], found[1], found[2], found[3], found[4], found[5], t};
 }
 
 struct Voxel {
