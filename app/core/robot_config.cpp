@@ -1,6 +1,7 @@
 #include "robot_config.h"
 
 #include <cmath>
+#include <exception>
 #include <fstream>
 #include <iterator>
 
@@ -47,7 +48,8 @@ std::optional<std::string> read_robot_box(const std::string& config_path, RobotB
   try {
     document = json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(),
                            keep);
-  } catch (const json::exception&) {
+  } catch (const std::exception&) {
+    // Not JSON, or not readable at all (a directory opens, then fails to read).
     return std::nullopt;
   }
   if (!document.is_object()) return std::nullopt;

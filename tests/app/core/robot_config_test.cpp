@@ -33,7 +33,8 @@ class RobotConfig : public entry_point_test::EntryPoint {
 TEST_F(RobotConfig, DefaultWithoutTheMemberOrAReadableFileAndTheMemberWhenWellFormed) {
   for (const std::string& path :
        {write(R"({"OMNI": {}, "notes": [[[[[[1]]]]]]})"), write("{broken"), write("[1]"),
-        std::string("/nonexistent/config.json")}) {
+        std::string("/nonexistent/config.json"),
+        std::filesystem::path(write("")).parent_path().string()}) {
     app::RobotBox box;
     box.max_x = 9.f;
     EXPECT_EQ(app::read_robot_box(path, box), std::nullopt) << path;
