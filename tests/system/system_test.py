@@ -283,12 +283,10 @@ def stream_entries():
 
 
 class FrameStream(unittest.TestCase):
-    def test_room_corridors_and_the_entries_around_a_silence(self):
+    def test_room_corridors_with_the_robots_box_in_the_configuration(self):
         """The room scene with the robot's box in the configuration file (the LiDAR layer
         ignores it): the corridors see the bin, the column and the door frame while the
-        document's distances read the floor and the walls; the stream coming up, a silence and
-        its end leave an OK, an OFF entry with nan distances and an OK entry, in order among the
-        frames."""
+        document's distances read the floor and the walls."""
         with open(ARGS.config) as f:
             config = json.load(f)
         config["robot_box"] = {"min": [-0.25, -0.20, -0.38], "max": [0.25, 0.20, 0.05]}
@@ -296,30 +294,19 @@ class FrameStream(unittest.TestCase):
         with open(path, "w") as f:
             json.dump(config, f)
         scene = os.path.join(os.path.dirname(ARGS.config), "scenes", "room.json")
-        with ServiceRun("stream", ["--scene", scene, "--silence", "6:5"], config=path) as run:
-            latest = run.wait(lambda: (e := stream_entries()) and len(e) >= 10 and e[-1][1], 6,
-                              "frames in the stream")
-            self.assertEqual(latest["evento"], "quadro")
-            corridor = {k: float(latest["corredor." + k]) for k in
-                        ("frente", "tras", "esquerda", "direita", "sup", "inf")}
-            self.assertEqual(corridor, {"frente": 3.0, "tras": 0.0, "esquerda": 1.5,
-                                        "direita": 1.75, "sup": 0.0, "inf": 0.0})
-            self.assertLess(float(latest["dist.frente"]), 0.3)  # the floor, anywhere sideways
-            run.wait(lambda: run.app.count("[SUP] LiDAR OK (stream ativo)") == 2, 16,
-                     "OK again after the silence")
-            run.wait(lambda: stream_entries()[-1][1]["evento"] == "quadro", 3, "frames again")
-
-        events = [(e["evento"], int(e["timestamp"]), e) for _, e in stream_entries()]
-        # The stream came up, went OFF and came back.
-        self.assertEqual([name for name, _, _ in events if name != "quadro"], ["ok", "off", "ok"])
-        off = next(e for name, _, e in events if name == "off")
-        self.assertEqual({off["dist.frente"], off["corredor.frente"], off["corredor.inf"]},
-                         {"nan"})
-        self.assertEqual(off["caixas"], "0")
-        # A frame's stamp is its newest datagram's: frames may straddle a transition's entry.
-        stamps = [t for name, t, _ in events if name == "quadro"]
+        with ServiceRun("stream", ["--scene", scene], config=path) as run:
+            entries = run.wait(lambda: (e := stream_entries()) and len(e) >= 10 and e, 6,
+                               "frames in the stream")
+        # Frames flow as soon as points do; the supervisor's OK entry follows within a cycle.
+        self.assertEqual([e["evento"] for _, e in entries if e["evento"] != "quadro"], ["ok"])
+        latest = entries[-1][1]
+        corridor = {k: float(latest["corredor." + k]) for k in
+                    ("frente", "tras", "esquerda", "direita", "sup", "inf")}
+        self.assertEqual(corridor, {"frente": 3.0, "tras": 0.0, "esquerda": 1.5,
+                                    "direita": 1.75, "sup": 0.0, "inf": 0.0})
+        self.assertLess(float(latest["dist.frente"]), 0.3)  # the floor, anywhere sideways
+        stamps = [int(e["timestamp"]) for _, e in entries if e["evento"] == "quadro"]
         self.assertEqual(stamps, sorted(stamps))
-        self.assertGreater(REDIS.document(DIAG_KEY)["app"]["stream"]["entradas"], 10)
 
 
 def main():
