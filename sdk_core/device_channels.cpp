@@ -4,7 +4,7 @@
 
 #include "sdk_core/base/receive_scope.h"
 #include "sdk_core/base/sdk_log.h"
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {

@@ -16,7 +16,7 @@
 #include "app/perception/voxel_clustering.h"
 #include "baseline_frame.h"
 #include "baseline_intake.h"
-#include "scene.h"
+#include "synthetic_scene.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/build_request.h"
 #include "sdk_core/command_handler/general_command_handler.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/forward_command_handler.h"
 #include "sdk_core/base/log_throttle.h"

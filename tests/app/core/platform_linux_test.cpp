@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/core/entry_point.h"
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/platform.h"
 #include "app/core/service_health.h"
 #include "app/core/service_notify.h"

@@ -4,7 +4,7 @@
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk::testing {
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/link_diagnosis.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
