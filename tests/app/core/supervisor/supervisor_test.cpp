@@ -13,7 +13,7 @@
 #include "app/core/link_diagnosis.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
-#include "tests/app/publication/fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace app {
 namespace {
