@@ -30,16 +30,6 @@ int64_t SteadyNanoseconds(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
-// Completes an acknowledged request; an acknowledgement without payload cannot be read.
-void CompleteAck(const Command& command, uint32_t handle) {
-  if (!command.callback) return;
-  if (command.packet.data == nullptr || command.packet.data_len == 0) {
-    (*command.callback)(kStatusTimeout, handle, nullptr, 0);
-  } else {
-    (*command.callback)(kStatusSuccess, handle, command.packet.data, command.packet.data_len);
-  }
-}
-
 }  // namespace
 
 GeneralCommandHandler& GeneralCommandHandler::GetInstance() {
@@ -255,13 +245,15 @@ void GeneralCommandHandler::CommandsHandle(std::chrono::steady_clock::time_point
   }
 }
 
-bool GeneralCommandHandler::TakeCommand(uint32_t seq_num, const CommPacket& packet,
-                                        Command& out) {
+bool GeneralCommandHandler::TakeAcknowledged(const CommPacket& ack, Command& out) {
+  // Requests leave with the low 16 bits of their number and the upper half zero (their numbers
+  // never exceed 65535), so acknowledgements are matched on those 16 bits.
+  const uint32_t seq_num = ack.seq_num & 0xFFFFu;
   std::lock_guard<std::mutex> lock(pending_mutex_);
   auto it = pending_.find(seq_num);
   if (it == pending_.end()) return false;
   out = std::move(it->second.first);
-  out.packet = packet;
+  out.packet = ack;
   pending_.erase(it);
   return true;
 }
@@ -303,7 +295,7 @@ void GeneralCommandHandler::Handler(uint8_t dev_type, uint32_t handle, uint16_t 
 
   Command command;
   if (packet.cmd_type == kCommandTypeAck) {
-    TakeCommand(packet.seq_num & 0xFFFFu, packet, command);
+    TakeAcknowledged(packet, command);
   } else if (packet.cmd_type == kCommandTypeRequest) {
     command.packet = packet;
     command.handle = handle;
@@ -338,11 +330,11 @@ void GeneralCommandHandler::Handler(uint32_t handle, uint16_t local_port, uint8_
     return;
   }
   Command command;
-  if (!TakeCommand(packet.seq_num, packet, command)) {
+  if (!TakeAcknowledged(packet, command)) {
     LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Handle cmd ack failed, can not find command");
     return;
   }
-  CompleteAck(command, handle);
+  CompleteAcknowledged(command, handle);
 }
 
 bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys) {
