@@ -18,6 +18,7 @@
 #include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/detection_data.h"
 #include "sdk_core/config_types.h"
+#include "sdk_core/device_ports.h"
 #include "sdk_core/sdk_protocol.h"
 
 namespace lidar::sdk {
@@ -25,10 +26,6 @@ namespace lidar::sdk {
 class DeviceChannels;
 class IOThread;
 
-// Ports on which datagrams are recognised without a configuration record.
-constexpr uint16_t kForwardLogPort = 59000;
-constexpr uint16_t kLogPort1002 = 1002;
-constexpr uint16_t kThirdPartyDataCommandPort = 10001;
 constexpr uint32_t kReceiveBufferSize = 8192;
 
 class DeviceManager : public IOLoop::IOLoopDelegate {
