@@ -1,0 +1,19 @@
+// An obstacle box given by two opposite corners: all the viewer draws a box from.
+#pragma once
+
+#include "app/core/shared_state.h"
+
+namespace app {
+
+inline ObstacleBox corner_box(float x0, float y0, float z0, float x1, float y1, float z1) {
+  ObstacleBox box;
+  box.min_x = x0;
+  box.min_y = y0;
+  box.min_z = z0;
+  box.max_x = x1;
+  box.max_y = y1;
+  box.max_z = z1;
+  return box;
+}
+
+}  // namespace app
