@@ -81,20 +81,11 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
     comm_port_ = std::make_unique<CommPort>();
   }
 
-  if (!LoggerManager::GetInstance().Init(*logger_cfg_)) {
-    LIDAR_LOG_ERROR("Logger manager init failed.");
-    return Abandon();
-  }
-  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  if (!general.Init(custom_records, this)) {
-    LIDAR_LOG_ERROR("General command handle init failed.");
-    return Abandon();
-  }
-  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
-    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  const char* failure = InitHandlers(*logger_cfg_, [&](GeneralCommandHandler& general) {
+    return general.Init(custom_records, this);
   });
-  if (!DataHandler::Instance().Init()) {
-    LIDAR_LOG_ERROR("Data handle init failed.");
+  if (failure != nullptr) {
+    LIDAR_LOG_ERROR("{}", failure);
     return Abandon();
   }
 
@@ -139,20 +130,11 @@ bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* l
     std::lock_guard<std::mutex> lock(registry_mutex_);
     logger_cfg_ = logger_cfg;
   }
-  if (!LoggerManager::GetInstance().Init(*logger_cfg)) {
-    LIDAR_LOG_ERROR("Logger manager init failed.");
-    return Abandon();
-  }
-  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  if (!general.InitView(host_ip_, true, this)) {
-    LIDAR_LOG_ERROR("General command handle init failed.");
-    return Abandon();
-  }
-  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
-    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  const char* failure = InitHandlers(*logger_cfg, [this](GeneralCommandHandler& general) {
+    return general.InitView(host_ip_, true, this);
   });
-  if (!DataHandler::Instance().Init()) {
-    LIDAR_LOG_ERROR("Data handle init failed.");
+  if (failure != nullptr) {
+    LIDAR_LOG_ERROR("{}", failure);
     return Abandon();
   }
   if (!CreateIOThread()) {
@@ -169,6 +151,19 @@ bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* l
 }
 
 void DeviceManager::Uninit() { Teardown(); }
+
+const char* DeviceManager::InitHandlers(
+    const LidarLoggerCfg& logger_cfg,
+    const std::function<bool(GeneralCommandHandler&)>& init_general) {
+  if (!LoggerManager::GetInstance().Init(logger_cfg)) return "Logger manager init failed.";
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (!init_general(general)) return "General command handle init failed.";
+  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
+    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  });
+  if (!DataHandler::Instance().Init()) return "Data handle init failed.";
+  return nullptr;
+}
 
 bool DeviceManager::Abandon() {
   // A failed start leaves nothing running: the caller will not tear this session down.

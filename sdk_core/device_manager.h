@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,7 @@
 namespace lidar::sdk {
 
 class DeviceChannels;
+class GeneralCommandHandler;
 class IOThread;
 
 constexpr uint32_t kReceiveBufferSize = 8192;
@@ -84,6 +86,10 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // Routes one received datagram: `sender` is the LiDAR's address in network byte order,
   // `local_port` the port of the socket it arrived on.
   void HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes, uint32_t count);
+  // The log capture, the command hub (initialised by `init_general`) and the data handler, in
+  // that order: the failure line of the first that fails, or null when all started.
+  const char* InitHandlers(const LidarLoggerCfg& logger_cfg,
+                           const std::function<bool(GeneralCommandHandler&)>& init_general);
   bool CreateIOThread();
   bool CreateChannel();
   // Data and command channels of every record of the custom list; existing sockets are reused.
