@@ -106,14 +106,16 @@ void BM_Stage_Distances(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
 }
 
-void BM_Stage_Clustering(benchmark::State& state) {
-  const app::ProcessingParams params;
+// Clustering of the thinned scene with `params`.
+void cluster_stage(benchmark::State& state, const app::ProcessingParams& params) {
   app::Cloud thinned;
   app::thin_frame(scene(state.range(0)), 0.05f, thinned);
   std::size_t boxes = 0;
   for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
   state.counters["boxes"] = static_cast<double>(boxes);
 }
+
+void BM_Stage_Clustering(benchmark::State& state) { cluster_stage(state, app::ProcessingParams{}); }
 
 // Clustering through the hash table: a region of interest too large for the grid.
 void BM_Stage_ClusteringHashPath(benchmark::State& state) {
@@ -122,11 +124,7 @@ void BM_Stage_ClusteringHashPath(benchmark::State& state) {
   params.roi_x_max = 1000.f;
   params.roi_y_min = -1000.f;
   params.roi_y_max = 1000.f;
-  app::Cloud thinned;
-  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
-  std::size_t boxes = 0;
-  for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
-  state.counters["boxes"] = static_cast<double>(boxes);
+  cluster_stage(state, params);
 }
 
 // --- point intake ------------------------------------------------------------------------------
