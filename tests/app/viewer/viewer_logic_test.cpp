@@ -14,7 +14,7 @@
 
 #include "app/core/shared_state.h"
 #include "app/viewer/viewer_internal.h"
-#include "tests/app/viewer/corner_box.h"
+#include "tests/app/viewer/viewer_test_support.h"
 
 namespace app {
 namespace {
@@ -83,16 +83,8 @@ std::string output_of_key(const pcl::visualization::KeyboardEvent& event) {
 
 class KeyboardTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset_flags(); }
-  void TearDown() override { reset_flags(); }
-  static void reset_flags() {
-    map_mode.store(false);
-    slam_enabled.store(false);
-    color_by_distance.store(true);
-    show_boxes.store(false);
-    show_axes.store(false);
-    sensor_inverted.store(false);
-  }
+  void SetUp() override { reset_view_flags(); }
+  void TearDown() override { reset_view_flags(); }
 };
 
 struct ToggleCase {

@@ -30,7 +30,7 @@
 
 #include "app/core/shared_state.h"
 #include "app/viewer/viewer_internal.h"
-#include "tests/app/viewer/corner_box.h"
+#include "tests/app/viewer/viewer_test_support.h"
 #include "x_server.h"
 
 namespace app {
@@ -93,12 +93,7 @@ const PixelTest kWhite = [](const Pixel& p) { return p[0] > 200 && p[1] > 200 &&
 
 void reset_view_state() {
   reset_shared_state();
-  map_mode.store(false);
-  slam_enabled.store(false);
-  color_by_distance.store(true);
-  show_boxes.store(false);
-  show_axes.store(false);
-  sensor_inverted.store(false);
+  reset_view_flags();
   last_boxes_draw_ms = 0;
   drawn_box_count = 0;
   std::lock_guard<std::mutex> hold(state_mutex);
