@@ -16,6 +16,10 @@ namespace lidar::sdk::testing {
 
 using Bytes = std::vector<uint8_t>;
 
+// The host and the scripted LiDAR on the sandbox's loopback.
+constexpr const char* kHost = "127.0.0.1";
+constexpr const char* kLidar = "127.0.0.2";
+
 struct Frame {
   uint32_t seq = 0;
   uint16_t cmd_id = 0;
