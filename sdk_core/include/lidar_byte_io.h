@@ -1,5 +1,6 @@
-// Little-endian reads and writes over byte buffers. Reads are bounds-checked against the bytes
-// actually present, so untrusted datagrams are never read through packed structs.
+// Little-endian reads and writes over byte buffers, and the walk over key/value entry lists.
+// Reads are bounds-checked against the bytes actually present, so untrusted datagrams are never
+// read through packed structs.
 #pragma once
 
 #include <cstddef>
