@@ -5,7 +5,6 @@
     system_test.py --app APP --sim LIDAR_SIM --config CONFIG [unittest options]
 """
 
-import argparse
 import json
 import math
 import os
@@ -15,9 +14,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, options,  # noqa: E402
+                     run_tests, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 STREAM_KEY = "ctx:dados_modulo_Lidar_quadros"
 
 ARGS = None
@@ -309,15 +308,6 @@ class FrameStream(unittest.TestCase):
         self.assertEqual(stamps, sorted(stamps))
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("app", "sim", "config")
+    run_tests(rest)
