@@ -54,8 +54,10 @@ function(lidar_add_redis_test name target)
   set_tests_properties(${name} PROPERTIES LABELS sandbox)
 endfunction()
 
-# gtest executable linked against what it tests.
+# gtest executable linked against what it tests. Test programs include their own support files
+# by their path from the project root ("tests/...").
 function(lidar_gtest target)
   add_executable(${target} ${ARGN})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock project_warnings)
 endfunction()

@@ -17,7 +17,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

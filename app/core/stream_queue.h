@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 

@@ -3,8 +3,8 @@
 #include <new>
 #include <utility>
 
-#include "sdk_core/base/multiple_io_select.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/multiple_io_select.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 
 namespace lidar::sdk {
 

@@ -99,6 +99,26 @@ CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void*
 CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,
                                      void* client_data);
 
+// The host side of one record of a configuration file: the address the SDK binds ("local":
+// any address) and its host ports (0: none given).
+struct LidarConfigHost {
+  const char* host_ip;  // NUL-terminated, valid during the callback only
+  uint16_t cmd_data_port;
+  uint16_t push_msg_port;
+  uint16_t point_data_port;
+  uint16_t imu_data_port;
+  uint16_t log_data_port;
+};
+
+using LidarConfigHostCallback = void (*)(const LidarConfigHost* host, void* client_data);
+
+// Reads the configuration file `path` as LidarSdkInit would, without starting anything, and
+// calls `cb` on the calling thread once per record that names a host address (per-device-type
+// records first, then per-LiDAR ones), so an application can check the machine before it starts
+// the SDK. False, and no call, when the file cannot be read or parsed (the reason is logged).
+// Needs no Init and may be called at any time.
+bool LidarReadConfigHosts(const char* path, LidarConfigHostCallback cb, void* client_data);
+
 // Health counters of the SDK since the process started, for an operator to see whether data is
 // being lost and where. Reading them takes no lock and never disturbs the IO threads.
 constexpr uint32_t kLidarHealthMaxPorts = 16;

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/io_loop.h"
-#include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/multiple_io_select.h"
+#include "base/io_loop.h"
+#include "base/io_thread.h"
+#include "base/multiple_io_select.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 
 namespace lidar::sdk {

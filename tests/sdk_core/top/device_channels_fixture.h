@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/socket_platform.h"
-#include "sdk_core/device_channels.h"
+#include "base/io_thread.h"
+#include "base/socket_platform.h"
+#include "device_channels.h"
 #include "tests/sdk_core/base/log_capture.h"
 
 namespace lidar::sdk::testing {

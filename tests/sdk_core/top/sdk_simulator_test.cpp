@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/command_handler/general_command_handler.h"
+#include "command_handler/general_command_handler.h"
 #include "tests/sdk_core/top/sdk_session.h"
 
 extern char** environ;
