@@ -24,7 +24,7 @@ double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-class RecordingDelegate : public IOLoop::IOLoopDelegate {
+class RecordingDelegate final : public IOLoop::IOLoopDelegate {
  public:
   // One datagram per call, as the device manager reads: a delegate that drained until the
   // socket was empty would never return while a fast sender keeps it busy.

@@ -33,7 +33,7 @@ inline HostNetInfo Host(const std::string& ip, uint16_t first_port,
   return host;
 }
 
-class RecordingDelegate : public IOLoop::IOLoopDelegate {
+class RecordingDelegate final : public IOLoop::IOLoopDelegate {
  public:
   void OnData(int sock, void*) override {
     uint8_t buffer[64];
