@@ -4,6 +4,7 @@ sandbox only."""
 
 import json
 import os
+import shlex
 import signal
 import subprocess
 import tempfile
@@ -58,12 +59,14 @@ class Redis:
 class Process:
     """A child process whose combined output goes to a file that tests read while it runs."""
 
-    def __init__(self, name, argv, workdir, cwd=None, prefix=()):
+    def __init__(self, name, argv, workdir, cwd=None, prefix=(), env=None,
+                 stop_signal=signal.SIGTERM):
         self.name = name
+        self.stop_signal = stop_signal
         self.path = os.path.join(workdir, f"{name}.log")
         self.out = open(self.path, "wb")
         self.proc = subprocess.Popen([*prefix, *argv], stdout=self.out, stderr=subprocess.STDOUT,
-                                     cwd=cwd or workdir)
+                                     cwd=cwd or workdir, env=env)
 
     def text(self):
         with open(self.path, "rb") as f:
@@ -71,6 +74,7 @@ class Process:
             return f.read().decode("latin-1")
 
     def lines(self):
+        # Splits on CRLF as well: a Windows program's lines end in CRLF.
         return self.text().splitlines()
 
     def count(self, needle):
@@ -84,7 +88,7 @@ class Process:
 
     def stop(self, timeout=5):
         if self.running():
-            self.proc.send_signal(signal.SIGTERM)
+            self.proc.send_signal(self.stop_signal)
             try:
                 self.proc.wait(timeout=timeout)
             except subprocess.TimeoutExpired:
@@ -97,3 +101,59 @@ class Process:
 class WorkDir:
     def __init__(self, label):
         self.path = tempfile.mkdtemp(prefix=f"system-{label}-")
+
+
+class Service:
+    """The service under test and how it is started: the Linux `app` as it is, or the Windows
+    build's app.exe through a launcher (Wine). Every system test starts the service here, so the
+    same tests drive either binary."""
+
+    def __init__(self, app, launcher=""):
+        self.app = app
+        self.launcher = shlex.split(launcher)
+        self.windows = bool(self.launcher) and os.path.basename(
+            self.launcher[0]).startswith("wine")
+        # Under Wine, SIGINT reaches the program's console handler as Ctrl+C and runs its orderly
+        # shutdown, while SIGTERM ends the process without one; every start costs Wine's own
+        # start-up (about 1.5 s) on top.
+        self.stop_signal = signal.SIGINT if self.windows else signal.SIGTERM
+        self.start_s = 2.0 if self.windows else 0.0
+        self.env = dict(os.environ, WINEDEBUG="-all") if self.windows else None
+
+    def argv(self, *args):
+        return [*self.launcher, self.app, *args]
+
+    def start(self, args, workdir, name="app", prefix=()):
+        return Process(name, self.argv(*args), workdir, prefix=prefix, env=self.env,
+                       stop_signal=self.stop_signal)
+
+    def run(self, args, timeout):
+        """Runs the service to its end; returns (status, standard output and error as text)."""
+        done = subprocess.run(self.argv(*args), capture_output=True, env=self.env,
+                              timeout=timeout + self.start_s)
+        return done.returncode, (done.stdout + done.stderr).decode("latin-1")
+
+    def socket_pids(self, proc):
+        """Processes holding the service's sockets: its own, and under Wine the Wine server,
+        which keeps a Windows program's sockets (the sandbox gives each run a server of its
+        own)."""
+        pids = [proc.pid]
+        if self.windows:
+            for entry in os.listdir("/proc"):
+                try:
+                    with open(f"/proc/{entry}/comm") as f:
+                        if f.read().strip().startswith("wineserver"):
+                            pids.append(int(entry))
+                except (OSError, ValueError):
+                    continue
+        return pids
+
+
+def add_service_arguments(parser):
+    parser.add_argument("--app", required=True, help="the service's program")
+    parser.add_argument("--launcher", default="",
+                        help="command that runs it, e.g. wine for the Windows build's app.exe")
+
+
+def service_from(args):
+    return Service(args.app, args.launcher)

@@ -7,7 +7,7 @@ lie) to every UDP port the service has open. The service must keep running and p
 keep the LiDAR it has, and never hand data from a host that is not a LiDAR to its point or IMU
 intake. Runs inside the network sandbox.
 
-    hostile_peer_test.py --app APP --sim LIDAR_SIM --config CONFIG [--seconds N]
+    hostile_peer_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [--seconds N]
 """
 
 import argparse
@@ -22,7 +22,8 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
+                     add_service_arguments, service_from, wait_for)
 
 DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 LIDAR_IP = "127.0.0.2"
@@ -30,6 +31,7 @@ ROGUE_IP = "127.0.0.5"      # answers detection as a LiDAR would, then misbehave
 STRANGER_IP = "127.0.0.6"   # never answers detection: an unknown sender
 PLANTED_X_MM = 250          # a wall 0.25 m ahead, sent only by the stranger
 ARGS = None
+SERVICE = None
 
 
 def crc16(data):
@@ -119,16 +121,17 @@ def control_junk(rng, lidar_ip):
                                                    ret_code=rng.choice([0, 0, 1])))
 
 
-def open_udp_ports(pid):
-    """Local ports of the UDP sockets the process holds."""
+def open_udp_ports(pids):
+    """Local ports of the UDP sockets the processes hold."""
     inodes = set()
-    for fd in os.listdir(f"/proc/{pid}/fd"):
-        try:
-            target = os.readlink(f"/proc/{pid}/fd/{fd}")
-        except OSError:
-            continue
-        if target.startswith("socket:["):
-            inodes.add(target[8:-1])
+    for pid in pids:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            try:
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(target[8:-1])
     ports = set()
     with open("/proc/net/udp") as f:
         for line in f.readlines()[1:]:
@@ -151,7 +154,7 @@ class HostilePeers(unittest.TestCase):
         work = WorkDir("hostile").path
         redis = Redis(work)
         sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP], work)
-        app = Process("app", [ARGS.app, ARGS.config], work)
+        app = SERVICE.start([ARGS.config], work)
         senders = []
         try:
             def logs():
@@ -159,12 +162,12 @@ class HostilePeers(unittest.TestCase):
 
             doc = wait_for(lambda: (d := redis.document(LIDAR_KEY)) and d.get("conectado")
                            and d.get("lidar_ip") == LIDAR_IP and isinstance(
-                               member(d, "dist.frente"), float) and d, 20,
+                               member(d, "dist.frente"), float) and d, 20 + SERVICE.start_s,
                            "the stream and the device information", logs)
             before = {name: doc[name] for name in ("handle", "lidar_ip", "dev_type",
                                                    "firmware_version", "host_ip")}
             diag_before = redis.document(DIAG_KEY) or {}
-            ports = open_udp_ports(app.proc.pid)
+            ports = open_udp_ports(SERVICE.socket_pids(app.proc))
             self.assertIn(56000, ports)
             self.assertIn(56301, ports)
 
@@ -243,14 +246,15 @@ class HostilePeers(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, SERVICE
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
+    add_service_arguments(parser)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--config", required=True)
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--seed", type=int, default=7)
     ARGS, rest = parser.parse_known_args()
+    SERVICE = service_from(ARGS)
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 

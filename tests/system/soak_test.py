@@ -6,7 +6,7 @@ within 5 s of each recovery, both documents are back within a cycle of Redis ret
 memory stays within 20 MB of its value after the first minute, and malformed datagrams are
 counted as dropped.
 
-    soak_test.py --app APP --sim LIDAR_SIM --config CONFIG [--seconds 180]
+    soak_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [--seconds 180]
 
 The fault times scale with --seconds (at least 150).
 """
@@ -20,11 +20,13 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
+                     add_service_arguments, service_from, wait_for)
 
 DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 TRUNCATE = 0.01
 ARGS = None
+SERVICE = None
 
 
 def member(doc, path, default=None):
@@ -60,7 +62,7 @@ class Soak(unittest.TestCase):
             "--bad-crc", "0.01", "--truncate", str(TRUNCATE),
             "--silence", f"{silence1[0]}:{silence1[1]}",
             "--reboot", f"{reboot[0]}:{reboot[1]}"], work)
-        app = Process("app", [ARGS.app, ARGS.config], work)
+        app = SERVICE.start([ARGS.config], work)
         start = time.monotonic()
         report = []
 
@@ -177,13 +179,14 @@ class Soak(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, SERVICE
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
+    add_service_arguments(parser)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--config", required=True)
     parser.add_argument("--seconds", type=float, default=180)
     ARGS, rest = parser.parse_known_args()
+    SERVICE = service_from(ARGS)
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 

@@ -2,7 +2,7 @@
 """The service end to end, inside the network sandbox: redis-server, the simulated LiDAR at
 127.0.0.2 and `app` with the loopback configuration (host 127.0.0.1).
 
-    system_test.py --app APP --sim LIDAR_SIM --config CONFIG [unittest options]
+    system_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [unittest options]
 """
 
 import argparse
@@ -15,9 +15,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
+                     add_service_arguments, service_from, wait_for)
 
 ARGS = None
+SERVICE = None
 REDIS = None
 
 # The simulator's default scene (config/scenes/open.json) is built to give these distances.
@@ -45,7 +47,7 @@ class ServiceRun:
         self.work = WorkDir(label).path
         self.started = time.monotonic()
         self.sim = Process("lidar_sim", [ARGS.sim, "--ip", "127.0.0.2", *sim_args], self.work)
-        self.app = Process("app", [ARGS.app, config or ARGS.config], self.work)
+        self.app = SERVICE.start([config or ARGS.config], self.work)
 
     def __enter__(self):
         return self
@@ -60,6 +62,10 @@ class ServiceRun:
 
     def wait(self, predicate, timeout, what):
         return wait_for(predicate, timeout, what, self.logs)
+
+    def wait_from_start(self, predicate, timeout, what):
+        """A wait that includes the service's start-up."""
+        return self.wait(predicate, timeout + SERVICE.start_s, what)
 
     def document(self, key=LIDAR_KEY):
         return REDIS.document(key)
@@ -90,8 +96,8 @@ def info_change_block(text):
 class BringUp(unittest.TestCase):
     def test_detected_configured_and_published(self):
         with ServiceRun("bringup") as run:
-            run.wait(run.configured, 5, "the information-change callback")
-            self.assertLess(run.elapsed(), 5.5)
+            run.wait_from_start(run.configured, 5, "the information-change callback")
+            self.assertLess(run.elapsed(), 5.5 + SERVICE.start_s)
             sim = run.sim.text()
             self.assertRegex(sim, r"query seq \d+ from 127\.0\.0\.1:56101: 1 of 1 keys",
                              "firmware-type query")
@@ -137,7 +143,7 @@ class BringUp(unittest.TestCase):
 
     def test_attitude_follows_the_units_tilt(self):
         with ServiceRun("tilt", ["--tilt", "5,-3", "--imu-noise", "0"]) as run:
-            run.wait(run.streaming_document, 6, "streaming")
+            run.wait_from_start(run.streaming_document, 6, "streaming")
             # The filter closes 2 % of the gap per sample: settled after a few seconds at 200 Hz.
             imu = run.wait(lambda: (d := run.document(IMU_KEY)) and abs(d["roll"] - 5.0) < 1.0
                            and d, 8, "roll near 5 degrees")
@@ -150,9 +156,10 @@ class BringUp(unittest.TestCase):
 
 class Supervision(unittest.TestCase):
     def test_silent_lidar_goes_off_and_comes_back(self):
-        with ServiceRun("silence", ["--silence", "5:6"]) as run:
-            run.wait(run.streaming_document, 5, "streaming before the silence")
-            silent_at = run.started + 5
+        silent_s = 5 + SERVICE.start_s
+        with ServiceRun("silence", ["--silence", f"{silent_s:g}:6"]) as run:
+            run.wait_from_start(run.streaming_document, 5, "streaming before the silence")
+            silent_at = run.started + silent_s
             run.wait(lambda: run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 9,
                      "the OFF message")
             doc = run.wait(lambda: (d := run.document()) and d["dist"]["frente"] == "nan" and d,
@@ -170,7 +177,7 @@ class Supervision(unittest.TestCase):
 class Configuration(unittest.TestCase):
     def test_refused_configuration_is_retried_once_per_detection_reply(self):
         with ServiceRun("refuse", ["--refuse-config", "2"]) as run:
-            run.wait(run.configured, 9, "configuration after two refusals")
+            run.wait_from_start(run.configured, 9, "configuration after two refusals")
             writes = [line for line in run.sim.lines()
                       if "refusing host configuration" in line or OMNI_CONFIGURATION in line]
             self.assertEqual(len(writes), 3, "\n".join(writes))
@@ -183,15 +190,17 @@ class Configuration(unittest.TestCase):
 
     def test_unanswered_firmware_query_is_given_up_after_the_retries(self):
         with ServiceRun("fwquery", ["--ignore-cmd", "0x0101"]) as run:
-            run.wait(lambda: run.app.count("Query lidar failed, the retry time more than 10."),
-                     20, "the give-up line")
+            run.wait_from_start(
+                lambda: run.app.count("Query lidar failed, the retry time more than 10."), 20,
+                "the give-up line")
             self.assertEqual(run.app.count("Query lidar Fw type failed, the status:-4"), 11)
             run.wait(run.configured, 4, "configuration once the firmware type is given up")
 
     def test_second_unit_on_the_same_address_is_reported(self):
         with ServiceRun("twin", ["--twin-sn", "TWIN00000001"]) as run:
-            run.wait(lambda: run.app.count("Lidar ip conflic, the lidar ip:127.0.0.2"), 6,
-                     "the serial-number conflict line")
+            run.wait_from_start(
+                lambda: run.app.count("Lidar ip conflic, the lidar ip:127.0.0.2"), 6,
+                "the serial-number conflict line")
 
     def test_forward_unit_gets_the_two_entry_request(self):
         config = os.path.join(WorkDir("forward-config").path, "forward.json")
@@ -204,7 +213,7 @@ class Configuration(unittest.TestCase):
                                    "push_msg_port": 56202, "point_data_port": 57001,
                                    "imu_data_port": 58001, "log_data_port": 59001}]}}, f)
         with ServiceRun("forward", ["--type", "forward"], config=config) as run:
-            run.wait(run.configured, 6, "configuration of the Forward unit")
+            run.wait_from_start(run.configured, 6, "configuration of the Forward unit")
             self.assertIn("0x0006=127.0.0.1:57001 0x0007=127.0.0.1:58001 -> accepted",
                           run.sim.text())
             self.assertNotIn("0x0005=", run.sim.text())
@@ -213,12 +222,13 @@ class Configuration(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, SERVICE
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
+    add_service_arguments(parser)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--config", required=True)
     ARGS, rest = parser.parse_known_args()
+    SERVICE = service_from(ARGS)
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 
