@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "sdk_core/base/receive_scope.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/base/udp_socket.h"
 
@@ -37,13 +38,28 @@ void DeviceChannels::SetLoops(std::shared_ptr<IOLoop> detection_loop,
 bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (IsOpenSocket(detection_socket_)) return true;
-  const SocketHandle sock = CreateSocket(kDetectionPort, true, true, true, BindAddress(host_ip), "");
+  const std::string bind_ip = BindAddress(host_ip);
+  const SocketHandle sock = CreateSocket(kDetectionPort, true, true, true, bind_ip, "");
   if (!IsOpenSocket(sock)) {
     LIDAR_LOG_ERROR("Create detection socket failed.");
     return false;
   }
   detection_socket_ = sock;
   if (detection_loop_) detection_loop_->AddDelegate(sock, delegate_, nullptr);
+
+  // The detection socket stays on the host address, so the broadcasts leave on its interface;
+  // replies that a LiDAR sends to the broadcast address then need a receiver of their own.
+  // Without it unicast replies still arrive, so its failure does not fail the channel.
+  if (BroadcastNeedsSeparateReceiver(bind_ip)) {
+    const SocketHandle receiver = CreateSocket(kDetectionPort, true, true, false, "", "");
+    if (!IsOpenSocket(receiver)) {
+      LIDAR_LOG_WARN("Detection replies sent to the broadcast address will not be received, "
+                     "port {} cannot be opened on every address.", kDetectionPort);
+    } else {
+      detection_broadcast_socket_ = receiver;
+      if (detection_loop_) detection_loop_->AddDelegate(receiver, delegate_, nullptr);
+    }
+  }
   return true;
 }
 
@@ -146,8 +162,8 @@ SocketHandle DeviceChannels::FindSocket(const std::string& ip, uint16_t port) co
 
 void DeviceChannels::RemoveDelegates() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (detection_loop_ && IsOpenSocket(detection_socket_)) {
-    detection_loop_->RemoveDelegate(detection_socket_, delegate_);
+  for (SocketHandle sock : {detection_socket_, detection_broadcast_socket_}) {
+    if (detection_loop_ && IsOpenSocket(sock)) detection_loop_->RemoveDelegate(sock, delegate_);
   }
   for (SocketHandle sock : command_sockets_) {
     if (command_loop_ && IsOpenSocket(sock)) command_loop_->RemoveDelegate(sock, delegate_);
@@ -173,6 +189,8 @@ void DeviceChannels::CloseDetectionSocket() {
   std::lock_guard<std::mutex> lock(mutex_);
   CloseSocket(detection_socket_);
   detection_socket_ = kInvalidSocket;
+  CloseSocket(detection_broadcast_socket_);
+  detection_broadcast_socket_ = kInvalidSocket;
 }
 
 }  // namespace lidar::sdk

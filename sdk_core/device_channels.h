@@ -32,7 +32,9 @@ class DeviceChannels {
   void SetLoops(std::shared_ptr<IOLoop> detection_loop, std::shared_ptr<IOLoop> command_loop,
                 std::shared_ptr<IOLoop> data_loop, IOLoop::IOLoopDelegate* delegate);
 
-  // Port 56000 on the command host address, with broadcast, on the detection loop.
+  // Port 56000 on the command host address, with broadcast, on the detection loop; where the
+  // platform needs it, a second socket on port 56000 of every address for replies sent to the
+  // broadcast address.
   bool CreateDetectionChannel(const std::string& host_ip);
   // Command, push, (type 16: 42867,) log ports of the host description, on the command loop.
   bool CreateCommandChannel(uint8_t dev_type, const HostNetInfo& host);
@@ -71,6 +73,7 @@ class DeviceChannels {
   IOLoop::IOLoopDelegate* delegate_ = nullptr;
 
   SocketHandle detection_socket_ = kInvalidSocket;
+  SocketHandle detection_broadcast_socket_ = kInvalidSocket;  // receives only
   std::map<std::string, SocketHandle> sockets_;  // "address:port" -> open socket
   std::vector<SocketHandle> command_sockets_;
   std::vector<SocketHandle> data_sockets_;

@@ -324,16 +324,17 @@ void DeviceManager::OnData(int sock, void*) {
     }
   }
   const uint16_t local_port = ntohs(local.sin_port);
-  health.CountReceived(local_port);
   HandleDatagram(from.sin_addr.s_addr, local_port, buffer, static_cast<uint32_t>(received));
 }
 
 void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
                                    uint32_t count) {
   if (bytes == nullptr || count == 0) return;
-  // The host's own detection broadcast can come back on the detection port.
+  // The host's own detection broadcast comes back wherever a socket receives broadcasts on the
+  // detection port; it is no datagram from a LiDAR and is not counted as one.
   const uint32_t host = host_addr_;
   if (host != 0 && sender == host) return;
+  HealthCounters::Instance().CountReceived(local_port);
   if (IsFixedLogPort(local_port)) {
     LoggerManager::GetInstance().HandleLogData(sender, local_port, bytes, count);
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/receive_scope.h"
 
 namespace lidar::sdk {
 namespace {
@@ -40,7 +41,7 @@ SocketHandle CreateSocket(uint16_t port, bool non_block, bool reuse, bool broadc
       (reuse && !SetFlag(sock, SOL_SOCKET, SO_REUSEADDR)) ||
       (broadcast && !SetFlag(sock, SOL_SOCKET, SO_BROADCAST)) ||
       ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(receive_buffer)) != 0 ||
-      !ParseAddress(ip, addr.sin_addr) ||
+      !ParseAddress(GroupReceiveBindAddress(ip, multicast_ip), addr.sin_addr) ||
       ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
     CloseSocket(sock);
     return kInvalidSocket;

@@ -15,12 +15,12 @@ namespace lidar::sdk {
 
 class DeviceManager;
 
-// Fixed UDP ports of one device type, LiDAR side, and the host port its push messages reach.
+// Fixed UDP ports of one device type, LiDAR side, and a host port its push messages reach.
 struct DevicePorts {
   uint8_t dev_type;
   uint16_t cmd_port;        // requests are sent here
   uint16_t log_port;        // log-channel requests are sent here
-  uint16_t push_msg_local;  // local port on which push messages are decoded
+  uint16_t push_msg_local;  // local port on which push messages are decoded for every LiDAR
 };
 
 class DeviceCommandHandler : public CommandHandler {
@@ -53,6 +53,9 @@ class DeviceCommandHandler : public CommandHandler {
                                uint8_t dev_type, bool report_refused);
 
  private:
+  // Whether a push message from `handle` that arrived on `local_port` is decoded: on the
+  // type's fixed port, or on the host push port of the LiDAR's record.
+  bool IsPushPort(uint32_t handle, uint16_t local_port);
   void Send(const Command& command, uint16_t port, bool logger);
   void SendCfgRequest(uint32_t handle, uint16_t port, uint8_t* request, uint16_t length);
 

@@ -40,16 +40,19 @@ bool DataHandler::Init() {
 }
 
 void DataHandler::SetPointDataCallback(DataCallback callback, void* client_data) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
   point_callback_ = std::move(callback);
   point_client_ = client_data;
 }
 
 void DataHandler::SetImuDataCallback(DataCallback callback, void* client_data) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
   imu_callback_ = std::move(callback);
   imu_client_ = client_data;
 }
 
 void DataHandler::ClearCallbacks() {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
   point_callback_ = nullptr;
   point_client_ = nullptr;
   imu_callback_ = nullptr;
@@ -73,6 +76,9 @@ void DataHandler::Dispatch(uint8_t dev_type, uint32_t handle, const uint8_t* byt
 
   // The callback signature predates const-correctness; the consumers only read the datagram.
   auto* packet = reinterpret_cast<LidarEthernetPacket*>(const_cast<uint8_t*>(bytes));
+  // Held through the call: once a setter has returned, the callable it replaced is not running
+  // and will not run again, so its client data may go.
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
   if (data_type == kDataTypeImu) {
     if (imu_callback_) imu_callback_(handle, dev_type, packet, imu_client_);
   } else {

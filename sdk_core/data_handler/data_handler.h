@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include "lidar_sdk.h"
 
@@ -21,7 +22,8 @@ class DataHandler {
   bool Init();
 
   // Replace the stored callable and client pointer; an empty callable (or a null function
-  // pointer) disables delivery.
+  // pointer) disables delivery. Safe while the data thread delivers: a setter waits for a
+  // callback in progress to return. A callback must therefore not call a setter itself.
   void SetPointDataCallback(DataCallback callback, void* client_data);
   void SetImuDataCallback(DataCallback callback, void* client_data);
 
@@ -44,6 +46,7 @@ class DataHandler {
 
   void Drop(uint32_t handle, uint32_t length, std::size_t needed);
 
+  std::mutex callbacks_mutex_;  // the four fields below
   DataCallback point_callback_;
   void* point_client_ = nullptr;
   DataCallback imu_callback_;

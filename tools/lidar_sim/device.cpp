@@ -13,6 +13,9 @@ constexpr uint8_t kRetOk = 0;
 constexpr uint8_t kRetRefused = 1;
 constexpr uint8_t kRetMalformed = 2;
 
+// Some units answer detection on the broadcast address rather than to the requester.
+constexpr Ipv4 kBroadcast{{255, 255, 255, 255}};
+
 constexpr uint8_t kWorkModeSampling = 1;
 constexpr uint8_t kWorkModeStandby = 2;
 // The host's "enable point sending" request writes 0 to this key; any other value stops it.
@@ -175,13 +178,15 @@ std::vector<Datagram> Device::answer_detection(const ControlFrame& request, cons
     w.text(sn, 16);
     w.bytes(settings_.ip.o, 4);
     w.u16(ports_.cmd);
-    Datagram d = ack(request, Endpoint{from.ip, kDetectionPort}, std::move(payload));
+    const Endpoint to{settings_.reply_broadcast ? kBroadcast : from.ip, kDetectionPort};
+    Datagram d = ack(request, to, std::move(payload));
     d.src_port = kDetectionPort;
     return d;
   };
   std::vector<Datagram> out{reply(settings_.sn)};
   std::string line = "detection seq " + std::to_string(request.seq) + " from " + endpoint_text(from) +
-                     " -> reply sn " + settings_.sn;
+                     " -> reply sn " + settings_.sn +
+                     (settings_.reply_broadcast ? " to " + to_string(kBroadcast) : "");
   if (!faults_.twin_sn.empty()) {
     out.push_back(reply(faults_.twin_sn));
     line += " and twin sn " + faults_.twin_sn;

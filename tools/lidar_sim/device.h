@@ -54,6 +54,7 @@ struct DeviceSettings {
   uint32_t power_on_count = 17;
   uint8_t data_type = 1;      // point data type at power-on
   bool boot_standby = false;  // power on in standby (work mode 2) instead of sampling (1)
+  bool reply_broadcast = false;  // answer detection on 255.255.255.255 instead of the requester
 };
 
 // Misbehaviour of the unit itself (transport faults live in the fault shaper).

@@ -21,6 +21,7 @@ Unit:
   --power-on-count N      power-on count at start (default 17)
   --data-type 1|2         point data type at power-on (default 1)
   --boot-standby          power on in standby (work mode 2) instead of sampling (1)
+  --reply-broadcast       answer detection on 255.255.255.255:56000 instead of to the requester
   --preconfigured HOST    kept its settings: stream to HOST at once
   --host-ports P,Q,R      host ports for state, points, IMU with --preconfigured (56201,56301,56401)
 Scene and streams:
@@ -133,6 +134,8 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       o.device.data_type = static_cast<uint8_t>(n);
     } else if (arg == "--boot-standby") {
       o.device.boot_standby = true;
+    } else if (arg == "--reply-broadcast") {
+      o.device.reply_broadcast = true;
     } else if (arg == "--preconfigured") {
       o.preconfigured = true;
       if (!parse_ipv4(value(), o.host_ip)) return fail("expects the host's IPv4 address");

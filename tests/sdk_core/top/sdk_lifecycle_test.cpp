@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include <spdlog/spdlog.h>
 
 #include "lidar_sdk.h"
+#include "sdk_core/command_handler/general_command_handler.h"
 #include "tests/sdk_core/top/scripted_lidar.h"
 #include "tests/sdk_core/top/sdk_session.h"
 
@@ -192,6 +194,37 @@ TEST_F(LifecycleTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReachesTheCa
     ASSERT_EQ(d.dev_type, 9);
   }
   EXPECT_EQ(recorder.infos().size(), 1u);
+}
+
+TEST_F(LifecycleTest, StateMessagesAreDecodedOnTheRecordsHostPushPort) {
+  static std::atomic<int> decoded{0};
+  ConfigOptions options = OneLidar();
+  options.master_sdk = true;
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(options).c_str(), "", nullptr));
+  GeneralCommandHandler::GetInstance().SetLidarPushInfoCallback(
+      [](uint32_t, uint8_t, const char* info, void*) {
+        if (std::strstr(info, "\"sn\": \"SIM000000002\"") != nullptr) ++decoded;
+      },
+      nullptr);
+  // The configuration names the host push port, 127.0.0.1:56201, as their destination.
+  Simulator sim({"--ip", kLidar, "--push-period", "0.2", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  EXPECT_TRUE(WaitUntil([&] { return decoded >= 2; }, milliseconds(5000)));
+}
+
+TEST_F(LifecycleTest, CallbacksRegisteredWhileAStreamingLidarDeliversAreSafe) {
+  // A service restarted beside a LiDAR that kept streaming registers its callbacks (here again
+  // and again) while the data thread already delivers; ThreadSanitizer watches.
+  Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  std::this_thread::sleep_for(milliseconds(300));
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar()).c_str(), "", nullptr));
+  for (int i = 0; i < 300; ++i) {
+    SetLidarPointCloudCallback(nullptr, nullptr);
+    recorder.Attach();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return recorder.points() > 0; }, milliseconds(2000)));
 }
 
 TEST_F(LifecycleTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) {

@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""The service across the sandbox's veth pair, where a LiDAR streams to a multicast group or
+answers detection on the broadcast address (which loopback never shows).
+
+    field_network_test.py --app APP --sim LIDAR_SIM   (under netns-run --veth)
+"""
+
+import argparse
+import json
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Process, WorkDir, wait_for  # noqa: E402
+
+ARGS = None
+HOST_IP, LIDAR_IP = os.environ.get("SANDBOX_HOST_IP"), os.environ.get("SANDBOX_LIDAR_IP")
+LIDAR_NS = os.environ.get("SANDBOX_LIDAR_NS")
+
+
+@unittest.skipUnless(LIDAR_NS, "needs netns-run --veth")
+class FieldNetwork(unittest.TestCase):
+    def stream_comes_up(self, multicast_ip="", sim_args=()):
+        work = WorkDir("field").path
+        with open(ARGS.config) as f:
+            config = json.load(f)
+        config["OMNI"]["host_net_info"][0].update(host_ip=HOST_IP, multicast_ip=multicast_ip)
+        path = os.path.join(work, "config.json")
+        with open(path, "w") as f:
+            json.dump(config, f)
+        sim = Process("lidar_sim", ["ip", "netns", "exec", LIDAR_NS, ARGS.sim, "--ip", LIDAR_IP,
+                                    *sim_args], work)
+        app = Process("app", [ARGS.app, path], work)
+        self.addCleanup(sim.stop)
+        self.addCleanup(app.stop)
+        wait_for(lambda: "[SUP] LiDAR OK (stream ativo)" in app.text(), 20, "the stream",
+                 lambda: app.tail() + "\n" + sim.tail())
+        return sim.text()
+
+    def test_streams_sent_to_the_configured_group_arrive(self):
+        sim_log = self.stream_comes_up(multicast_ip="239.1.2.3")
+        self.assertIn("point stream on -> 239.1.2.3:56301", sim_log)
+
+    def test_detection_replies_sent_to_the_broadcast_address_are_heard(self):
+        sim_log = self.stream_comes_up(sim_args=["--reply-broadcast"])
+        self.assertIn("to 255.255.255.255", sim_log)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for option in ("--app", "--sim", "--config"):
+        parser.add_argument(option, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
