@@ -2,7 +2,8 @@
 """The service across the sandbox's veth pair, where a LiDAR streams to a multicast group or
 answers detection on the broadcast address (which loopback never shows).
 
-    field_network_test.py --app APP --sim LIDAR_SIM   (under netns-run --veth)
+    field_network_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG
+                          (under netns-run --veth)
 """
 
 import argparse
@@ -12,9 +13,10 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Process, WorkDir, wait_for  # noqa: E402
+from harness import Process, WorkDir, add_service_arguments, service_from, wait_for  # noqa: E402
 
 ARGS = None
+SERVICE = None
 HOST_IP, LIDAR_IP = os.environ.get("SANDBOX_HOST_IP"), os.environ.get("SANDBOX_LIDAR_IP")
 LIDAR_NS = os.environ.get("SANDBOX_LIDAR_NS")
 
@@ -31,10 +33,11 @@ class FieldNetwork(unittest.TestCase):
             json.dump(config, f)
         sim = Process("lidar_sim", ["ip", "netns", "exec", LIDAR_NS, ARGS.sim, "--ip", LIDAR_IP,
                                     *sim_args], work)
-        app = Process("app", [ARGS.app, path], work)
+        app = SERVICE.start([path], work)
         self.addCleanup(sim.stop)
         self.addCleanup(app.stop)
-        wait_for(lambda: "[SUP] LiDAR OK (stream ativo)" in app.text(), 20, "the stream",
+        wait_for(lambda: "[SUP] LiDAR OK (stream ativo)" in app.text(), 20 + SERVICE.start_s,
+                 "the stream",
                  lambda: app.tail() + "\n" + sim.tail())
         return sim.text()
 
@@ -49,7 +52,9 @@ class FieldNetwork(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for option in ("--app", "--sim", "--config"):
+    add_service_arguments(parser)
+    for option in ("--sim", "--config"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
+    SERVICE = service_from(ARGS)
     unittest.main(argv=[sys.argv[0], "-v", *rest])
