@@ -405,13 +405,17 @@ void DeviceManager::RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint3
     std::lock_guard<std::mutex> lock(registry_mutex_);
     if (lidar_cfg_map_.count(handle) != 0 || !custom_lidars_cfg_) return;
     const auto type = type_cfg_map_.find(detection.dev_type);
-    if (type == type_cfg_map_.end()) return;
+    if (type == type_cfg_map_.end()) {
+      HealthCounters::Instance().CountUnconfiguredReply(handle);
+      return;
+    }
     LidarCfg record = type->second;
     record.lidar_net_info.lidar_ip = HandleToIp(handle);
     lidar_cfg_map_[handle] = record;
     custom_lidars_cfg_->push_back(record);
     records = *custom_lidars_cfg_;
   }
+  HealthCounters::Instance().CountDetectionReply();
   LIDAR_LOG_INFO("Register lidar, the handle:{}, lidar_ip:{}, dev_type:{}", handle,
                  HandleToIp(handle), detection.dev_type);
   GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();

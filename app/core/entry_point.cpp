@@ -88,6 +88,7 @@ int run_app(int argc, char** argv) {
 
   notify_stopping();
   stop_supervisor();
+  publish_final_status();
   stop_worker();
   stop_viewer();
   LidarSdkUninit();

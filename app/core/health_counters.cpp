@@ -13,8 +13,23 @@ std::atomic<uint64_t> last_frame_ns{0};
 std::atomic<uint64_t> max_frame_ns{0};
 std::atomic<uint64_t> redis_failures{0};
 std::atomic<uint64_t> worker_pass_ms{0};
+std::atomic<uint64_t> undecoded_point_datagrams{0};
+std::atomic<uint64_t> foreign_unit_datagrams{0};
+std::atomic<LinkState> link_state{LinkState::kNoDetectionReply};
 
 }  // namespace
+
+const char* link_state_name(LinkState state) {
+  switch (state) {
+    case LinkState::kNoDetectionReply: return "sem_resposta_deteccao";
+    case LinkState::kUnconfiguredLidar: return "lidar_fora_da_configuracao";
+    case LinkState::kAwaitingConfiguration: return "aguardando_configuracao";
+    case LinkState::kNoData: return "sem_dados";
+    case LinkState::kPointsMissing: return "sem_pontos";
+    case LinkState::kOk: return "ok";
+  }
+  return "";
+}
 
 void note_worker_pass(bool skipped) {
   if (skipped) frames_skipped.fetch_add(1, std::memory_order_relaxed);
@@ -33,6 +48,16 @@ void note_frame_processed(uint64_t duration_ns) {
 
 void note_publication_failure() { redis_failures.fetch_add(1, std::memory_order_relaxed); }
 
+void note_undecoded_point_datagram() {
+  undecoded_point_datagrams.fetch_add(1, std::memory_order_relaxed);
+}
+
+void note_foreign_unit_datagram() {
+  foreign_unit_datagrams.fetch_add(1, std::memory_order_relaxed);
+}
+
+void note_link_state(LinkState state) { link_state.store(state, std::memory_order_relaxed); }
+
 AppHealth copy_app_health() {
   AppHealth h;
   h.frames_processed = frames_processed.load(std::memory_order_relaxed);
@@ -41,6 +66,9 @@ AppHealth copy_app_health() {
   h.max_frame_ns = max_frame_ns.load(std::memory_order_relaxed);
   h.redis_failures = redis_failures.load(std::memory_order_relaxed);
   h.worker_pass_ms = worker_pass_ms.load(std::memory_order_relaxed);
+  h.undecoded_point_datagrams = undecoded_point_datagrams.load(std::memory_order_relaxed);
+  h.foreign_unit_datagrams = foreign_unit_datagrams.load(std::memory_order_relaxed);
+  h.link_state = link_state.load(std::memory_order_relaxed);
   return h;
 }
 

@@ -8,6 +8,19 @@
 
 namespace app {
 
+// What the supervisor last concluded about the LiDAR link.
+enum class LinkState : uint8_t {
+  kNoDetectionReply,       // no LiDAR has answered detection
+  kUnconfiguredLidar,      // only LiDARs the configuration file has no record for answered
+  kAwaitingConfiguration,  // a LiDAR answered but has not taken the host configuration
+  kNoData,                 // a configured LiDAR, but neither points nor IMU samples arrive
+  kPointsMissing,          // IMU samples or undecodable point datagrams, but no points
+  kOk,                     // points arrive
+};
+
+// The state's name in the diagnostics document.
+const char* link_state_name(LinkState state);
+
 struct AppHealth {
   uint64_t frames_processed = 0;
   uint64_t frames_skipped = 0;   // taken from the mailbox within the minimum frame interval
@@ -15,6 +28,9 @@ struct AppHealth {
   uint64_t max_frame_ns = 0;     // longest processing time since start
   uint64_t redis_failures = 0;   // publications that did not reach Redis
   uint64_t worker_pass_ms = 0;   // steady_ms of the worker's last turn; 0 before the first
+  uint64_t undecoded_point_datagrams = 0;  // point datagrams that yielded no points
+  uint64_t foreign_unit_datagrams = 0;     // stream datagrams of a LiDAR this service ignores
+  LinkState link_state = LinkState::kNoDetectionReply;
 };
 
 // One turn of the processing worker that processed nothing; `skipped` when it took a frame and
@@ -23,6 +39,9 @@ void note_worker_pass(bool skipped);
 // One processed frame and its processing time; also a worker turn.
 void note_frame_processed(uint64_t duration_ns);
 void note_publication_failure();
+void note_undecoded_point_datagram();
+void note_foreign_unit_datagram();
+void note_link_state(LinkState state);
 
 // Runs `process` (the processing of one frame) and records it with its duration.
 template <typename Process>

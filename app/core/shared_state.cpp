@@ -17,6 +17,15 @@ uint64_t wall_ms() {
   return static_cast<uint64_t>(ms.count());
 }
 
+std::string handle_address(uint32_t handle) {
+  std::string text;
+  for (int octet = 0; octet < 4; ++octet) {
+    if (octet > 0) text += '.';
+    text += std::to_string((handle >> (8 * octet)) & 0xFFu);
+  }
+  return text;
+}
+
 std::mutex state_mutex;
 std::mutex params_mutex;
 std::mutex frame_mutex;
@@ -50,6 +59,9 @@ std::atomic<bool> conectado{false};
 std::atomic<bool> sensor_ativo{false};
 std::atomic<bool> stream_ok{false};
 std::atomic<uint64_t> last_attitude_ms{0};
+std::atomic<uint32_t> followed_handle{0};
+std::atomic<uint64_t> last_undecoded_pcl_ms{0};
+std::atomic<uint8_t> undecoded_data_type{0};
 
 std::atomic<bool> running{true};
 std::atomic<bool> debug_mode{false};

@@ -16,6 +16,9 @@ namespace app {
 uint64_t steady_ms();
 // Milliseconds since 1970-01-01 UTC.
 uint64_t wall_ms();
+// Dotted address of a LiDAR handle (its IPv4 address in network byte order, first octet in the
+// least significant byte).
+std::string handle_address(uint32_t handle);
 
 struct CloudPoint {
   float x = 0.f, y = 0.f, z = 0.f;  // metres, LiDAR frame (x forward, y left, z up)
@@ -114,6 +117,7 @@ struct SupervisorConfig {
   uint64_t imu_timeout_ms = 3000;
   uint64_t info_query_period_ms = 3000;
   uint64_t cycle_ms = 500;
+  uint64_t link_report_period_ms = 10000;  // spacing of the line saying that nothing streams
 };
 
 struct StatusSnapshot {
@@ -176,6 +180,13 @@ extern std::atomic<bool> conectado;
 extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
 extern std::atomic<uint64_t> last_attitude_ms;
+// The unit whose stream datagrams the application takes (0: none yet): the first whose points
+// arrive, until the supervisor declares the stream OFF. One service follows one LiDAR.
+extern std::atomic<uint32_t> followed_handle;
+// steady_ms of the last point datagram that yielded no points (a data type not decoded here, or
+// no records), and that data type.
+extern std::atomic<uint64_t> last_undecoded_pcl_ms;
+extern std::atomic<uint8_t> undecoded_data_type;
 
 // --- run control ---------------------------------------------------------------------------
 extern std::atomic<bool> running;

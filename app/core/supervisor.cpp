@@ -6,7 +6,9 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "app/core/link_diagnosis.h"
 #include "app/core/service_health.h"
 #include "app/perception/imu_intake.h"
 #include "app/publication/device_info.h"
@@ -19,6 +21,19 @@ namespace {
 
 constexpr uint8_t kPclDataTypeCartesianHigh = 1;
 constexpr uint64_t kSleepSliceMs = 20;
+
+// The boxes of the last frame before the stream went OFF, published while it stays OFF (the OFF
+// reset empties the box list the viewer draws). Empty before the first OK, so a new process
+// never republishes an earlier one's boxes. Supervisor thread, then the final publication.
+std::vector<ObstacleBox> boxes_at_off;
+
+// Re-sends of the point configuration while the LiDAR is heard but its points are missing.
+struct PointRequests {
+  bool missing = false;  // an episode is under way
+  uint64_t next_ms = 0;  // next re-send due
+  uint64_t gap_ms = 0;   // the gap before the one after it
+  bool told = false;     // the episode's console line is out
+};
 
 bool keep_running() { return running.load() && supervisor_active.load(); }
 
@@ -34,6 +49,59 @@ void configure_lidar(uint32_t handle) {
       LidarSetPclDataType(handle, kPclDataTypeCartesianHigh, nullptr, nullptr);
   const CommandStatus point_send = LidarEnablePointSend(handle, nullptr, nullptr);
   conectado.store(data_type == kStatusSuccess || point_send == kStatusSuccess);
+}
+
+// Whether the point configuration (which also sets the data type) is due again. Points are
+// missing while the LiDAR is heard otherwise, by IMU samples or by point datagrams in a form not
+// decoded here: it came back from a reboot with point sending off or another data type, or
+// another program changed them. The first re-send comes once points have been missing for the
+// point time-out; each later gap doubles up to the information query period, so a unit whose
+// points were stopped on purpose is not written to every cycle for as long as that lasts.
+bool point_request_due(PointRequests& r, bool missing, uint64_t now, uint64_t last_points_ms,
+                       const SupervisorConfig& config) {
+  if (!missing) {
+    r = PointRequests{};
+    return false;
+  }
+  if (!r.missing) {
+    r.missing = true;
+    r.next_ms = (last_points_ms != 0 ? last_points_ms : now) + config.pcl_timeout_ms;
+    r.gap_ms = config.cycle_ms;
+  }
+  if (now < r.next_ms) return false;
+  r.gap_ms = std::min(2 * r.gap_ms, std::max(config.info_query_period_ms, config.cycle_ms));
+  r.next_ms = now + r.gap_ms;
+  return true;
+}
+
+void tell_points_missing(bool undecoded) {
+  if (undecoded) {
+    std::fprintf(stdout,
+                 "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado %u); "
+                 "pedindo o tipo %u de novo, com intervalo crescente\n",
+                 static_cast<unsigned>(undecoded_data_type.load()),
+                 static_cast<unsigned>(kPclDataTypeCartesianHigh));
+  } else {
+    std::fputs("[SUP] LiDAR sem pontos enquanto a IMU continua; pedindo o envio de pontos de "
+               "novo, com intervalo crescente\n",
+               stdout);
+  }
+  std::fflush(stdout);
+}
+
+// The cycle's stream verdicts and the SDK's detection counters, for the operator's diagnosis.
+LinkFacts link_facts(uint32_t handle, bool ok, bool points_alive, bool undecoded) {
+  LidarHealthCounters sdk{};
+  LidarGetHealthCounters(&sdk);
+  LinkFacts facts;
+  facts.handle = handle;
+  facts.stream_ok = ok;
+  facts.points_alive = points_alive;
+  facts.points_undecoded = undecoded && !points_alive;
+  facts.detection_replies = sdk.detection_replies;
+  facts.unconfigured_replies = sdk.unconfigured_replies;
+  facts.unconfigured_lidar = sdk.last_unconfigured_lidar;
+  return facts;
 }
 
 void print_status(const char* line) {
@@ -97,38 +165,76 @@ double degrees(float radians) { return static_cast<double>(radians * 180.0f / 3.
 void supervisor_loop(SupervisorConfig config) {
   if (!supervisor_active.load()) return;
   uint64_t last_query_ms = 0;
+  PointRequests point_requests;
+  LinkWatch link;
+  boxes_at_off.clear();
   while (running.load()) {
     const uint64_t now = steady_ms();
     const uint32_t handle = lidar_handle.load();
-    const bool points_alive =
-        stream_alive(handle, last_pcl_ms.load(), now, config.pcl_timeout_ms);
-    const bool ok =
-        points_alive || stream_alive(handle, last_imu_ms.load(), now, config.imu_timeout_ms);
+    const uint64_t last_points_ms = last_pcl_ms.load();
+    const bool points_alive = stream_alive(handle, last_points_ms, now, config.pcl_timeout_ms);
+    const uint64_t last_imu = last_imu_ms.load();
+    const bool imu_alive = stream_alive(handle, last_imu, now, config.imu_timeout_ms);
+    // IMU samples within the point time-out: the IMU flows while the points do not (both fall
+    // silent together when the unit is switched off, and the IMU's longer time-out is no sign).
+    const bool imu_flows = stream_alive(handle, last_imu, now, config.pcl_timeout_ms);
+    const bool undecoded =
+        stream_alive(handle, last_undecoded_pcl_ms.load(), now, config.pcl_timeout_ms);
+    const bool ok = points_alive || imu_alive;
     const bool was_ok = stream_ok.exchange(ok);
 
-    // A LiDAR that rebooted within the IMU time-out comes back with point sending off and its
-    // IMU stream on, which keeps the stream OK: no OFF transition would ever ask for the points
-    // again. Points that stopped while the IMU flows are asked for every cycle until they return.
-    if (ok && !points_alive && last_pcl_ms.load() != 0) conectado.store(false);
-    if (handle != 0 && !conectado.load()) configure_lidar(handle);
+    // The IMU alone keeps the stream OK, but sensor_ativo says that points arrive.
+    if (!points_alive) sensor_ativo.store(false);
+
+    // A LiDAR that rebooted within the IMU time-out comes back with point sending off (or in
+    // another data type) and its IMU stream on, which keeps the stream OK: no OFF transition
+    // would ever ask for the points again.
+    const bool points_missing = handle != 0 && !points_alive && (imu_flows || undecoded);
+    const bool ask_again =
+        point_request_due(point_requests, points_missing, now, last_points_ms, config);
+    if (ask_again && !point_requests.told) {
+      point_requests.told = true;
+      tell_points_missing(undecoded);
+    }
+    if (handle != 0 && (!conectado.load() || ask_again)) configure_lidar(handle);
 
     if (ok) {
       if (handle != 0 && now - last_query_ms >= config.info_query_period_ms) {
         last_query_ms = now;
         QueryLidarInternalInfo(handle, on_internal_info, nullptr);
       }
-      if (!was_ok) enter_ok();
+      if (!was_ok) {
+        boxes_at_off.clear();
+        enter_ok();
+      }
     } else if (was_ok) {
+      boxes_at_off = copy_obstacle_boxes();
       enter_off(now);
     }
+    // While OFF no unit is followed: another one streaming to this host may be taken (also when
+    // the followed one fell silent before a cycle ever saw it OK).
+    if (!ok) followed_handle.store(0);
 
-    publish_lidar_document(take_status_snapshot());
+    watch_link(link, link_facts(handle, ok, points_alive, undecoded), now,
+               config.link_report_period_ms);
+
+    StatusSnapshot snapshot = take_status_snapshot();
+    if (!ok) snapshot.boxes = boxes_at_off;
+    publish_lidar_document(snapshot);
     publish_imu_document();
     service_health_cycle();
 
     pause(config.cycle_ms);
     if (!supervisor_active.load()) return;
   }
+}
+
+void publish_final_status() {
+  StatusSnapshot snapshot = take_status_snapshot();
+  snapshot.executando = false;
+  snapshot.sensor_ativo = false;
+  if (!stream_ok.load()) snapshot.boxes = boxes_at_off;
+  publish_lidar_document(snapshot);
 }
 
 StatusSnapshot take_status_snapshot() {

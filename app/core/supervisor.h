@@ -13,4 +13,9 @@ void supervisor_loop(SupervisorConfig config);
 // Status of this moment for the Lidar document; each group is copied under its own lock.
 StatusSnapshot take_status_snapshot();
 
+// The Lidar document once more on the way out, after the supervisor has stopped and before the
+// LiDAR layer closes: executando and sensor_ativo false, so readers need not wait for the key to
+// expire to learn that the service is gone.
+void publish_final_status();
+
 }  // namespace app

@@ -25,6 +25,12 @@ uint8_t packet_data_type(const LidarEthernetPacket& packet) {
   return packet_bytes(packet)[kPacketDataTypeOffset];
 }
 
+bool packet_yields_points(const LidarEthernetPacket& packet) {
+  const uint8_t type = packet_data_type(packet);
+  return packet_dot_count(packet) != 0 &&
+         (type == kDataTypeCartesianHigh || type == kDataTypeCartesianLow);
+}
+
 void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoint>& out) {
   out.clear();
   const uint16_t count = packet_dot_count(packet);

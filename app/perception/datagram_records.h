@@ -12,6 +12,8 @@ namespace app {
 
 uint16_t packet_dot_count(const LidarEthernetPacket& packet);
 uint8_t packet_data_type(const LidarEthernetPacket& packet);
+// True when the datagram carries at least one record of a point form decoded here.
+bool packet_yields_points(const LidarEthernetPacket& packet);
 
 // The datagram's points in delivery order, in metres, white, written over `out` (whose buffer
 // is reused). Data types other than the two Cartesian forms yield no points.

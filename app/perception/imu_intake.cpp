@@ -6,6 +6,7 @@
 #include "app/core/shared_state.h"
 #include "app/perception/datagram_records.h"
 #include "app/perception/packet_rate.h"
+#include "app/perception/unit_selection.h"
 
 namespace app {
 namespace {
@@ -27,6 +28,7 @@ float wrap_angle(float angle) {
 }  // namespace
 
 void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
+  if (!take_unit(handle, false)) return;
   lidar_handle.store(handle);
   const uint64_t now = steady_ms();
   if (packet == nullptr || packet_data_type(*packet) != kDataTypeImu) return;

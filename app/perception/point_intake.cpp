@@ -9,6 +9,7 @@
 #include "app/perception/datagram_records.h"
 #include "app/perception/frame_processing.h"
 #include "app/perception/packet_rate.h"
+#include "app/perception/unit_selection.h"
 
 namespace app {
 namespace {
@@ -30,9 +31,19 @@ void mark_frame_pending(uint64_t now) {
 }  // namespace
 
 void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
+  const bool yields_points = packet != nullptr && packet_yields_points(*packet);
+  if (!take_unit(handle, yields_points)) return;
   lidar_handle.store(handle);
   const uint64_t now = steady_ms();
-  if (packet == nullptr || packet_dot_count(*packet) == 0) return;
+  if (packet == nullptr) return;
+  // Only points make a live point stream: a LiDAR streaming in a form not decoded here must not
+  // read as a healthy stream that sees nothing. The supervisor asks for the data type again.
+  if (!yields_points) {
+    last_undecoded_pcl_ms.store(now);
+    undecoded_data_type.store(packet_data_type(*packet));
+    note_undecoded_point_datagram();
+    return;
+  }
 
   note_packet_arrival(last_pcl_ms, freq_pcl, point_rate, now);
   sensor_ativo.store(true);

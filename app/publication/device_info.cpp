@@ -104,7 +104,9 @@ void on_info_change(uint32_t handle, const LidarInfo* info, void*) {
   std::printf("[INFO] InfoChange handle=%u\n", static_cast<unsigned>(handle));
   std::fflush(stdout);
   if (!info) return;
-  lidar_handle.store(handle);
+  // A second unit coming up does not take the place of the one whose stream is followed.
+  const uint32_t followed = followed_handle.load();
+  if (followed == 0 || followed == handle) lidar_handle.store(handle);
   const CommandStatus work_mode = LidarSetWorkMode(handle, kWorkModeNormal, nullptr, nullptr);
   const CommandStatus data_type =
       LidarSetPclDataType(handle, kPclDataTypeCartesianHigh, nullptr, nullptr);

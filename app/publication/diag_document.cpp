@@ -30,11 +30,18 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "sdk.comandos_expirados", sdk.requests_timed_out);
   add_integer(e, "sdk.threads_io", sdk.io_threads);
   add_integer(e, "sdk.io_parado_ms", sdk.io_stall_ms);
+  add_integer(e, "sdk.deteccao.respostas", sdk.detection_replies);
+  add_integer(e, "sdk.deteccao.fora_da_configuracao", sdk.unconfigured_replies);
+  add_quoted(e, "sdk.deteccao.ultimo_fora_da_configuracao",
+             sdk.last_unconfigured_lidar != 0 ? handle_address(sdk.last_unconfigured_lidar) : "");
   add_integer(e, "app.quadros.processados", app.frames_processed);
   add_integer(e, "app.quadros.pulados", app.frames_skipped);
   add_fixed(e, "app.processamento_ms.ultimo", milliseconds(app.last_frame_ns), 3);
   add_fixed(e, "app.processamento_ms.maximo", milliseconds(app.max_frame_ns), 3);
   add_integer(e, "app.redis_falhas", app.redis_failures);
+  add_integer(e, "app.descartados.nao_decodificados", app.undecoded_point_datagrams);
+  add_integer(e, "app.descartados.outro_lidar", app.foreign_unit_datagrams);
+  add_quoted(e, "lidar.estado", link_state_name(app.link_state));
   add_bool(e, "progresso_ok", progress.ok);
   add_quoted(e, "parado", progress.stalled);
   return e;

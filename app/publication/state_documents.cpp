@@ -128,8 +128,9 @@ PathEntryList build_lidar_entries(const StatusSnapshot& s) {
   add_fixed(entries, "dist.direita", s.direita, 2);
   add_fixed(entries, "dist.sup", s.cima, 2);
   add_fixed(entries, "dist.inf", s.baixo, 2);
-  // A cycle without boxes leaves the array of an earlier cycle in place.
-  if (!s.boxes.empty()) entries.emplace_back("bboxes", render_bboxes(s));
+  // Always written, an empty array when there are no boxes: the merge keeps a member the
+  // entries leave out, and an obstacle that has gone must not stay published.
+  entries.emplace_back("bboxes", render_bboxes(s));
   return entries;
 }
 

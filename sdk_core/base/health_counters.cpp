@@ -63,6 +63,9 @@ void HealthCounters::Fill(LidarHealthCounters& out) const {
   out.kernel_drops = kernel_drops_.load(std::memory_order_relaxed);
   out.crc_rejected = crc_rejected_.load(std::memory_order_relaxed);
   out.requests_timed_out = requests_timed_out_.load(std::memory_order_relaxed);
+  out.detection_replies = detection_replies_.load(std::memory_order_relaxed);
+  out.unconfigured_replies = unconfigured_replies_.load(std::memory_order_relaxed);
+  out.last_unconfigured_lidar = last_unconfigured_lidar_.load(std::memory_order_relaxed);
 
   const int64_t now = HealthClockMs();
   for (const auto& progress : io_progress_ms_) {

@@ -28,6 +28,12 @@ class HealthCounters {
   void CountTimedOut(uint64_t requests) {
     requests_timed_out_.fetch_add(requests, std::memory_order_relaxed);
   }
+  void CountDetectionReply() { detection_replies_.fetch_add(1, std::memory_order_relaxed); }
+  // A LiDAR answered detection but the configuration has no record for it, so it is not taken.
+  void CountUnconfiguredReply(uint32_t handle) {
+    last_unconfigured_lidar_.store(handle, std::memory_order_relaxed);
+    unconfigured_replies_.fetch_add(1, std::memory_order_relaxed);
+  }
 
   // A socket was opened on this descriptor: its kernel drop count starts from zero.
   void ResetKernelDrops(SocketHandle sock);
@@ -60,6 +66,9 @@ class HealthCounters {
   std::atomic<uint64_t> crc_rejected_{0};
   std::atomic<uint64_t> requests_timed_out_{0};
   std::atomic<uint64_t> kernel_drops_{0};
+  std::atomic<uint64_t> detection_replies_{0};
+  std::atomic<uint64_t> unconfigured_replies_{0};
+  std::atomic<uint32_t> last_unconfigured_lidar_{0};
   std::atomic<uint32_t> kernel_seen_[kMaxTrackedSockets] = {};
   std::atomic<int64_t> io_progress_ms_[kIoRoles] = {};
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/build_request.h"
 #include "sdk_core/command_handler/general_command_handler.h"
@@ -44,6 +45,7 @@ void GeneralCommandHandler::HandleDetectionData(uint32_t handle, uint16_t local_
                       handle, local_port, packet.data_len);
     return;
   }
+  HealthCounters::Instance().CountDetectionReply();
   const std::string sn = SerialNumber(data);
   LIDAR_LOG_LIMITED(LIDAR_LOG_INFO,
                     "Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,

@@ -120,6 +120,9 @@ struct LidarHealthCounters {
   uint64_t requests_timed_out;       // requests without an acknowledgement in time
   uint32_t io_threads;               // IO threads running (0 outside Init..Uninit)
   uint64_t io_stall_ms;              // longest time since one of them last completed a pass
+  uint64_t detection_replies;        // detection answers from LiDARs the configuration covers
+  uint64_t unconfigured_replies;     // detection answers from LiDARs it has no record for
+  uint32_t last_unconfigured_lidar;  // handle of the latest of those, 0 before any
 };
 
 // Copies the counters into `out` (nothing when it is null).

@@ -18,6 +18,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
                      add_service_arguments, service_from, wait_for)
 
+DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
+
 ARGS = None
 SERVICE = None
 REDIS = None
@@ -123,12 +125,13 @@ class BringUp(unittest.TestCase):
             self.assertAlmostEqual(doc["freq"]["imu"], 200, delta=30)
             for name, expected in SCENE_DISTANCES.items():
                 self.assertAlmostEqual(doc["dist"][name], expected, delta=0.05, msg=name)
-            boxes = doc.get("bboxes")
-            self.assertTrue(boxes, "obstacle boxes")
+            # The crate (x 2.0..2.6) is the nearest obstacle; the scan pattern covers it
+            # sparsely, so not every frame's cluster reaches the minimum size (those frames
+            # publish an empty list).
+            boxes = run.wait(lambda: (d := run.document()) and d.get("bboxes"), 5,
+                             "obstacle boxes")
             frentes = [b["frente_m"] for b in boxes]
             self.assertEqual(frentes, sorted(frentes))
-            # The crate (x 2.0..2.6) is the nearest obstacle; the scan pattern covers it
-            # sparsely, so not every frame's cluster reaches the minimum size.
             run.wait(lambda: (d := run.document()) and d.get("bboxes")
                      and abs(d["bboxes"][0]["min_x"] - 2.0) < 0.06, 5,
                      "the crate as the nearest box")
@@ -173,6 +176,44 @@ class Supervision(unittest.TestCase):
                      4, "distances again")
             self.assertEqual(run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 1)
 
+    def test_points_in_a_form_not_decoded_are_asked_for_again(self):
+        with ServiceRun("datatype", ["--switch-data-type", "4:3"]) as run:
+            run.wait(run.streaming_document, 5, "points before another program's switch")
+            line = "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado 3)"
+            run.wait(lambda: run.app.count(line), 9, "the line about the form")
+            run.wait(lambda: run.sim.count("point data type now 1"), 3, "data type 1 again")
+            time.sleep(1)
+            run.wait(run.streaming_document, 3, "points again")
+            self.assertGreater(REDIS.document(DIAG_KEY)["app"]["descartados"]["nao_decodificados"], 0)
+            self.assertEqual(run.app.count(line), 1)
+        # The orderly shutdown says so at once instead of leaving it to the key's expiry.
+        self.assertEqual(run.app_status, 0)
+        doc = run.document()
+        self.assertIs(doc["executando"], False)
+        self.assertIs(doc["sensor_ativo"], False)
+
+    def test_a_second_unit_is_ignored_until_the_first_goes_off(self):
+        with ServiceRun("twounits") as run:
+            run.wait(run.streaming_document, 6, "points from the first unit")
+            second = Process("lidar_sim-2", [ARGS.sim, "--ip", "127.0.0.3"], run.work)
+            try:
+                ignored = "[ERR] LiDAR 127.0.0.3 ignorado: este servico segue o LiDAR 127.0.0.2"
+                run.wait(lambda: run.app.count(ignored), 5, "the second unit named")
+                for _ in range(6):
+                    time.sleep(0.5)
+                    doc = run.document()
+                    self.assertEqual(doc["handle"], 0x0200007F)
+                self.assertAlmostEqual(doc["freq"]["pcl"], SIM_POINT_DATAGRAMS_PER_S,
+                                       delta=0.2 * SIM_POINT_DATAGRAMS_PER_S)
+                self.assertGreater(REDIS.document(DIAG_KEY)["app"]["descartados"]["outro_lidar"], 0)
+                self.assertEqual(run.app.count("ignorado: este servico segue"), 1)
+
+                run.sim.stop()
+                run.wait(lambda: (d := run.streaming_document()) and d["handle"] == 0x0300007F,
+                         10, "the second unit followed once the first went OFF")
+            finally:
+                second.stop()
+
 
 class Configuration(unittest.TestCase):
     def test_refused_configuration_is_retried_once_per_detection_reply(self):
@@ -201,6 +242,23 @@ class Configuration(unittest.TestCase):
             run.wait_from_start(
                 lambda: run.app.count("Lidar ip conflic, the lidar ip:127.0.0.2"), 6,
                 "the serial-number conflict line")
+
+    def test_a_lidar_outside_the_configuration_is_named_every_ten_seconds(self):
+        with open(ARGS.config) as f:
+            config = json.load(f)
+        config["OMNI"]["host_net_info"][0]["lidar_ip"] = ["127.0.0.9"]
+        path = os.path.join(WorkDir("elsewhere-config").path, "elsewhere.json")
+        with open(path, "w") as f:
+            json.dump(config, f)
+        with ServiceRun("elsewhere", config=path) as run:
+            line = ("[ERR] LiDAR 127.0.0.2 responde a deteccao mas o arquivo de configuracao "
+                    "nao o inclui")
+            run.wait(lambda: run.app.count(line), 13, "the unconfigured LiDAR named")
+            self.assertGreater(run.elapsed(), 9.5)
+            diag = REDIS.document(DIAG_KEY)
+            self.assertEqual(diag["lidar"]["estado"], "lidar_fora_da_configuracao")
+            self.assertEqual(diag["sdk"]["deteccao"]["ultimo_fora_da_configuracao"], "127.0.0.2")
+            self.assertEqual(run.document()["bboxes"], [])
 
     def test_forward_unit_gets_the_two_entry_request(self):
         config = os.path.join(WorkDir("forward-config").path, "forward.json")

@@ -54,7 +54,7 @@ std::string endpoint_text(const Endpoint& e) { return to_string(e.ip) + ":" + st
 // Validity of a written value beyond its size; keys not listed accept any value.
 bool value_allowed(uint16_t k, const uint8_t* v) {
   switch (k) {
-    case key::kPclDataType: return v[0] == 1 || v[0] == 2;
+    case key::kPclDataType: return v[0] >= 1 && v[0] <= 3;
     case key::kPointSend: return v[0] <= 1;
     case key::kWorkMode: return v[0] >= 1 && v[0] <= 3;
     case key::kImuEnable: return v[0] <= 1;
@@ -397,6 +397,8 @@ void Device::preconfigure(const Ipv4& host, uint16_t push_port, uint16_t point_p
   values_[key::kWorkMode] = u8_value(kWorkModeSampling);
   values_[key::kPointSend] = u8_value(kPointSendOn);
 }
+
+void Device::switch_data_type(uint8_t data_type) { values_[key::kPclDataType] = u8_value(data_type); }
 
 void Device::reboot() {
   power_on_values();

@@ -52,7 +52,7 @@ struct DeviceSettings {
   uint8_t fw_type = 1;
   uint8_t version[4] = {1, 2, 3, 0};
   uint32_t power_on_count = 17;
-  uint8_t data_type = 1;      // point data type at power-on
+  uint8_t data_type = 1;      // point data type at power-on (1, 2, or 3: not decoded by the host)
   bool boot_standby = false;  // power on in standby (work mode 2) instead of sampling (1)
   bool reply_broadcast = false;  // answer detection on 255.255.255.255 instead of the requester
 };
@@ -97,6 +97,9 @@ class Device {
 
   // A unit that kept host addresses and sampling settings from an earlier session.
   void preconfigure(const Ipv4& host, uint16_t push_port, uint16_t point_port, uint16_t imu_port);
+
+  // Another program on the network writes the point data type.
+  void switch_data_type(uint8_t data_type);
 
   // Power cycle: work mode and point sending return to their power-on values; host addresses and
   // the data type are kept; the power-on count grows by one.

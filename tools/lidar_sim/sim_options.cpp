@@ -19,7 +19,8 @@ Unit:
   --gateway ADDR          gateway reported (default 127.0.0.1 on 127/8, else a.b.c.1)
   --fw-type N             firmware type reported for key 0x8010 (default 1)
   --power-on-count N      power-on count at start (default 17)
-  --data-type 1|2         point data type at power-on (default 1)
+  --data-type 1|2|3       point data type at power-on (default 1; 3 is a polar form the service
+                          does not decode)
   --boot-standby          power on in standby (work mode 2) instead of sampling (1)
   --reply-broadcast       answer detection on 255.255.255.255:56000 instead of to the requester
   --preconfigured HOST    kept its settings: stream to HOST at once
@@ -46,6 +47,8 @@ Faults:
   --ignore-cmd ID[:N]     leave command ID (e.g. 0x0101) unanswered N times (default: always)
   --twin-sn TEXT          a second unit with this serial number answers on the same address
   --garbage HZ            junk datagrams per second to every host port known
+  --switch-data-type AT:T another program sets the point data type to T (1..3) AT seconds after
+                          start
 Run:
   --seconds N             stop after N seconds (default: run until SIGINT/SIGTERM)
   --seed N                random seed (default 1)
@@ -130,7 +133,7 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       if (!to_long(value(), n) || n < 0) return fail("expects a count");
       o.device.power_on_count = static_cast<uint32_t>(n);
     } else if (arg == "--data-type") {
-      if (!to_long(value(), n) || (n != 1 && n != 2)) return fail("expects 1 or 2");
+      if (!to_long(value(), n) || n < 1 || n > 3) return fail("expects 1, 2 or 3");
       o.device.data_type = static_cast<uint8_t>(n);
     } else if (arg == "--boot-standby") {
       o.device.boot_standby = true;
@@ -218,6 +221,12 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
     } else if (arg == "--garbage") {
       if (!to_double(value(), d) || d < 0) return fail("expects datagrams per second");
       o.garbage_hz = d;
+    } else if (arg == "--switch-data-type") {
+      const auto parts = split(value(), ':');
+      if (parts.size() != 2 || !to_double(parts[0], o.switch_data_type_at_s) || o.switch_data_type_at_s < 0 ||
+          !to_long(parts[1], n) || n < 1 || n > 3)
+        return fail("expects AT:TYPE (1..3)");
+      o.switch_data_type_to = static_cast<uint8_t>(n);
     } else if (arg == "--seconds") {
       if (!to_double(value(), d) || d <= 0) return fail("expects seconds");
       o.seconds = d;

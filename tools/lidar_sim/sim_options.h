@@ -36,6 +36,8 @@ struct SimOptions {
   double reboot_at_s = -1;
   double reboot_boot_s = 3;
   double garbage_hz = 0;
+  double switch_data_type_at_s = -1;
+  uint8_t switch_data_type_to = 3;
 
   std::string replay_path;
   bool replay_fast = false;

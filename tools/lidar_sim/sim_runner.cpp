@@ -144,6 +144,11 @@ class Simulator {
       device_.reboot();
       say("fault: rebooting, silent for " + fixed(o_.reboot_boot_s, 1) + " s; work mode and point sending reset");
     }
+    if (o_.switch_data_type_at_s >= 0 && !switched_data_type_ && t >= o_.switch_data_type_at_s) {
+      switched_data_type_ = true;
+      device_.switch_data_type(o_.switch_data_type_to);
+      say("fault: another program set the point data type to " + std::to_string(o_.switch_data_type_to));
+    }
     if (booting_ && t >= o_.reboot_at_s + o_.reboot_boot_s) {
       booting_ = false;
       say("boot complete (" + std::to_string(dropped_while_quiet_) + " datagrams ignored while down)");
@@ -319,7 +324,7 @@ class Simulator {
   uint64_t send_failures_ = 0, garbage_sent_ = 0, dropped_while_quiet_ = 0;
   uint64_t replay_elapsed_us_ = 0;
   bool replay_done_ = false;
-  bool silent_ = false, booting_ = false, rebooted_ = false;
+  bool silent_ = false, booting_ = false, rebooted_ = false, switched_data_type_ = false;
 };
 
 }  // namespace

@@ -45,6 +45,7 @@ std::size_t record_size(uint8_t data_type) {
     case kDataTypeImu: return 24;
     case kDataTypeCartesianHigh: return 14;
     case kDataTypeCartesianLow: return 8;
+    case kDataTypePolar: return 10;
     default: return 0;
   }
 }
@@ -60,6 +61,15 @@ Bytes build_point_packet(uint8_t data_type, const std::vector<PointRecord>& poin
       put_i32(p + 8, scaled<int32_t>(pt.z, 1000.0));
       p[12] = pt.reflectivity;
       p[13] = pt.tag;
+    } else if (data_type == kDataTypePolar) {
+      const double range = std::sqrt(double(pt.x) * pt.x + double(pt.y) * pt.y + double(pt.z) * pt.z);
+      const double azimuth = std::atan2(double(pt.y), double(pt.x)) * 180.0 / M_PI;
+      const double elevation = range > 0 ? std::asin(double(pt.z) / range) * 180.0 / M_PI : 0.0;
+      put_u32(p, scaled<uint32_t>(static_cast<float>(range), 1000.0));
+      put_u16(p + 4, scaled<uint16_t>(static_cast<float>(azimuth < 0 ? azimuth + 360.0 : azimuth), 100.0));
+      put_i16(p + 6, scaled<int16_t>(static_cast<float>(elevation), 100.0));
+      p[8] = pt.reflectivity;
+      p[9] = pt.tag;
     } else {
       put_i16(p, scaled<int16_t>(pt.x, 100.0));
       put_i16(p + 2, scaled<int16_t>(pt.y, 100.0));

@@ -16,6 +16,9 @@ constexpr std::size_t kPointsPerPacket = 96;
 constexpr uint8_t kDataTypeImu = 0;
 constexpr uint8_t kDataTypeCartesianHigh = 1;  // i32 millimetres, 14-byte records
 constexpr uint8_t kDataTypeCartesianLow = 2;   // i16 centimetres, 8-byte records
+// Range u32 mm, azimuth u16 and elevation i16 in hundredths of a degree, 10-byte records: a form
+// the host's service does not decode.
+constexpr uint8_t kDataTypePolar = 3;
 
 // Record size of a data type; 0 for types this device does not produce.
 std::size_t record_size(uint8_t data_type);
@@ -38,7 +41,7 @@ struct PacketStamp {
   uint64_t timestamp_ns = 0;
 };
 
-// Data type 1 or 2; coordinates are rounded to the type's unit and clamped to its range.
+// Data type 1, 2 or 3; values are rounded to the type's unit and clamped to its range.
 Bytes build_point_packet(uint8_t data_type, const std::vector<PointRecord>& points, const PacketStamp& stamp);
 Bytes build_imu_packet(const ImuSample& sample, const PacketStamp& stamp);
 

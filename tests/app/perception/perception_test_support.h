@@ -75,6 +75,8 @@ inline void reset_perception_state() {
   }
   set_processing_params(ProcessingParams{});
   lidar_handle = 0;
+  followed_handle = 0;
+  last_undecoded_pcl_ms = 0;
   last_pcl_ms = 0;
   last_imu_ms = 0;
   freq_pcl = 0.0;

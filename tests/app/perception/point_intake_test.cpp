@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/health_counters.h"
 #include "app/perception/packet_rate.h"
 #include "perception_test_support.h"
 
@@ -45,7 +46,7 @@ TEST_F(PointIntake, DecodesBothCartesianFormatsWithSignsAndScale) {
 
   window_clear(live_window);
   auto low = test::low_points({{100, -200, 50}, {-32768, 32767, -1}});
-  on_point_cloud(1, kDeviceTypeOmni, as_packet(low), nullptr);
+  on_point_cloud(0x0C01A8C0u, kDeviceTypeOmni, as_packet(low), nullptr);
   cloud = copy_latest_cloud();
   ASSERT_EQ(cloud.points.size(), 2u);
   expect_point(cloud.points[0], 1.0f, -2.0f, 0.5f);
@@ -91,13 +92,21 @@ TEST_F(PointIntake, EmptyNullAndUndecodedDatagrams) {
     frame_mailbox.pending = false;
   }
 
-  // A form this system does not decode still counts as traffic and re-publishes the window.
+  // Datagrams without points (a form not decoded here, or no records) are counted, but they
+  // neither keep the point stream alive nor hand the worker an empty frame.
+  sensor_ativo = false;
+  const uint64_t stamp = steady_ms() - 10;
+  last_pcl_ms = stamp;
+  const uint64_t undecoded_before = copy_app_health().undecoded_point_datagrams;
   auto other = test::make_header(7, 4, 0);
-  last_pcl_ms = steady_ms() - 10;
   on_point_cloud(1, 0, as_packet(other), nullptr);
-  EXPECT_TRUE(sensor_ativo.load());
-  EXPECT_GT(freq_pcl.load(), 0.0);
-  EXPECT_TRUE(mailbox().pending);
+  on_point_cloud(1, 0, as_packet(empty), nullptr);
+  EXPECT_EQ(copy_app_health().undecoded_point_datagrams, undecoded_before + 2);
+  EXPECT_NE(last_undecoded_pcl_ms.load(), 0u);
+  EXPECT_EQ(last_pcl_ms.load(), stamp);
+  EXPECT_FALSE(sensor_ativo.load());
+  EXPECT_EQ(freq_pcl.load(), 0.0);
+  EXPECT_FALSE(mailbox().pending);
   EXPECT_EQ(copy_latest_cloud().points.size(), 1u);
 }
 

@@ -149,6 +149,8 @@ TEST_F(DeviceManagerTest, FirstValidReplyRegistersTheLidarOnceAndItsDataReachesT
 
 TEST_F(DeviceManagerTest, InvalidRepliesUnknownSendersAndTheHostsOwnAddressChangeNothing) {
   Start();
+  LidarHealthCounters before{};
+  LidarGetHealthCounters(&before);
   struct Case {
     const char* ip;
     Bytes reply;
@@ -173,9 +175,17 @@ TEST_F(DeviceManagerTest, InvalidRepliesUnknownSendersAndTheHostsOwnAddressChang
   EXPECT_EQ(recorder_.points(), 0u);
   EXPECT_EQ(Occurrences(log_->Text(), "Register lidar"), 0u) << log_->Text();
   EXPECT_EQ(Occurrences(log_->Text(), "Parse Command Stream failed."), 1u) << log_->Text();
+  // Only the well-formed answer of a type the configuration lacks counts, as not taken.
+  LidarHealthCounters after{};
+  LidarGetHealthCounters(&after);
+  EXPECT_EQ(after.detection_replies, before.detection_replies);
+  EXPECT_EQ(after.unconfigured_replies, before.unconfigured_replies + 1);
+  EXPECT_EQ(after.last_unconfigured_lidar, Handle("127.0.0.4"));
 
   // The same manager still registers a LiDAR that answers properly.
   Register(kLidar);
+  LidarGetHealthCounters(&after);
+  EXPECT_EQ(after.detection_replies, before.detection_replies + 2);
 }
 
 TEST_F(DeviceManagerTest, CommandsLeaveFromTheLidarsCommandSocketOrElseTheDetectionSocket) {

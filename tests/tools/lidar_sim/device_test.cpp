@@ -256,7 +256,7 @@ TEST_F(DeviceTest, RebootForgetsSamplingButKeepsHostAddresses) {
 }
 
 TEST_F(DeviceTest, RefusesBadWritesAndAppliesNothingOfThem) {
-  EXPECT_EQ(command(kCmdWriteParams, 1, write_u8(0x0000, 3)).payload, (Bytes{1, 0x00, 0x00}));
+  EXPECT_EQ(command(kCmdWriteParams, 1, write_u8(0x0000, 4)).payload, (Bytes{1, 0x00, 0x00}));
   EXPECT_EQ(command(kCmdWriteParams, 2, write_u8(0x8010, 0)).payload, (Bytes{1, 0x10, 0x80}));
   EXPECT_EQ(command(kCmdWriteParams, 3, write_u8(0x4242, 0)).payload, (Bytes{1, 0x42, 0x42}));
   // A one-byte key written with two bytes.

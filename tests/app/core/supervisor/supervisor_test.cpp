@@ -9,6 +9,8 @@
 #include <functional>
 #include <thread>
 
+#include "app/core/health_counters.h"
+#include "app/core/link_diagnosis.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
 #include "tests/app/publication/fake_sdk.h"
@@ -66,6 +68,8 @@ class SupervisorTest : public ::testing::Test {
     reset_shared_state();
     window_clear(live_window);
     lidar_handle.store(0);
+    followed_handle.store(0);
+    last_undecoded_pcl_ms.store(0);
     last_pcl_ms.store(0);
     last_imu_ms.store(0);
     freq_pcl.store(0.0);
@@ -110,6 +114,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   freq_imu.store(200.0);
   sensor_ativo.store(true);
   lidar_handle.store(kHandle);
+  followed_handle.store(kHandle);
   last_imu_ms.store(steady_ms());  // IMU alone keeps the stream alive
 
   testing::internal::CaptureStdout();
@@ -154,6 +159,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(freq_pcl.load(), 0.0);
   EXPECT_EQ(freq_imu.load(), 0.0);
   EXPECT_FALSE(sensor_ativo.load());
+  EXPECT_EQ(followed_handle.load(), 0u);  // another unit may be followed now
 
   const auto attitudes = supervisor_fakes::attitude_calls();
   ASSERT_EQ(attitudes.size(), 1u);
@@ -167,7 +173,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(std::isnan(last.frente));
   EXPECT_TRUE(std::isnan(last.baixo));
   EXPECT_EQ(last.freq_pcl, 0.0);
-  EXPECT_TRUE(last.boxes.empty());
+  EXPECT_EQ(last.boxes.size(), 3u);  // while OFF the last frame's boxes stay published
 }
 
 TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
@@ -216,17 +222,29 @@ TEST_F(SupervisorTest, ConfigurationIsRepeatedEveryCycleUntilOneRequestIsAccepte
   EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
 }
 
+std::vector<int64_t> call_times(const std::string& name) {
+  std::vector<int64_t> times;
+  for (const auto& call : fake_sdk::calls())
+    if (call.name == name) times.push_back(call.at_ms);
+  return times;
+}
+
 // A LiDAR that reboots within the IMU time-out resumes its IMU stream with point sending off.
-// The stream never goes OFF, so the points must be asked for while only the IMU arrives.
-TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgain) {
+// The stream never goes OFF, so the points must be asked for while only the IMU arrives, but at
+// a growing interval: the points may have been stopped on purpose.
+TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgainAtAGrowingInterval) {
   lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
   RunningSupervisor supervisor;
   std::atomic<bool> points{true};
   std::atomic<bool> feeding{true};
   std::thread lidar([&] {
     while (feeding.load()) {
       last_imu_ms.store(steady_ms());
-      if (points.load()) last_pcl_ms.store(steady_ms());
+      if (points.load()) {
+        last_pcl_ms.store(steady_ms());
+        sensor_ativo.store(true);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
@@ -239,8 +257,47 @@ TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgain) {
   points.store(false);  // the reboot: IMU only from here on
   ASSERT_TRUE(eventually([before] { return count_calls("LidarEnablePointSend") > before; }, 5000));
   EXPECT_TRUE(stream_ok.load());
+  EXPECT_FALSE(sensor_ativo.load());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   feeding.store(false);
   lidar.join();
+  supervisor.stop();
+
+  // Gaps of 40, 80, 160 ms, then the 300 ms query period; every 20 ms cycle would be 75 writes.
+  const std::vector<int64_t> times = call_times("LidarEnablePointSend");
+  const std::vector<int64_t> resent(times.begin() + before, times.end());
+  ASSERT_GE(resent.size(), 6u);
+  EXPECT_LE(resent.size(), 10u);
+  for (std::size_t i = 2; i < resent.size(); ++i)
+    EXPECT_GE(resent[i] - resent[i - 1], resent[i - 1] - resent[i - 2] - 30) << i;
+  EXPECT_GE(resent.back() - resent[resent.size() - 2], 280);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR sem pontos enquanto a IMU continua; pedindo o envio de pontos de novo, "
+            "com intervalo crescente\n");
+}
+
+// The operator hears what is missing once the link has been silent a period, then once per
+// period; a stream in between starts the count again.
+TEST(LinkDiagnosis, SaysWhatIsMissingOncePerPeriodWhileNothingStreams) {
+  LinkWatch watch;
+  LinkFacts f;
+  f.unconfigured_replies = 3;
+  f.unconfigured_lidar = 0x0C01A8C0;  // 192.168.1.12
+  testing::internal::CaptureStderr();
+  for (uint64_t t = 1000; t <= 2500; t += 500) watch_link(watch, f, t, 1000);
+  f.handle = kHandle;
+  f.stream_ok = f.points_alive = true;
+  watch_link(watch, f, 3000, 1000);
+  f.stream_ok = f.points_alive = false;
+  for (uint64_t t = 3500; t <= 4500; t += 500) watch_link(watch, f, t, 1000);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[ERR] LiDAR 192.168.1.12 responde a deteccao mas o arquivo de configuracao nao o "
+            "inclui: confira lidar_ip em host_net_info e a secao do tipo; nenhum LiDAR "
+            "configurado ha 1 s\n"
+            "[ERR] LiDAR 42.0.0.0 sem dados e sem resposta a deteccao ha 1 s: desligado, "
+            "reiniciando ou fora da rede\n");
+  EXPECT_EQ(copy_app_health().link_state, LinkState::kNoData);
 }
 
 TEST_F(SupervisorTest, PacketStampedAfterTheCycleReadTheClockIsFresh) {
