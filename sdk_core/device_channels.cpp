@@ -39,7 +39,9 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (IsOpenSocket(detection_socket_)) return true;
   const std::string bind_ip = BindAddress(host_ip);
-  const SocketHandle sock = CreateSocket(kDetectionPort, true, true, true, bind_ip, "");
+  // Shared: other LiDAR programs on this computer may listen for detection broadcasts on it.
+  const SocketHandle sock =
+      CreateSocket(kDetectionPort, true, PortSharing::kShared, true, bind_ip, "");
   if (!IsOpenSocket(sock)) {
     LIDAR_LOG_ERROR("Create detection socket failed.");
     return false;
@@ -51,7 +53,8 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
   // replies that a LiDAR sends to the broadcast address then need a receiver of their own.
   // Without it unicast replies still arrive, so its failure does not fail the channel.
   if (BroadcastNeedsSeparateReceiver(bind_ip)) {
-    const SocketHandle receiver = CreateSocket(kDetectionPort, true, true, false, "", "");
+    const SocketHandle receiver =
+        CreateSocket(kDetectionPort, true, PortSharing::kShared, false, "", "");
     if (!IsOpenSocket(receiver)) {
       LIDAR_LOG_WARN("Detection replies sent to the broadcast address will not be received, "
                      "port {} cannot be opened on every address.", kDetectionPort);
@@ -142,7 +145,7 @@ SocketHandle DeviceChannels::OpenShared(const std::string& host_ip, uint16_t por
   const auto it = sockets_.find(key);
   if (it != sockets_.end()) return it->second;
   const SocketHandle sock =
-      CreateSocket(port, true, true, broadcast, BindAddress(host_ip), multicast_ip);
+      CreateSocket(port, true, PortSharing::kOwned, broadcast, BindAddress(host_ip), multicast_ip);
   if (!IsOpenSocket(sock)) return kInvalidSocket;
   sockets_.emplace(key, sock);
   list.push_back(sock);

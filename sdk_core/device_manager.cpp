@@ -1,15 +1,12 @@
 #include "device_manager.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <chrono>
-#include <cstring>
 #include <utility>
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/io_thread.h"
+#include "sdk_core/base/socket_platform.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/command_handler.h"
 #include "sdk_core/command_handler/general_command_handler.h"
@@ -26,12 +23,7 @@ constexpr uint16_t kKeyPointHostIpCfg = 0x0006;
 constexpr uint16_t kKeyImuHostIpCfg = 0x0007;
 constexpr uint16_t kHostIpCfgSize = 8;  // address, host port, LiDAR port
 constexpr std::size_t kDiagHeaderSize = 3;  // ret_code u8, param_num u16
-
-// Network-byte-order value of a dotted address; 0 for anything else ("local", empty).
-uint32_t AddressValue(const std::string& text) {
-  in_addr addr{};
-  return inet_pton(AF_INET, text.c_str(), &addr) == 1 ? addr.s_addr : 0;
-}
+constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;  // 255.255.255.255 in any byte order
 
 // Ports the LiDARs send their log stream from, whatever the configuration says.
 bool IsFixedLogPort(uint16_t port) {
@@ -85,7 +77,7 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
       LIDAR_LOG_ERROR("Device manager init failed, can not find cmd host ip.");
       return false;
     }
-    host_addr_ = AddressValue(host_ip_);
+    host_addr_ = IpToHandle(host_ip_);
   }
   {
     std::lock_guard<std::mutex> lock(comm_port_mutex_);
@@ -114,7 +106,7 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
     std::lock_guard<std::mutex> lock(registry_mutex_);
     for (const LidarCfg& cfg : *lidars_cfg_) type_cfg_map_[cfg.device_type] = cfg;
     for (const LidarCfg& cfg : *custom_lidars_cfg_) {
-      lidar_cfg_map_[AddressValue(cfg.lidar_net_info.lidar_ip)] = cfg;
+      lidar_cfg_map_[IpToHandle(cfg.lidar_net_info.lidar_ip)] = cfg;
     }
     any_lidar = !lidars_cfg_->empty() || !custom_lidars_cfg_->empty();
   }
@@ -135,7 +127,7 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
 bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* log_cfg_info) {
   is_view_ = true;
   host_ip_ = host_ip;
-  host_addr_ = AddressValue(host_ip_);
+  host_addr_ = IpToHandle(host_ip_);
   {
     std::lock_guard<std::mutex> lock(comm_port_mutex_);
     comm_port_ = std::make_unique<CommPort>();
@@ -287,44 +279,22 @@ void DeviceManager::Detection() {
       return;
     }
   }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(kDetectionPort);
-  addr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  const ssize_t sent = ::sendto(channels_->detection_socket(), frame, length, 0,
-                                reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+  const int sent = SendDatagram(channels_->detection_socket(), frame, length,
+                                Ipv4Endpoint{kBroadcastAddress, kDetectionPort});
   if (sent < 0) LIDAR_LOG_INFO("Detection lidars failed, Send to lidar failed.");
 }
 
 void DeviceManager::OnData(int sock, void*) {
-  sockaddr_in local{};
-  socklen_t local_len = sizeof(local);
-  if (::getsockname(sock, reinterpret_cast<sockaddr*>(&local), &local_len) != 0) return;
+  Ipv4Endpoint local;
+  if (!LocalEndpoint(sock, &local)) return;
   uint8_t buffer[kReceiveBufferSize];
-  sockaddr_in from{};
-  iovec data{buffer, sizeof(buffer)};
-  // Room for the kernel's drop count (SO_RXQ_OVFL), the only ancillary data asked for.
-  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(uint32_t))];
-  msghdr message{};
-  message.msg_name = &from;
-  message.msg_namelen = sizeof(from);
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof(control);
-  const ssize_t received = ::recvmsg(sock, &message, 0);
-  if (received <= 0) return;
-  HealthCounters& health = HealthCounters::Instance();
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
-        c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
-      uint32_t socket_drops = 0;  // host byte order
-      std::memcpy(&socket_drops, CMSG_DATA(c), sizeof(socket_drops));
-      health.NoteKernelDrops(sock, socket_drops);
-    }
+  const ReceivedDatagram datagram = ReceiveDatagram(sock, buffer, sizeof(buffer));
+  if (datagram.length <= 0) return;
+  if (datagram.drop_count_reported) {
+    HealthCounters::Instance().NoteKernelDrops(sock, datagram.socket_drops);
   }
-  const uint16_t local_port = ntohs(local.sin_port);
-  HandleDatagram(from.sin_addr.s_addr, local_port, buffer, static_cast<uint32_t>(received));
+  HandleDatagram(datagram.from.address, local.port, buffer,
+                 static_cast<uint32_t>(datagram.length));
 }
 
 void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
@@ -483,22 +453,22 @@ int DeviceManager::CommandSocket(uint32_t handle, bool logger, bool* found) cons
 }
 
 int DeviceManager::SendCommand(uint8_t, uint32_t handle, const uint8_t* bytes, uint32_t length,
-                               const sockaddr* addr, socklen_t addr_len) {
+                               const Ipv4Endpoint& to) {
   bool found = false;
   const int sock = CommandSocket(handle, false, &found);
   if (!found) LIDAR_LOG_WARN("Get cmd channel faileld, the lidar handle: {}", handle);
-  if (!IsOpenSocket(sock) || bytes == nullptr || addr == nullptr) return -1;
+  if (!IsOpenSocket(sock) || bytes == nullptr) return -1;
   std::lock_guard<std::mutex> lock(send_mutex_);
-  return static_cast<int>(::sendto(sock, bytes, length, 0, addr, addr_len));
+  return SendDatagram(sock, bytes, length, to);
 }
 
 int DeviceManager::SendLoggerCommand(uint8_t, uint32_t handle, const uint8_t* bytes,
-                                     uint32_t length, const sockaddr* addr, socklen_t addr_len) {
+                                     uint32_t length, const Ipv4Endpoint& to) {
   bool found = false;
   const int sock = CommandSocket(handle, true, &found);
-  if (!IsOpenSocket(sock) || bytes == nullptr || addr == nullptr) return -1;
+  if (!IsOpenSocket(sock) || bytes == nullptr) return -1;
   std::lock_guard<std::mutex> lock(logger_send_mutex_);
-  return static_cast<int>(::sendto(sock, bytes, length, 0, addr, addr_len));
+  return SendDatagram(sock, bytes, length, to);
 }
 
 bool DeviceManager::IsMasterSdk() const {

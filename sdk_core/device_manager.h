@@ -3,8 +3,6 @@
 // sends the command layer's frames on the right socket. It is the delegate of every SDK socket.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +15,7 @@
 
 #include "lidar_sdk.h"
 #include "sdk_core/base/io_loop.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/detection_data.h"
 #include "sdk_core/config_types.h"
 #include "sdk_core/sdk_protocol.h"
@@ -45,12 +44,12 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // Stops detection and the IO threads, closes every socket and forgets every LiDAR.
   void Uninit();
 
-  // Sends one packed frame to `addr` on the command channel of the LiDAR; the sendto result.
+  // Sends one packed frame to `to` on the command channel of the LiDAR; the bytes sent or -1.
   int SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
-                  const sockaddr* addr, socklen_t addr_len);
+                  const Ipv4Endpoint& to);
   // The same on the log channel of the LiDAR's record (detection socket when there is none).
   int SendLoggerCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
-                        const sockaddr* addr, socklen_t addr_len);
+                        const Ipv4Endpoint& to);
 
   // Every detection reply that passed the command layer, with the LiDAR's firmware-type state.
   void HandleDetectionData(uint32_t handle, const DetectionData& data, bool fw_type_known,

@@ -1,10 +1,11 @@
 #include "params_check.h"
 
-#include <optional>
+#include <cstring>
 #include <set>
 #include <string>
 
 #include "lidar_sdk.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/base/sdk_log.h"
 
 namespace lidar::sdk {
@@ -13,32 +14,16 @@ namespace {
 constexpr uint32_t kMulticastFirst = 0xE0000001u;  // 224.0.0.1
 constexpr uint32_t kMulticastLast = 0xEFFFFFFFu;   // 239.255.255.255
 
-// Dotted quad "a.b.c.d" of decimal octets as a·2^24 + b·2^16 + c·2^8 + d; nothing when the text
-// is not four octets of 0 to 255.
-std::optional<uint32_t> DottedQuadValue(const std::string& text) {
-  uint32_t value = 0;
-  std::size_t pos = 0;
-  for (int octet = 0; octet < 4; ++octet) {
-    if (octet > 0) {
-      if (pos >= text.size() || text[pos] != '.') return std::nullopt;
-      ++pos;
-    }
-    const std::size_t start = pos;
-    uint32_t part = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < 3) {
-      part = part * 10 + static_cast<uint32_t>(text[pos] - '0');
-      ++pos;
-    }
-    if (pos == start || part > 255) return std::nullopt;
-    value = (value << 8) | part;
-  }
-  if (pos != text.size()) return std::nullopt;
-  return value;
-}
-
+// A group the socket layer can join: text it cannot parse is refused here, where the
+// configuration error is named, rather than left to a join that fails.
 bool IsMulticastGroup(const std::string& address) {
-  const auto value = DottedQuadValue(address);
-  return value && *value >= kMulticastFirst && *value <= kMulticastLast;
+  uint32_t group = 0;
+  if (!ParseIpv4(address, &group)) return false;
+  uint8_t octets[4];
+  std::memcpy(octets, &group, sizeof(octets));
+  const uint32_t value = (uint32_t{octets[0]} << 24) | (uint32_t{octets[1]} << 16) |
+                         (uint32_t{octets[2]} << 8) | octets[3];
+  return value >= kMulticastFirst && value <= kMulticastLast;
 }
 
 }  // namespace

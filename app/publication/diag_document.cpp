@@ -25,7 +25,12 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "sdk.descartados.curtos", sdk.dropped_short);
   add_integer(e, "sdk.descartados.malformados", sdk.dropped_malformed);
   add_integer(e, "sdk.descartados.remetente_desconhecido", sdk.dropped_unknown_sender);
-  add_integer(e, "sdk.descartados.kernel", sdk.kernel_drops);
+  // Where the platform keeps no kernel drop count, null says so instead of a false 0.
+  if (sdk.kernel_drops_unavailable) {
+    e.emplace_back("sdk.descartados.kernel", "null");
+  } else {
+    add_integer(e, "sdk.descartados.kernel", sdk.kernel_drops);
+  }
   add_integer(e, "sdk.crc_rejeitados", sdk.crc_rejected);
   add_integer(e, "sdk.comandos_expirados", sdk.requests_timed_out);
   add_integer(e, "sdk.threads_io", sdk.io_threads);

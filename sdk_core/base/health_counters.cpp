@@ -61,6 +61,7 @@ void HealthCounters::Fill(LidarHealthCounters& out) const {
   out.dropped_malformed = dropped_malformed_.load(std::memory_order_relaxed);
   out.dropped_unknown_sender = dropped_unknown_sender_.load(std::memory_order_relaxed);
   out.kernel_drops = kernel_drops_.load(std::memory_order_relaxed);
+  out.kernel_drops_unavailable = !KernelDropCountsAvailable();
   out.crc_rejected = crc_rejected_.load(std::memory_order_relaxed);
   out.requests_timed_out = requests_timed_out_.load(std::memory_order_relaxed);
   out.detection_replies = detection_replies_.load(std::memory_order_relaxed);

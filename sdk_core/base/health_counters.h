@@ -16,6 +16,7 @@ class HealthCounters {
   // IO threads of the device manager, one progress slot each.
   enum IoRole { kDetectionIo = 0, kCommandIo = 1, kDataIo = 2, kIoRoles = 3 };
   // Descriptors whose kernel drop counts are followed; select() cannot serve larger ones anyway.
+  // Only POSIX reports such counts: on Windows the slots stay unused.
   static constexpr int kMaxTrackedSockets = 1024;
 
   static HealthCounters& Instance();

@@ -1,16 +1,25 @@
-#include "multiple_io_select.h"
-
-#include <sys/select.h>
+#include "sdk_core/base/socket_system.h"
 
 #include <algorithm>
 #include <thread>
 
+#include "sdk_core/base/multiple_io_select.h"
+
 namespace lidar::sdk {
 namespace {
 
+bool InSet(const std::vector<int>& set, int fd) {
+  return std::find(set.begin(), set.end(), fd) != set.end();
+}
+
+// Whether `fd` is in the set or select() can take it in as one more.
+bool FitsSet(const std::vector<int>& set, int fd) {
+  return InSet(set, fd) ||
+         (set.size() < MultipleIOSelect::kMaxSetSize && SelectCanWatch(fd, set.size()));
+}
+
 void AddToSet(std::vector<int>& set, int fd) {
-  if (set.size() >= MultipleIOSelect::kMaxSetSize) return;
-  if (std::find(set.begin(), set.end(), fd) == set.end()) set.push_back(fd);
+  if (!InSet(set, fd)) set.push_back(fd);
 }
 
 void RemoveFromSet(std::vector<int>& set, int fd) {
@@ -19,7 +28,7 @@ void RemoveFromSet(std::vector<int>& set, int fd) {
 
 void FillFdSet(const std::vector<int>& fds, fd_set& set) {
   FD_ZERO(&set);
-  for (int fd : fds) FD_SET(fd, &set);
+  for (int fd : fds) FD_SET(Native(fd), &set);
 }
 
 }  // namespace
@@ -40,8 +49,13 @@ void MultipleIOSelect::PollDestroy() {
 }
 
 bool MultipleIOSelect::AddDelegate(const IODescriptor& descriptor) {
-  // select() cannot watch a descriptor beyond FD_SETSIZE; refused like one beyond capacity.
-  if (descriptor.fd < 0 || descriptor.fd >= FD_SETSIZE) return false;
+  // A socket select() cannot watch is refused like one beyond capacity, never accepted and
+  // then left unwatched.
+  const int fd = descriptor.fd;
+  if (!SelectCanWatch(fd, 0) || ((descriptor.mask & kEventRead) && !FitsSet(read_fds_, fd)) ||
+      ((descriptor.mask & kEventWrite) && !FitsSet(write_fds_, fd))) {
+    return false;
+  }
   auto it = descriptors_.find(descriptor.fd);
   if (it == descriptors_.end()) {
     if (static_cast<int>(descriptors_.size()) >= capacity_) return false;
@@ -69,9 +83,14 @@ bool MultipleIOSelect::RemoveDelegate(const IODescriptor& descriptor) {
 void MultipleIOSelect::Poll(int timeout_ms) {
   if (descriptors_.empty()) {
     if (timeout_ms >= 1) {
+      // One sleep can end a little early (Windows rounds it to its timer ticks): sleep again
+      // until the clock has really advanced by the timeout.
       const auto deadline =
           std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-      std::this_thread::sleep_until(deadline);
+      for (auto now = std::chrono::steady_clock::now(); now < deadline;
+           now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_until(deadline);
+      }
     }
     return;
   }
@@ -88,8 +107,8 @@ void MultipleIOSelect::Poll(int timeout_ms) {
     std::vector<std::pair<int, uint32_t>> fired;
     for (const auto& [fd, descriptor] : descriptors_) {
       uint32_t mask = 0;
-      if (FD_ISSET(fd, &read_set)) mask |= kEventRead;
-      if (FD_ISSET(fd, &write_set)) mask |= kEventWrite;
+      if (FD_ISSET(Native(fd), &read_set)) mask |= kEventRead;
+      if (FD_ISSET(Native(fd), &write_set)) mask |= kEventWrite;
       if (mask != 0) fired.emplace_back(fd, mask);
     }
     // A handler may remove registrations, its own included: look each one up again and call a

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include <spdlog/sinks/ansicolor_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
 
 namespace lidar::sdk {
 namespace {
@@ -21,7 +21,9 @@ void CreateSdkLogger() {
   auto logger = spdlog::get("console");
   if (!logger) {
     std::vector<spdlog::sink_ptr> sinks;
-    if (kConsoleSink) sinks.push_back(std::make_shared<spdlog::sinks::ansicolor_stdout_sink_mt>());
+    // The platform's colour console sink: the Windows console's own colours there, ANSI
+    // sequences elsewhere; both take the library's console mutex.
+    if (kConsoleSink) sinks.push_back(std::make_shared<spdlog::sinks::stdout_color_sink_mt>());
     if (kFileSink) {
       sinks.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
           "lidar_log.txt", 5242880, 2, false));

@@ -13,8 +13,8 @@ namespace lidar::sdk {
 
 // Process-wide pointer to the SDK logger (empty until the first CreateSdkLogger).
 std::shared_ptr<spdlog::logger>& SdkLogger();
-// Uses the registered "console" logger or creates it (colour console sink on standard output),
-// then sets level and flush level to debug.
+// Uses the registered "console" logger or creates it (the platform's colour console sink on
+// standard output), then sets level and flush level to debug.
 void CreateSdkLogger();
 // Removes every logger from spdlog's registry; the process-wide pointer keeps the SDK logger.
 void DropSdkLoggers();

@@ -1,70 +1,65 @@
-#include "udp_socket.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "sdk_core/base/socket_system.h"
 
 #include <cstdio>
 
 #include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/receive_scope.h"
+#include "sdk_core/base/udp_socket.h"
 
 namespace lidar::sdk {
 namespace {
 
-bool SetFlag(SocketHandle sock, int level, int option) {
-  const int on = 1;
-  return ::setsockopt(sock, level, option, &on, sizeof(on)) == 0;
+// Dotted quad to an address; empty means any address.
+bool BindAddress(const std::string& ip, uint32_t* address) {
+  if (!ip.empty()) return ParseIpv4(ip, address);
+  *address = htonl(INADDR_ANY);
+  return true;
 }
 
-// Dotted quad to a network-order address; empty means any address.
-bool ParseAddress(const std::string& ip, in_addr& out) {
-  if (ip.empty()) {
-    out.s_addr = htonl(INADDR_ANY);
-    return true;
+bool JoinGroup(SocketHandle sock, const std::string& group, const std::string& interface_ip) {
+  uint32_t group_address = 0;
+  uint32_t interface_address = 0;
+  if (!ParseIpv4(group, &group_address) || !BindAddress(interface_ip, &interface_address)) {
+    return false;
   }
-  return ::inet_pton(AF_INET, ip.c_str(), &out) == 1;
+  ip_mreq membership{};
+  membership.imr_multiaddr.s_addr = group_address;
+  membership.imr_interface.s_addr = interface_address;
+  return ::setsockopt(Native(sock), IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                      reinterpret_cast<const char*>(&membership), sizeof(membership)) == 0;
 }
 
 }  // namespace
 
-SocketHandle CreateSocket(uint16_t port, bool non_block, bool reuse, bool broadcast,
+SocketHandle CreateSocket(uint16_t port, bool non_block, PortSharing sharing, bool broadcast,
                           const std::string& ip, const std::string& multicast_ip) {
-  const SocketHandle sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const SocketHandle sock = FromNative(::socket(AF_INET, SOCK_DGRAM, 0));
   if (!IsOpenSocket(sock)) return kInvalidSocket;
 
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  const int receive_buffer = kSocketReceiveBufferSize;
-  if ((non_block && !SetSocketNonBlocking(sock, true)) ||
-      (reuse && !SetFlag(sock, SOL_SOCKET, SO_REUSEADDR)) ||
-      (broadcast && !SetFlag(sock, SOL_SOCKET, SO_BROADCAST)) ||
-      ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(receive_buffer)) != 0 ||
-      !ParseAddress(GroupReceiveBindAddress(ip, multicast_ip), addr.sin_addr) ||
-      ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+  Ipv4Endpoint local{0, port};
+  const bool ready = (!non_block || SetSocketNonBlocking(sock, true)) &&
+                     SetPortSharing(sock, sharing) &&
+                     (!broadcast || SetIntOption(sock, SOL_SOCKET, SO_BROADCAST, 1)) &&
+                     SetIntOption(sock, SOL_SOCKET, SO_RCVBUF, kSocketReceiveBufferSize) &&
+                     BindAddress(GroupReceiveBindAddress(ip, multicast_ip), &local.address);
+  const sockaddr_in addr = ToSockaddr(local);
+  if (!ready || ::bind(Native(sock), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     CloseSocket(sock);
     return kInvalidSocket;
   }
 
-  // The kernel's count of datagrams dropped on this socket then comes with every datagram
-  // received; a kernel without it just leaves the count out.
-  SetFlag(sock, SOL_SOCKET, SO_RXQ_OVFL);
+  // Where the platform keeps the kernel's count of datagrams dropped on this socket, it comes
+  // with every datagram received; a kernel without it just leaves the count out.
+  RequestKernelDropCount(sock);
   HealthCounters::Instance().ResetKernelDrops(sock);
 
-  if (broadcast && !SetFlag(sock, SOL_SOCKET, SO_BROADCAST)) {
+  if (broadcast && !SetIntOption(sock, SOL_SOCKET, SO_BROADCAST, 1)) {
     CloseSocket(sock);
     std::printf("broad cast failed\n");
     return kInvalidSocket;
   }
-
-  if (!multicast_ip.empty()) {
-    ip_mreq membership{};
-    if (::inet_pton(AF_INET, multicast_ip.c_str(), &membership.imr_multiaddr) != 1 ||
-        !ParseAddress(ip, membership.imr_interface) ||
-        ::setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
-      std::printf("setsockopt failed\n");
-    }
+  if (!multicast_ip.empty() && !JoinGroup(sock, multicast_ip, ip)) {
+    std::printf("setsockopt failed\n");
   }
   return sock;
 }

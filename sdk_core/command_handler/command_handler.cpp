@@ -1,7 +1,5 @@
 #include "command_handler.h"
 
-#include <arpa/inet.h>
-
 #include <utility>
 
 namespace lidar::sdk {
@@ -22,14 +20,6 @@ Command MakeRequest(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t da
   command.time_out = kCommandTimeoutMs;
   command.callback = std::move(callback);
   return command;
-}
-
-std::string HandleToIp(uint32_t handle) {
-  in_addr addr{};
-  addr.s_addr = handle;
-  char text[INET_ADDRSTRLEN] = {};
-  if (inet_ntop(AF_INET, &addr, text, sizeof(text)) == nullptr) return std::string();
-  return text;
 }
 
 }  // namespace lidar::sdk

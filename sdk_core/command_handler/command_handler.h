@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/command_impl.h"
 #include "sdk_core/config_types.h"
 #include "sdk_core/sdk_protocol.h"
@@ -27,9 +28,6 @@ struct Command {
 // Builds a request (protocol 0, version 3, request, from host) to the LiDAR with `handle`.
 Command MakeRequest(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t data_len,
                     uint32_t seq_num, std::shared_ptr<CommandCallback> callback);
-
-// Dotted-quad text of a handle (an IPv4 address in network byte order).
-std::string HandleToIp(uint32_t handle);
 
 class CommandHandler {
  public:

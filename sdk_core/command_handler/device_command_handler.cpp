@@ -1,8 +1,5 @@
 #include "device_command_handler.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <string>
 
 #include "sdk_core/base/sdk_log.h"
@@ -135,15 +132,11 @@ void DeviceCommandHandler::Send(const Command& command, uint16_t port, bool logg
 
   int sent = -1;
   if (packed == 0 && device_manager_ != nullptr) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = inet_addr(command.lidar_ip.c_str());
-    const auto* dest = reinterpret_cast<const sockaddr*>(&addr);
+    const Ipv4Endpoint dest{IpToHandle(command.lidar_ip), port};
     sent = logger ? device_manager_->SendLoggerCommand(ports_.dev_type, command.handle, frame,
-                                                       frame_length, dest, sizeof(addr))
+                                                       frame_length, dest)
                   : device_manager_->SendCommand(ports_.dev_type, command.handle, frame,
-                                                 frame_length, dest, sizeof(addr));
+                                                 frame_length, dest);
   }
   if (sent >= 0) return;
 

@@ -1,7 +1,5 @@
 #include "general_command_handler.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -68,7 +66,7 @@ bool GeneralCommandHandler::Init(const std::vector<LidarCfg>& custom_lidar_cfgs,
     handlers_[kDeviceTypeOmni] = std::make_shared<OmniCommandHandler>(manager);
   }
   for (const LidarCfg& cfg : custom_lidar_cfgs) {
-    custom_lidar_cfgs_.emplace(inet_addr(cfg.lidar_net_info.lidar_ip.c_str()), cfg);
+    custom_lidar_cfgs_.emplace(IpToHandle(cfg.lidar_net_info.lidar_ip), cfg);
   }
   return true;
 }

@@ -9,6 +9,7 @@
 #include <rapidjson/stringbuffer.h>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
 
 namespace lidar::sdk {
 namespace {
@@ -101,9 +102,10 @@ const KeyInfo* FindKey(uint16_t key) {
 
 // Dotted decimal text of four address bytes, NUL-terminated in a 16-byte field.
 void AddressText(const uint8_t* addr, char* text) {
+  uint32_t address = 0;
+  std::memcpy(&address, addr, sizeof(address));
+  const std::string dotted = HandleToIp(address);
   std::memset(text, 0, 16);
-  const std::string dotted = std::to_string(addr[0]) + "." + std::to_string(addr[1]) + "." +
-                             std::to_string(addr[2]) + "." + std::to_string(addr[3]);
   std::memcpy(text, dotted.data(), dotted.size());
 }
 

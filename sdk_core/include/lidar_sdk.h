@@ -123,6 +123,9 @@ struct LidarHealthCounters {
   uint64_t detection_replies;        // detection answers from LiDARs the configuration covers
   uint64_t unconfigured_replies;     // detection answers from LiDARs it has no record for
   uint32_t last_unconfigured_lidar;  // handle of the latest of those, 0 before any
+  // True where the platform keeps no count of datagrams its kernel discarded (Windows): then
+  // kernel_drops is not a count and must not be shown as 0.
+  bool kernel_drops_unavailable;
 };
 
 // Copies the counters into `out` (nothing when it is null).

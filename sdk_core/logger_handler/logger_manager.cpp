@@ -1,13 +1,11 @@
 #include "logger_manager.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/base/sdk_log.h"
 
 namespace lidar::sdk {
@@ -21,14 +19,6 @@ uint64_t WallMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::system_clock::now().time_since_epoch())
                                    .count());
-}
-
-std::string AddressText(uint32_t handle) {
-  in_addr addr{};
-  addr.s_addr = handle;
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &addr, text, sizeof(text));
-  return text;
 }
 
 // Serial numbers come from the network: keep only characters that are harmless in a file name.
@@ -103,7 +93,7 @@ void LoggerManager::HandleDetectionData(uint32_t handle, const DetectionData& da
 }
 
 std::string LoggerManager::FileLabel(uint32_t handle) const {
-  std::string label = AddressText(handle);
+  std::string label = HandleToIp(handle);
   const auto it = serial_numbers_.find(handle);
   if (it != serial_numbers_.end() && !it->second.empty()) label += "_" + it->second;
   return label;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "app/publication/diag_document.h"
 #include "app/publication/json_path.h"
 #include "app/publication/redis_publisher.h"
 #include "app/publication/state_documents.h"
@@ -68,6 +69,21 @@ TEST(ValueTexts, InvalidUtf8IsReplacedInsteadOfEndingTheProcess) {
   json document = json::object();
   set_json_path(document, "s", entries[0].second, ".");
   EXPECT_EQ(document["s"], "fw\xEF\xBF\xBD\xEF\xBF\xBD" "1");
+}
+
+TEST(DiagEntries, KernelDropsAreNullWhereThePlatformCountsNone) {
+  LidarHealthCounters sdk{};
+  sdk.kernel_drops = 6;
+  const auto kernel = [&] {
+    json document = json::object();
+    for (const auto& [path, text] : build_diag_entries(1, sdk, AppHealth{}, ProgressVerdict{})) {
+      set_json_path(document, path, text, ".");
+    }
+    return document["sdk"]["descartados"]["kernel"];
+  };
+  EXPECT_EQ(kernel(), 6);
+  sdk.kernel_drops_unavailable = true;
+  EXPECT_TRUE(kernel().is_null()) << "never a false 0";
 }
 
 TEST(RenderBboxes, WritesEveryMemberInOrderWithThreeDecimals) {

@@ -2,9 +2,6 @@
 // totals built from per-socket running counts, and the IO threads' progress.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <map>
 #include <memory>
@@ -13,7 +10,7 @@
 
 #include "sdk_core/base/health_counters.h"
 #include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/udp_socket.h"
+#include "tests/sdk_core/base/socket_test_support.h"
 
 namespace {
 
@@ -98,24 +95,6 @@ TEST(HealthCounters, KernelDropsAddTheGrowthOfEachSocketsRunningCount) {
   health.NoteKernelDrops(-1, 5);
   health.NoteKernelDrops(HealthCounters::kMaxTrackedSockets, 5);
   EXPECT_EQ(Read().kernel_drops - start, uint64_t{31} + 0xFFFFFFF0u + 0x20u);
-}
-
-TEST(HealthCounters, OpeningASocketForgetsTheDescriptorsPreviousCount) {
-  auto& health = HealthCounters::Instance();
-  const int sock = lidar::sdk::CreateSocket(0, true, true, false, "127.0.0.1", "");
-  ASSERT_GE(sock, 0);
-  health.NoteKernelDrops(sock, 100);
-  ::close(sock);
-  const uint64_t start = Read().kernel_drops;
-  const int reopened = lidar::sdk::CreateSocket(0, true, true, false, "127.0.0.1", "");
-  ASSERT_EQ(reopened, sock) << "the lowest free descriptor is reused";
-  health.NoteKernelDrops(reopened, 3);
-  EXPECT_EQ(Read().kernel_drops - start, 3u);
-  int asked = 0;
-  socklen_t len = sizeof(asked);
-  ASSERT_EQ(getsockopt(reopened, SOL_SOCKET, SO_RXQ_OVFL, &asked, &len), 0);
-  EXPECT_NE(asked, 0) << "the kernel is asked for its drop count on every SDK socket";
-  ::close(reopened);
 }
 
 TEST(HealthCounters, IoThreadsReportProgressWhileRunningAndNothingOnceJoined) {

@@ -1,6 +1,4 @@
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The IO loop, its multiplexer and threads, over UDP sockets on loopback.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,41 +11,26 @@
 #include "sdk_core/base/io_loop.h"
 #include "sdk_core/base/io_thread.h"
 #include "sdk_core/base/multiple_io_select.h"
+#include "tests/sdk_core/base/socket_test_support.h"
 
 namespace lidar::sdk {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using testing::DatagramPair;
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// A connected datagram pair: writing on `peer` makes `sock` readable.
-struct DatagramPair {
-  DatagramPair() {
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, fds) == 0) {
-      sock = fds[0];
-      peer = fds[1];
-    }
-  }
-  ~DatagramPair() {
-    ::close(sock);
-    ::close(peer);
-  }
-  void Send() const { (void)!::send(peer, "x", 1, MSG_DONTWAIT); }
-  int sock = -1;
-  int peer = -1;
-};
-
 class RecordingDelegate : public IOLoop::IOLoopDelegate {
  public:
+  // One datagram per call, as the device manager reads: a delegate that drained until the
+  // socket was empty would never return while a fast sender keeps it busy.
   void OnData(int sock, void* client_data) override {
-    char buffer[64];
-    while (::recv(sock, buffer, sizeof(buffer), MSG_DONTWAIT) > 0) {
-    }
+    uint8_t buffer[64];
+    ReceiveDatagram(sock, buffer, sizeof(buffer));
     std::lock_guard<std::mutex> lock(mutex);
     ++data_calls;
     last_client_data = client_data;
@@ -78,7 +61,7 @@ TEST(MultipleIOSelect, EmptyLoopSleepsTheTimeout) {
   EXPECT_GE(MsSince(start), 50.0);
 }
 
-TEST(MultipleIOSelect, RegistrationsAreBoundedByCapacityAndFdSetSize) {
+TEST(MultipleIOSelect, RegistrationsAreBoundedByCapacityAndSetSize) {
   MultipleIOSelect poller;
   ASSERT_TRUE(poller.PollCreate(IOLoop::kPollSize));  // the wake-up reader takes one place
   IODescriptor d;
@@ -94,12 +77,23 @@ TEST(MultipleIOSelect, RegistrationsAreBoundedByCapacityAndFdSetSize) {
   d.fd = base;
   EXPECT_TRUE(poller.AddDelegate(d)) << "re-registering a known socket replaces it";
   poller.RemoveDelegate(d);
-  d.fd = FD_SETSIZE;
-  EXPECT_FALSE(poller.AddDelegate(d)) << "select cannot watch this descriptor";
   d.fd = -1;
   EXPECT_FALSE(poller.AddDelegate(d));
   d.fd = base + IOLoop::kPollSize;
   EXPECT_TRUE(poller.AddDelegate(d)) << "a removal frees a place";
+
+  // Beyond the loop's capacity, a set still holds no more than 64 sockets, the wake-up reader
+  // included: the 65th is refused rather than accepted and never watched.
+  MultipleIOSelect wide;
+  ASSERT_TRUE(wide.PollCreate(100));
+  for (int i = 0; i < 63; ++i) {
+    d.fd = base + i;
+    ASSERT_TRUE(wide.AddDelegate(d)) << "registration " << i + 2;
+  }
+  d.fd = base + 63;
+  EXPECT_FALSE(wide.AddDelegate(d));
+  d.mask = kEventWrite;
+  EXPECT_TRUE(wide.AddDelegate(d)) << "the write set has room";
 }
 
 TEST(MultipleIOSelect, HandlerMayRemoveRegistrationsDuringDispatch) {
@@ -201,14 +195,14 @@ class IdleThread : public ThreadBase {
 
 TEST(ThreadBase, JoinReportsAThreadThatWasNeverStarted) {
   IdleThread thread;
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   thread.Join();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed to join thread, joinable: 0\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "failed to join thread, joinable: 0\n");
 
   ASSERT_TRUE(thread.Start());
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   thread.Join();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   ASSERT_TRUE(thread.Start()) << "a joined thread may be started again";
   thread.Join();
 }

@@ -1,21 +1,15 @@
 #include "fake_device_manager.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include "sdk_core/device_manager.h"
 
 namespace lidar::sdk {
 namespace {
 
 int Record(bool logger, uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
-           const sockaddr* addr) {
+           const Ipv4Endpoint& to) {
   testing::FakeDeviceManagerState& state = testing::FakeDevices();
   if (state.fail_sends) return -1;
-  const auto* in = reinterpret_cast<const sockaddr_in*>(addr);
-  char ip[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &in->sin_addr, ip, sizeof(ip));
-  state.sent.push_back({logger, dev_type, handle, ip, ntohs(in->sin_port),
+  state.sent.push_back({logger, dev_type, handle, HandleToIp(to.address), to.port,
                         std::vector<uint8_t>(bytes, bytes + length)});
   return static_cast<int>(length);
 }
@@ -42,13 +36,13 @@ DeviceManager& DeviceManager::GetInstance() {
 }
 
 int DeviceManager::SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes,
-                               uint32_t length, const sockaddr* addr, socklen_t) {
-  return Record(false, dev_type, handle, bytes, length, addr);
+                               uint32_t length, const Ipv4Endpoint& to) {
+  return Record(false, dev_type, handle, bytes, length, to);
 }
 
 int DeviceManager::SendLoggerCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes,
-                                     uint32_t length, const sockaddr* addr, socklen_t) {
-  return Record(true, dev_type, handle, bytes, length, addr);
+                                     uint32_t length, const Ipv4Endpoint& to) {
+  return Record(true, dev_type, handle, bytes, length, to);
 }
 
 void DeviceManager::HandleDetectionData(uint32_t handle, const DetectionData& data,

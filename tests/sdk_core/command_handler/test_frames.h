@@ -1,18 +1,17 @@
 // Frames as a LiDAR sends them, and the decoding of frames the host sent, for the tests.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/sdk_protocol.h"
 
 namespace lidar::sdk::testing {
 
-inline uint32_t HandleOf(const char* ip) { return inet_addr(ip); }
+inline uint32_t HandleOf(const char* ip) { return IpToHandle(ip); }
 
 // One framed datagram.
 inline std::vector<uint8_t> Frame(uint32_t seq, uint16_t cmd_id, uint8_t cmd_type,
@@ -43,7 +42,7 @@ inline std::vector<uint8_t> DetectionPayload(uint8_t ret_code, uint8_t dev_type,
   payload[0] = ret_code;
   payload[1] = dev_type;
   for (std::size_t i = 0; i < sn.size() && i < 16; ++i) payload[2 + i] = static_cast<uint8_t>(sn[i]);
-  const uint32_t handle = inet_addr(ip);
+  const uint32_t handle = IpToHandle(ip);
   for (std::size_t i = 0; i < 4; ++i) payload[18 + i] = static_cast<uint8_t>(handle >> (8 * i));
   store_le<uint16_t>(payload.data() + 22, cmd_port);
   return payload;

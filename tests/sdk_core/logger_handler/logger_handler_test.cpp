@@ -1,8 +1,6 @@
 // The LiDAR log capture without sockets: what is written where, the budget across files, runs
 // and sources, and the settings that must leave the disk alone.
-#include <arpa/inet.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +11,9 @@
 
 #include "lidar_byte_io.h"
 #include "sdk_core/logger_handler/log_file_store.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/logger_handler/logger_manager.h"
+#include "tests/sdk_core/base/temp_dir.h"
 
 namespace lidar::sdk {
 namespace {
@@ -23,10 +23,7 @@ using Bytes = std::vector<uint8_t>;
 
 class LogCaptureTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lidar_log_test_XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
+  void SetUp() override { dir_ = testing::MakeTempDir("lidar_log_test_"); }
   void TearDown() override {
     LoggerManager::GetInstance().Uninit();
     std::error_code ec;
@@ -76,8 +73,8 @@ TEST_F(LogCaptureTest, DisabledCaptureCreatesAndWritesNothing) {
   cfg.lidar_log_enable = false;
   ASSERT_TRUE(logger.Init(cfg));
   const uint8_t bytes[] = {1, 2, 3};
-  logger.HandleDetectionData(inet_addr("10.0.0.7"), Detection("SN1"));
-  logger.HandleLogData(inet_addr("10.0.0.7"), 56500, bytes, sizeof(bytes));
+  logger.HandleDetectionData(IpToHandle("10.0.0.7"), Detection("SN1"));
+  logger.HandleLogData(IpToHandle("10.0.0.7"), 56500, bytes, sizeof(bytes));
   EXPECT_FALSE(fs::exists(dir_ / "a"));
 
   // A path that could never be created does not matter while capture is off.
@@ -95,8 +92,8 @@ TEST_F(LogCaptureTest, InitFailsWhenThePathCannotBeCreated) {
 TEST_F(LogCaptureTest, EachLidarGetsItsOwnFileOfTimestampedRecords) {
   LoggerManager& logger = LoggerManager::GetInstance();
   ASSERT_TRUE(logger.Init(Enabled(dir_ / "logs")));
-  const uint32_t first = inet_addr("192.168.1.12");
-  const uint32_t second = inet_addr("192.168.1.13");
+  const uint32_t first = IpToHandle("192.168.1.12");
+  const uint32_t second = IpToHandle("192.168.1.13");
   // Serial numbers come from the network: anything but letters, digits and '-' is replaced.
   logger.HandleDetectionData(first, Detection("AB/../12 x"));
   const Bytes a = {0xAA, 0x01, 0x02};

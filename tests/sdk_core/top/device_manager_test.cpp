@@ -1,9 +1,7 @@
-// The device manager against a scripted LiDAR on the sandbox's loopback: the detection
-// broadcast, registration from detection replies, routing of data and control datagrams,
-// command sockets, request matching through the real IO timers, and the log capture.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
+// The device manager against a scripted LiDAR on the sandbox's loopback: registration from
+// detection replies, routing of data and control datagrams, command sockets, request matching
+// through the real IO timers, and the log capture. Linux only: Wine binds a socket asked for
+// 127.0.0.2 to the wildcard address, so no second host can live on loopback there.
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -84,42 +82,6 @@ class DeviceManagerTest : public ::testing::Test {
   std::unique_ptr<LogCapture> log_;
 };
 
-TEST_F(DeviceManagerTest, BroadcastsOneWellFormedDetectionFramePerSecond) {
-  UdpEndpoint listener("0.0.0.0", 56000);
-  ASSERT_TRUE(listener.valid());
-  Start();
-
-  std::vector<Datagram> frames;
-  std::vector<Clock::time_point> arrivals;
-  while (frames.size() < 3) {
-    auto datagram = listener.Receive(milliseconds(1500));
-    ASSERT_TRUE(datagram) << "only " << frames.size() << " detection frames";
-    frames.push_back(*datagram);
-    arrivals.push_back(Clock::now());
-  }
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const Bytes& b = frames[i].bytes;
-    ASSERT_EQ(b.size(), 24u);
-    EXPECT_EQ(frames[i].from_ip, kHost);
-    EXPECT_EQ(frames[i].from_port, 56000);
-    EXPECT_EQ(b[0], 0xAA);
-    EXPECT_EQ(b[1], 0);
-    EXPECT_EQ(load_le<uint16_t>(&b[2]), 24);
-    EXPECT_EQ(load_le<uint16_t>(&b[8]), 0x0000);  // detection
-    EXPECT_EQ(b[10], 0);                          // request
-    EXPECT_EQ(b[11], 0);                          // from the host
-    for (int k = 12; k < 18; ++k) EXPECT_EQ(b[k], 0) << "reserved byte " << k;
-    EXPECT_EQ(load_le<uint16_t>(&b[18]), BitwiseCrc16(b.data(), 18));
-    EXPECT_EQ(load_le<uint32_t>(&b[20]), 0u);
-    if (i > 0) {
-      EXPECT_EQ(load_le<uint32_t>(&b[4]), load_le<uint32_t>(&frames[i - 1].bytes[4]) + 1);
-      const auto gap = std::chrono::duration_cast<milliseconds>(arrivals[i] - arrivals[i - 1]);
-      EXPECT_GE(gap.count(), 900);
-      EXPECT_LE(gap.count(), 1150);
-    }
-  }
-}
-
 TEST_F(DeviceManagerTest, FirstValidReplyRegistersTheLidarOnceAndItsDataReachesTheCallbacks) {
   Start();
   UdpEndpoint reply(kLidar, 56000);
@@ -196,17 +158,12 @@ TEST_F(DeviceManagerTest, CommandsLeaveFromTheLidarsCommandSocketOrElseTheDetect
   ASSERT_TRUE(known.valid() && unknown.valid());
 
   auto send = [](const char* ip, bool logger) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(56100);
-    addr.sin_addr.s_addr = Handle(ip);
+    const Ipv4Endpoint to{Handle(ip), 56100};
     const Bytes frame = EncodeFrame(Frame{7, 0x0100, 0, 0, {1, 0, 0, 0}});
+    const auto length = static_cast<uint32_t>(frame.size());
     DeviceManager& manager = DeviceManager::GetInstance();
-    const auto* dest = reinterpret_cast<const sockaddr*>(&addr);
-    return logger ? manager.SendLoggerCommand(9, Handle(ip), frame.data(), frame.size(), dest,
-                                              sizeof(addr))
-                  : manager.SendCommand(9, Handle(ip), frame.data(), frame.size(), dest,
-                                        sizeof(addr));
+    return logger ? manager.SendLoggerCommand(9, Handle(ip), frame.data(), length, to)
+                  : manager.SendCommand(9, Handle(ip), frame.data(), length, to);
   };
 
   log_->Clear();

@@ -1,27 +1,12 @@
 #include "scripted_lidar.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
+#include "sdk_core/base/udp_socket.h"
 
 namespace lidar::sdk::testing {
-namespace {
-
-sockaddr_in Address(const std::string& ip, uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  inet_pton(AF_INET, ip.c_str(), &addr.sin_addr);
-  return addr;
-}
-
-}  // namespace
 
 uint16_t BitwiseCrc16(const uint8_t* data, std::size_t size) {
   uint16_t crc = 0xFFFF;
@@ -82,9 +67,8 @@ Bytes DetectionReplyPayload(uint8_t ret_code, uint8_t dev_type, const std::strin
   out[0] = ret_code;
   out[1] = dev_type;
   std::memcpy(&out[2], sn.data(), sn.size() < 16 ? sn.size() : 16);
-  in_addr addr{};
-  inet_pton(AF_INET, ip.c_str(), &addr);
-  std::memcpy(&out[18], &addr.s_addr, 4);
+  const uint32_t address = IpToHandle(ip);
+  std::memcpy(&out[18], &address, 4);
   store_le<uint16_t>(&out[22], cmd_port);
   return out;
 }
@@ -105,44 +89,26 @@ Bytes ImuDatagram() {
   return out;
 }
 
-UdpEndpoint::UdpEndpoint(const std::string& ip, uint16_t port, bool reuse) {
-  sock_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (sock_ < 0) return;
-  const int one = 1;
-  if (reuse) ::setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  ::setsockopt(sock_, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one));
-  const sockaddr_in addr = Address(ip, port);
-  if (::bind(sock_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-    ::close(sock_);
-    sock_ = -1;
-  }
-}
+UdpEndpoint::UdpEndpoint(const std::string& ip, uint16_t port, bool reuse)
+    : sock_(CreateSocket(port, false, reuse ? PortSharing::kShared : PortSharing::kNone, true, ip,
+                         "")) {}
 
-UdpEndpoint::~UdpEndpoint() {
-  if (sock_ >= 0) ::close(sock_);
-}
+UdpEndpoint::~UdpEndpoint() { CloseSocket(sock_); }
 
 bool UdpEndpoint::SendTo(const std::string& ip, uint16_t port, const Bytes& bytes) const {
-  const sockaddr_in addr = Address(ip, port);
-  return ::sendto(sock_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&addr),
-                  sizeof(addr)) == static_cast<ssize_t>(bytes.size());
+  return SendDatagram(sock_, bytes.data(), bytes.size(), Ipv4Endpoint{IpToHandle(ip), port}) ==
+         static_cast<int>(bytes.size());
 }
 
 std::optional<Datagram> UdpEndpoint::Receive(std::chrono::milliseconds timeout) const {
-  pollfd fd{sock_, POLLIN, 0};
-  if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+  if (!WaitReadable(sock_, static_cast<int>(timeout.count()))) return std::nullopt;
   Datagram datagram;
   datagram.bytes.resize(65536);
-  sockaddr_in from{};
-  socklen_t from_len = sizeof(from);
-  const ssize_t n = ::recvfrom(sock_, datagram.bytes.data(), datagram.bytes.size(), 0,
-                               reinterpret_cast<sockaddr*>(&from), &from_len);
-  if (n < 0) return std::nullopt;
-  datagram.bytes.resize(static_cast<std::size_t>(n));
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text));
-  datagram.from_ip = text;
-  datagram.from_port = ntohs(from.sin_port);
+  const ReceivedDatagram got = ReceiveDatagram(sock_, datagram.bytes.data(), datagram.bytes.size());
+  if (got.length < 0) return std::nullopt;
+  datagram.bytes.resize(static_cast<std::size_t>(got.length));
+  datagram.from_ip = HandleToIp(got.from.address);
+  datagram.from_port = got.from.port;
   return datagram;
 }
 

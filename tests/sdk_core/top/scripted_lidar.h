@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sdk_core/base/socket_platform.h"
+
 namespace lidar::sdk::testing {
 
 using Bytes = std::vector<uint8_t>;
@@ -43,14 +45,14 @@ struct Datagram {
 
 class UdpEndpoint {
  public:
-  // Bound to ip:port (port 0: any), with SO_REUSEADDR when `reuse`. valid() tells whether the
-  // bind succeeded.
+  // Bound to ip:port (port 0: any), broadcasting, shared with other sockets that ask for it
+  // when `reuse`. valid() tells whether the bind succeeded.
   UdpEndpoint(const std::string& ip, uint16_t port, bool reuse = true);
   ~UdpEndpoint();
   UdpEndpoint(const UdpEndpoint&) = delete;
   UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
-  bool valid() const { return sock_ >= 0; }
+  bool valid() const { return IsOpenSocket(sock_); }
   bool SendTo(const std::string& ip, uint16_t port, const Bytes& bytes) const;
   std::optional<Datagram> Receive(std::chrono::milliseconds timeout) const;
   // Receives until a control frame with `cmd_id` arrives or the time is up.
@@ -58,10 +60,10 @@ class UdpEndpoint {
                                                            std::chrono::milliseconds timeout) const;
 
  private:
-  int sock_ = -1;
+  SocketHandle sock_ = kInvalidSocket;
 };
 
-// False when ip:port cannot be bound without SO_REUSEADDR, i.e. some socket holds it.
+// False when ip:port cannot be bound without address reuse, i.e. some socket holds it.
 bool PortIsFree(const std::string& ip, uint16_t port);
 
 }  // namespace lidar::sdk::testing

@@ -1,17 +1,13 @@
 #include "sdk_session.h"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <sstream>
 
+#include "tests/sdk_core/base/temp_dir.h"
+
 namespace lidar::sdk::testing {
 
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "lidar_sdk_test_XXXXXX").string();
-  path_ = ::mkdtemp(pattern.data());
-}
+TempDir::TempDir() : path_(MakeTempDir("lidar_sdk_test_")) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -19,8 +15,10 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::WriteConfig(const ConfigOptions& options) const {
-  const std::string log_path =
-      options.log_path.empty() ? (path_ / "logs").string() : options.log_path;
+  // Forward slashes: a Windows path's backslashes would be escapes in the JSON text.
+  const std::string log_path = options.log_path.empty()
+                                   ? (path_ / "logs").generic_string()
+                                   : std::filesystem::path(options.log_path).generic_string();
   std::ostringstream json;
   json << "{\n  \"master_sdk\": " << (options.master_sdk ? "true" : "false") << ",\n"
        << "  \"lidar_log_enable\": " << (options.log_enable ? "true" : "false") << ",\n"

@@ -2,8 +2,6 @@
 // recorder behind the SDK's callbacks, and waiting with a deadline.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,10 +12,11 @@
 #include <vector>
 
 #include "lidar_sdk.h"
+#include "sdk_core/base/ipv4_address.h"
 
 namespace lidar::sdk::testing {
 
-inline uint32_t Handle(const char* ip) { return inet_addr(ip); }
+inline uint32_t Handle(const char* ip) { return IpToHandle(ip); }
 
 // Polls `done` every 5 ms until it holds or `timeout` has passed.
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -35,6 +34,13 @@ struct ConfigOptions {
   std::string log_path;      // default: <dir>/logs
   std::string lidar_ip;      // non-empty: a record for this one LiDAR instead of all Omni units
 };
+
+// A record for the one LiDAR at `lidar_ip`, so every channel opens at Init.
+inline ConfigOptions OneLidar(const std::string& lidar_ip) {
+  ConfigOptions options;
+  options.lidar_ip = lidar_ip;
+  return options;
+}
 
 class TempDir {
  public:

@@ -1,0 +1,85 @@
+// What the channel tests share: host descriptions, a delegate that records which socket was
+// served on which thread, and three running IO threads with the channels over them.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sdk_core/base/io_thread.h"
+#include "sdk_core/base/socket_platform.h"
+#include "sdk_core/device_channels.h"
+#include "tests/sdk_core/base/log_capture.h"
+
+namespace lidar::sdk::testing {
+
+// Host ports first_port, +100, ... +400 for command, push, point, IMU and log.
+inline HostNetInfo Host(const std::string& ip, uint16_t first_port,
+                        const std::string& multicast = "") {
+  HostNetInfo host;
+  host.host_ip = ip;
+  host.multicast_ip = multicast;
+  host.cmd_data_port = first_port;
+  host.push_msg_port = static_cast<uint16_t>(first_port + 100);
+  host.point_data_port = static_cast<uint16_t>(first_port + 200);
+  host.imu_data_port = static_cast<uint16_t>(first_port + 300);
+  host.log_data_port = static_cast<uint16_t>(first_port + 400);
+  return host;
+}
+
+class RecordingDelegate : public IOLoop::IOLoopDelegate {
+ public:
+  void OnData(int sock, void*) override {
+    uint8_t buffer[64];
+    while (ReceiveDatagram(sock, buffer, sizeof(buffer)).length >= 0) {
+      std::lock_guard<std::mutex> lock(mutex);
+      received.push_back({sock, std::this_thread::get_id()});
+      cv.notify_all();
+    }
+  }
+  void OnTimer(TimePoint) override {}
+  void OnWake() override {}
+
+  bool WaitFor(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cv.wait_for(lock, std::chrono::milliseconds(2000),
+                       [&] { return received.size() >= count; });
+  }
+
+  struct Event {
+    int sock;
+    std::thread::id thread;
+  };
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<Event> received;
+};
+
+class DeviceChannelsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (auto* thread : {&detection_, &command_, &data_}) {
+      ASSERT_TRUE(thread->Init(true, false));
+      ASSERT_TRUE(thread->Start());
+    }
+    channels_.SetLoops(detection_.loop(), command_.loop(), data_.loop(), &delegate_);
+  }
+  void TearDown() override {
+    channels_.RemoveDelegates();
+    channels_.CloseCommandAndDataSockets();
+    channels_.CloseDetectionSocket();
+  }
+
+  LogCapture log_;
+  RecordingDelegate delegate_;
+  IOThread detection_, command_, data_;
+  DeviceChannels channels_;
+};
+
+}  // namespace lidar::sdk::testing
