@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/core/run_control.h"
+#include "app/core/platform.h"
 #include "app/core/self_check.h"
 #include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
@@ -48,7 +48,7 @@ int run_app(int argc, char** argv) {
   const std::string config_path = argv[1];
   debug_mode.store(argc >= 3 && std::strcmp(argv[2], "--debug") == 0);
 
-  install_shutdown_signal_handlers();
+  install_console_control();
   SelfCheckSettings checks;
   checks.config_path = config_path;
   checks.redis_uri = kRedisUri;

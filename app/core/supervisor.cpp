@@ -111,8 +111,8 @@ void print_status(const char* line) {
 
 void enter_ok() {
   print_status("[SUP] LiDAR OK (stream ativo)\n");
-  if (debug_mode.load()) {
-    start_viewer();
+  // Only a window that opened is announced; start_viewer says itself why none did.
+  if (debug_mode.load() && start_viewer()) {
     print_status("[VIEWER] Debug viewer ON. Pressione Ctrl+C para sair.\n");
   }
 }
@@ -141,10 +141,7 @@ void enter_off(uint64_t now) {
   freq_pcl.store(0.0);
   freq_imu.store(0.0);
   attitude_update(0.f, 0.f, 0.f, 0.f, 0.f, 0.f, now);
-  if (debug_mode.load()) {
-    stop_viewer();
-    print_status("[VIEWER] Debug viewer OFF.\n");
-  }
+  if (debug_mode.load() && stop_viewer()) print_status("[VIEWER] Debug viewer OFF.\n");
 }
 
 // The cycle's pause, cut into short slices so a stop request is seen within one slice.

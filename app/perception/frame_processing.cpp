@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
 
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
-
 #include "app/perception/cloud_thinning.h"
+#include "app/perception/lanes.h"
 #include "app/perception/voxel_clustering.h"
 
 namespace app {
@@ -36,26 +33,19 @@ void store_empty_frame(uint64_t t) {
 
 constexpr float kNone = std::numeric_limits<float>::infinity();
 
-// A point's four words (x, y, z and the library's padding word) as one vector, so the scan
-// handles the three axes in one operation; the padding lane is computed and ignored.
-using Lanes = float __attribute__((vector_size(16)));
-
-inline Lanes lanes_of(const pcl::PointXYZ& point) {
-  Lanes v;
-  std::memcpy(&v, point.data, sizeof v);
-  return v;
-}
+using lanes::Lanes;
 
 // Per lane, the distance of the coordinate along the positive (ahead) or negative (behind)
 // direction, or kNone when it lies on the other side or on the axis plane; the running nearest
 // keeps the smaller. Selections rather than branches, so the scan does not depend on the data.
+// The fourth lane (the point's padding word) is computed and ignored.
 inline void keep_nearest(Lanes v, Lanes& ahead, Lanes& behind) {
   const Lanes zero = {0.f, 0.f, 0.f, 0.f};
   const Lanes none = {kNone, kNone, kNone, kNone};
-  const Lanes a = v > zero ? v : none;
-  const Lanes b = v < zero ? -v : none;
-  ahead = a < ahead ? a : ahead;
-  behind = b < behind ? b : behind;
+  const Lanes a = lanes::select(v > zero, v, none);
+  const Lanes b = lanes::select(v < zero, -v, none);
+  ahead = lanes::select(a < ahead, a, ahead);
+  behind = lanes::select(b < behind, b, behind);
 }
 
 // The nearest distance found, 0 when there was none or it lies beyond the region face.
@@ -73,12 +63,12 @@ ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingPara
   const auto& points = cloud.points;
   std::size_t i = 0;
   for (; i + 2 <= points.size(); i += 2) {
-    keep_nearest(lanes_of(points[i]), ahead[0], behind[0]);
-    keep_nearest(lanes_of(points[i + 1]), ahead[1], behind[1]);
+    keep_nearest(lanes::load4(&points[i]), ahead[0], behind[0]);
+    keep_nearest(lanes::load4(&points[i + 1]), ahead[1], behind[1]);
   }
-  if (i < points.size()) keep_nearest(lanes_of(points[i]), ahead[0], behind[0]);
-  const Lanes front = ahead[1] < ahead[0] ? ahead[1] : ahead[0];
-  const Lanes back = behind[1] < behind[0] ? behind[1] : behind[0];
+  if (i < points.size()) keep_nearest(lanes::load4(&points[i]), ahead[0], behind[0]);
+  const Lanes front = lanes::select(ahead[1] < ahead[0], ahead[1], ahead[0]);
+  const Lanes back = lanes::select(behind[1] < behind[0], behind[1], behind[0]);
   const float frente = front[0], esquerda = front[1], cima = front[2];
   const float tras = back[0], direita = back[1], baixo = back[2];
 

@@ -6,8 +6,6 @@
 
 #include <benchmark/benchmark.h>
 #include <pcl/filters/voxel_grid.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 #include <pcl/search/kdtree.h>
 #include <pcl/segmentation/extract_clusters.h>
 
@@ -28,8 +26,9 @@ const app::PointFrame& scene(int64_t count) {
   return count <= 30000 ? small : large;
 }
 
-app::CloudPtr region_of_interest(const app::Cloud& cloud, const app::ProcessingParams& p) {
-  auto roi = std::make_shared<app::Cloud>();
+baseline::PclCloud::Ptr region_of_interest(const baseline::PclCloud& cloud,
+                                           const app::ProcessingParams& p) {
+  auto roi = std::make_shared<baseline::PclCloud>();
   roi->points.reserve(cloud.points.size());
   for (const auto& pt : cloud.points) {
     if (pt.x >= p.roi_x_min && pt.x <= p.roi_x_max && pt.y >= p.roi_y_min &&
@@ -67,14 +66,15 @@ void BM_Frame_Pcl(benchmark::State& state) {
   const app::PointFrame& frame = scene(state.range(0));
   std::size_t clusters = 0;
   for (auto _ : state) {
-    const app::CloudPtr cloud = baseline::frame_to_cloud(frame);
+    const baseline::PclCloud::Ptr cloud = baseline::frame_to_cloud(frame);
     pcl::VoxelGrid<pcl::PointXYZ> grid;
     grid.setLeafSize(0.05f, 0.05f, 0.05f);
     grid.setInputCloud(cloud);
-    app::Cloud thinned;
+    baseline::PclCloud thinned;
     grid.filter(thinned);
-    benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
-    const app::CloudPtr roi = region_of_interest(thinned, params);
+    benchmark::DoNotOptimize(
+        app::directional_distances(baseline::to_work_cloud(thinned), params, 1));
+    const baseline::PclCloud::Ptr roi = region_of_interest(thinned, params);
     auto tree = std::make_shared<pcl::search::KdTree<pcl::PointXYZ>>();
     tree->setInputCloud(roi);
     std::vector<pcl::PointIndices> found;

@@ -4,12 +4,11 @@
 // Input: mode byte (bit 0: valid checksums; bit 1: untyped path; bit 2: the frame carries the
 // sequence number of a request in flight), route byte (sender, device type, local port), then
 // the datagram.
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/general_command_handler.h"
 #include "sdk_core/device_manager.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -60,7 +59,7 @@ void StartSession() {
   General().SetLidarPushInfoCallback(
       [](uint32_t, uint8_t, const char* text, void*) { FUZZ_CHECK(text != nullptr); }, nullptr);
   std::vector<uint8_t> reply = RegisteredLidarReply();
-  General().Handler(inet_addr("127.0.0.2"), 56000, reply.data(),
+  General().Handler(lidar::sdk::IpToHandle("127.0.0.2"), 56000, reply.data(),
                     static_cast<uint32_t>(reply.size()));
 }
 
@@ -104,12 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   const uint8_t mode = data[0];
   const uint8_t route = data[1];
-  const uint32_t handle = inet_addr(kSenders[route & 3]);
+  const uint32_t handle = lidar::sdk::IpToHandle(kSenders[route & 3]);
   const uint8_t dev_type = kDeviceTypes[(route >> 2) & 3];
   const uint16_t local_port = kLocalPorts[(route >> 4) & 7];
 
   // Requests in flight to the registered LiDAR, so acknowledgements can match them.
-  const uint32_t lidar = inet_addr("127.0.0.2");
+  const uint32_t lidar = lidar::sdk::IpToHandle("127.0.0.2");
   QueryLidarInternalInfo(lidar, OnInternalInfo, nullptr);
   LidarSetWorkMode(lidar, 1, OnControl, nullptr);
 

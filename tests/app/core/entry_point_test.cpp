@@ -1,14 +1,10 @@
-// The entry point against a recording fake SDK: usage, the --debug switch, call order, failure
-// exits and the orderly shutdown on SIGTERM.
+// The entry point against a recording fake SDK: usage, the --debug switch, call order and
+// failure exits. The orderly shutdown on a console interrupt is driven from outside the process
+// (console_control_test.sh) and, for SIGTERM on Linux, in platform_linux_test.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/core/entry_point.h"
@@ -16,31 +12,14 @@
 #include "app/perception/imu_intake.h"
 #include "app/perception/point_intake.h"
 #include "app/publication/device_info.h"
-#include "fake_sdk.h"
+#include "tests/app/core/entry_point_runner.h"
 
 namespace {
 
 using ::testing::EndsWith;
 
-int run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return app::run_app(static_cast<int>(args.size()), argv.data());
-}
-
-class EntryPoint : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake_sdk::reset();
-    app::running.store(true);
-    app::debug_mode.store(false);
-  }
-  void TearDown() override {
-    EXPECT_FALSE(app::processing_active.load()) << "the worker must be stopped on every exit";
-    EXPECT_FALSE(app::supervisor_active.load());
-  }
-};
+using entry_point_test::EntryPoint;
+using entry_point_test::run;
 
 TEST_F(EntryPoint, WithoutArgumentsPrintsUsageAndTouchesNothing) {
   testing::internal::CaptureStdout();
@@ -95,33 +74,6 @@ TEST_F(EntryPoint, StartFailureUninitialisesAfterRegisteringCallbacks) {
   EXPECT_EQ(fake_sdk::point_callback, &app::on_point_cloud);
   EXPECT_EQ(fake_sdk::imu_callback, &app::on_imu_data);
   EXPECT_EQ(fake_sdk::info_callback, &app::on_info_change);
-}
-
-TEST_F(EntryPoint, SigtermLeadsThroughOrderlyShutdownWithinOneSecond) {
-  std::chrono::steady_clock::time_point signalled;
-  std::thread signaller([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!app::supervisor_active.load() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    signalled = std::chrono::steady_clock::now();
-    kill(getpid(), SIGTERM);
-  });
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int status = run({"app", "cfg.json"});
-  const auto returned = std::chrono::steady_clock::now();
-  testing::internal::GetCapturedStdout();
-  testing::internal::GetCapturedStderr();
-  signaller.join();
-
-  EXPECT_EQ(status, 0);
-  EXPECT_LT(returned - signalled, std::chrono::seconds(1));
-  ASSERT_GE(fake_sdk::calls.size(), 6u);
-  EXPECT_EQ(fake_sdk::calls.front(), "Init host='' log=null");
-  EXPECT_EQ(fake_sdk::calls[4], "Start");
-  EXPECT_EQ(fake_sdk::calls.back(), "Uninit");
-  EXPECT_FALSE(app::running.load());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ std::string init_path;
 LidarPointCloudCallback point_callback = nullptr;
 LidarImuDataCallback imu_callback = nullptr;
 LidarInfoChangeCallback info_callback = nullptr;
+void (*uninit_hook)() = nullptr;
 
 namespace {
 std::mutex calls_mutex;
@@ -29,6 +30,7 @@ void reset() {
   point_callback = nullptr;
   imu_callback = nullptr;
   info_callback = nullptr;
+  uninit_hook = nullptr;
 }
 
 }  // namespace fake_sdk
@@ -45,7 +47,10 @@ bool LidarSdkStart() {
   record("Start");
   return start_result;
 }
-void LidarSdkUninit() { record("Uninit"); }
+void LidarSdkUninit() {
+  record("Uninit");
+  if (uninit_hook != nullptr) uninit_hook();
+}
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client) {
   point_callback = cb;
   record(client ? "SetPoint client" : "SetPoint");

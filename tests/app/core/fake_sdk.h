@@ -15,6 +15,8 @@ extern std::string init_path;
 extern LidarPointCloudCallback point_callback;
 extern LidarImuDataCallback imu_callback;
 extern LidarInfoChangeCallback info_callback;
+// Called by LidarSdkUninit after recording it, when set.
+extern void (*uninit_hook)();
 
 void reset();
 

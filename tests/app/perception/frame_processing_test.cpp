@@ -4,8 +4,6 @@
 #include <limits>
 
 #include <gtest/gtest.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "app/perception/cloud_thinning.h"
 #include "perception_test_support.h"

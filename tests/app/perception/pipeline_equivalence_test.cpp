@@ -9,8 +9,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "app/perception/cloud_thinning.h"
 #include "app/perception/frame_processing.h"

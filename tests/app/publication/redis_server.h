@@ -1,8 +1,7 @@
-// A redis-server child process on a free loopback port, for tests that run inside the network
-// sandbox, and a plain connection to inspect what it stores.
+// A redis-server process on a free loopback port, for tests that run inside the network
+// sandbox, and a plain connection to inspect what it stores. On Linux the server is a child of
+// the test; a Windows test (under Wine) has its wrapper, redis_control.py, run it.
 #pragma once
-
-#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -34,7 +33,7 @@ class RedisServer {
 
  private:
   int port_;
-  pid_t pid_ = -1;
+  long long pid_ = -1;
 };
 
 // A direct connection for checking the stored values; every call fails the test on error.

@@ -19,6 +19,7 @@ namespace app {
 namespace {
 
 constexpr uint32_t kHandle = 42;
+constexpr double kPi = 3.14159265358979323846;
 
 SupervisorConfig fast_config() {
   SupervisorConfig config;
@@ -174,6 +175,29 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(std::isnan(last.baixo));
   EXPECT_EQ(last.freq_pcl, 0.0);
   EXPECT_EQ(last.boxes.size(), 3u);  // while OFF the last frame's boxes stay published
+}
+
+// Without a window (no display, or a build without the viewer) the stream may come and go many
+// times: no "[VIEWER]" line announces a window that never opened, nor its closing.
+TEST_F(SupervisorTest, AWindowThatDidNotOpenIsNeverAnnounced) {
+  debug_mode.store(true);
+  supervisor_fakes::set_viewer_opens(false);
+  lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    for (int round = 0; round < 2; ++round) {
+      last_imu_ms.store(steady_ms());
+      ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
+      ASSERT_TRUE(eventually([] { return !stream_ok.load(); }));
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n"
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n");
+  EXPECT_EQ(supervisor_fakes::viewer_starts(), 2);
 }
 
 TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
@@ -347,8 +371,8 @@ TEST_F(SupervisorTest, SnapshotCopiesEveryGroup) {
     firmware_version = "1.2.3";
     dev_type = "OMNI";
     attitude.t_ms = 1700000000123ull;
-    attitude.roll = static_cast<float>(M_PI / 2);
-    attitude.pitch = -static_cast<float>(M_PI);
+    attitude.roll = static_cast<float>(kPi / 2);
+    attitude.pitch = -static_cast<float>(kPi);
     temperatura = 25.34f;
     vezes_ligado = 12;
     distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};
