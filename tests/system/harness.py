@@ -100,7 +100,10 @@ class Process:
 
 class WorkDir:
     def __init__(self, label):
-        self.path = tempfile.mkdtemp(prefix=f"system-{label}-")
+        # In a sandbox for Windows programs TMPDIR is the Wine server's small private tmpfs; a
+        # run's files (logs, a 64 MB configuration file) belong in /tmp.
+        base = "/tmp" if os.environ.get("LIDAR_SANDBOX_WINE") == "1" else None
+        self.path = tempfile.mkdtemp(prefix=f"system-{label}-", dir=base)
 
 
 class Service:
