@@ -32,7 +32,7 @@ class FieldNetwork(unittest.TestCase):
         with open(path, "w") as f:
             json.dump(config, f)
         sim = Process("lidar_sim", ["ip", "netns", "exec", LIDAR_NS, ARGS.sim, "--ip", LIDAR_IP,
-                                    *sim_args], work)
+                                    *SERVICE.sim_rate()[0], *sim_args], work)
         app = SERVICE.start([path], work)
         self.addCleanup(sim.stop)
         self.addCleanup(app.stop)

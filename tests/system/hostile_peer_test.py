@@ -153,17 +153,18 @@ class HostilePeers(unittest.TestCase):
     def test_service_survives_hostile_peers_and_keeps_its_lidar(self):
         work = WorkDir("hostile").path
         redis = Redis(work)
-        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP], work)
+        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP, *SERVICE.sim_rate()[0]], work)
         app = SERVICE.start([ARGS.config], work)
         senders = []
         try:
             def logs():
                 return app.tail(40) + "\n" + sim.tail(10)
 
+            # A processed frame: before the first one the distances read 0.0.
             doc = wait_for(lambda: (d := redis.document(LIDAR_KEY)) and d.get("conectado")
-                           and d.get("lidar_ip") == LIDAR_IP and isinstance(
-                               member(d, "dist.frente"), float) and d, 20 + SERVICE.start_s,
-                           "the stream and the device information", logs)
+                           and d.get("lidar_ip") == LIDAR_IP
+                           and isinstance(f := member(d, "dist.frente"), float) and f > 0 and d,
+                           20 + SERVICE.start_s, "the stream and the device information", logs)
             before = {name: doc[name] for name in ("handle", "lidar_ip", "dev_type",
                                                    "firmware_version", "host_ip")}
             diag_before = redis.document(DIAG_KEY) or {}
