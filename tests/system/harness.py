@@ -132,9 +132,11 @@ class Service:
         self.points_per_s = OMNI_POINTS_PER_S // 2 if self.windows else OMNI_POINTS_PER_S
         self.full_density = not self.windows
 
-    def sim_rate(self):
-        """The simulator's rate option, and the point datagrams/s it then sends."""
-        return ["--rate", str(self.points_per_s)], self.points_per_s / POINTS_PER_DATAGRAM
+    def sim_rate(self, units=1):
+        """The simulator's rate option, and the point datagrams/s it then sends, for one of
+        `units` simulated units streaming at the same time: under Wine they share the rate."""
+        points = self.points_per_s // units if self.windows else self.points_per_s
+        return ["--rate", str(points)], points / POINTS_PER_DATAGRAM
 
     def assert_stream_rate(self, test, measured, expected, tolerance):
         """A rate the service measured for a stream the simulator sent at `expected` per second:

@@ -43,11 +43,11 @@ def tearDownModule():
 class ServiceRun:
     """One simulator and one service, started together and stopped at the end of a test."""
 
-    def __init__(self, label, sim_args=(), config=None):
+    def __init__(self, label, sim_args=(), config=None, units=1):
         REDIS.cli("flushall")
         self.work = WorkDir(label).path
         self.started = time.monotonic()
-        rate_args, self.point_datagrams_per_s = SERVICE.sim_rate()
+        rate_args, self.point_datagrams_per_s = SERVICE.sim_rate(units)
         self.sim = Process("lidar_sim", [ARGS.sim, "--ip", "127.0.0.2", *rate_args, *sim_args],
                            self.work)
         self.app = SERVICE.start([config or ARGS.config], self.work)
@@ -195,10 +195,10 @@ class Supervision(unittest.TestCase):
         self.assertIs(doc["sensor_ativo"], False)
 
     def test_a_second_unit_is_ignored_until_the_first_goes_off(self):
-        with ServiceRun("twounits") as run:
+        with ServiceRun("twounits", units=2) as run:
             run.wait_from_start(run.streaming_document, 6, "points from the first unit")
             second = Process("lidar_sim-2", [ARGS.sim, "--ip", "127.0.0.3",
-                                             *SERVICE.sim_rate()[0]], run.work)
+                                             *SERVICE.sim_rate(units=2)[0]], run.work)
             try:
                 ignored = "[ERR] LiDAR 127.0.0.3 ignorado: este servico segue o LiDAR 127.0.0.2"
                 run.wait(lambda: run.app.count(ignored), 5, "the second unit named")
