@@ -10,6 +10,7 @@
 
 #include "app/core/link_diagnosis.h"
 #include "app/core/service_health.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/imu_intake.h"
 #include "app/publication/device_info.h"
 #include "app/publication/state_documents.h"
@@ -137,6 +138,7 @@ void enter_off(uint64_t now) {
     distances.frente = distances.tras = distances.esquerda = nan;
     distances.direita = distances.cima = distances.baixo = nan;
     distances.frame_ms = 0;
+    corridor_distances = distances;
   }
   freq_pcl.store(0.0);
   freq_imu.store(0.0);
@@ -156,6 +158,22 @@ void pause(uint64_t ms) {
 }
 
 double degrees(float radians) { return static_cast<double>(radians * 180.0f / 3.1415927f); }
+
+// The frame stream's entry for a transition: the state as it stands right after it (NaN
+// distances and no boxes after OFF; after OK, whatever frames have given since).
+void offer_transition_entry(StreamEvent event) {
+  ObstacleDistances axes, corridor;
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    axes = distances;
+    corridor = corridor_distances;
+  }
+  StreamEntry entry;
+  entry.event = event;
+  entry.stamp_ms = wall_ms();
+  entry.frame = summarize_frame(axes, corridor, copy_obstacle_boxes());
+  offer_stream_entry(entry);
+}
 
 }  // namespace
 
@@ -203,10 +221,12 @@ void supervisor_loop(SupervisorConfig config) {
       if (!was_ok) {
         boxes_at_off.clear();
         enter_ok();
+        offer_transition_entry(StreamEvent::kStreamOk);
       }
     } else if (was_ok) {
       boxes_at_off = copy_obstacle_boxes();
       enter_off(now);
+      offer_transition_entry(StreamEvent::kStreamOff);
     }
     // While OFF no unit is followed: another one streaming to this host may be taken (also when
     // the followed one fell silent before a cycle ever saw it OK).

@@ -54,6 +54,7 @@ inline IntLanes operator>(const Lanes& a, const Lanes& b) { return b < a; }
 inline IntLanes operator<=(const Lanes& a, const Lanes& b) {
   return test(a, b, [](float x, float y) { return x <= y; });
 }
+inline IntLanes operator>=(const Lanes& a, const Lanes& b) { return b <= a; }
 inline IntLanes operator&(const IntLanes& a, const IntLanes& b) {
   return IntLanes{{a.v[0] & b.v[0], a.v[1] & b.v[1], a.v[2] & b.v[2], a.v[3] & b.v[3]}};
 }
@@ -64,6 +65,11 @@ inline IntLanes operator+(const IntLanes& a, const IntLanes& b) {
 inline Lanes select(const IntLanes& mask, const Lanes& a, const Lanes& b) {
   return Lanes{{mask.v[0] ? a.v[0] : b.v[0], mask.v[1] ? a.v[1] : b.v[1],
                 mask.v[2] ? a.v[2] : b.v[2], mask.v[3] ? a.v[3] : b.v[3]}};
+}
+
+// Per axis lane, the other two axis lanes' masks both set; the fourth lane is kept as it is.
+inline IntLanes both_others(const IntLanes& m) {
+  return IntLanes{{m.v[1] & m.v[2], m.v[2] & m.v[0], m.v[0] & m.v[1], m.v[3]}};
 }
 
 // Conversion toward zero; every lane must lie within the 32-bit range.
@@ -112,6 +118,10 @@ inline Lanes load3(const void* record) {
 }
 
 inline Lanes select(IntLanes mask, Lanes a, Lanes b) { return mask ? a : b; }
+// Per axis lane, the other two axis lanes' masks both set; the fourth lane is kept as it is.
+inline IntLanes both_others(IntLanes m) {
+  return __builtin_shufflevector(m, m, 1, 2, 0, 3) & __builtin_shufflevector(m, m, 2, 0, 1, 3);
+}
 inline IntLanes truncate(Lanes a) { return __builtin_convertvector(a, IntLanes); }
 inline Lanes to_float(IntLanes a) { return __builtin_convertvector(a, Lanes); }
 inline void prefetch(const void* address) { __builtin_prefetch(address); }
@@ -128,5 +138,6 @@ inline Lanes load4(const void* record) {
 }
 
 inline bool all_three(IntLanes mask) { return (mask[0] & mask[1] & mask[2]) != 0; }
+inline bool any_of_three(IntLanes mask) { return (mask[0] | mask[1] | mask[2]) != 0; }
 
 }  // namespace app::lanes

@@ -1,6 +1,9 @@
 // Frame-processing and point-intake costs on realistic scenes, each next to its yardstick: the
 // implementation as first built (baseline_*) and, for frame processing, the point-cloud
 // library's voxel grid and Euclidean clustering on the same clouds.
+#include <time.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -10,10 +13,12 @@
 #include <pcl/segmentation/extract_clusters.h>
 
 #include "app/core/shared_state.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/cloud_thinning.h"
 #include "app/perception/frame_processing.h"
 #include "app/perception/point_intake.h"
 #include "app/perception/voxel_clustering.h"
+#include "baseline_corridorless.h"
 #include "baseline_frame.h"
 #include "baseline_intake.h"
 #include "scene.h"
@@ -49,6 +54,50 @@ void BM_Frame_Current(benchmark::State& state) {
   const app::PointFrame& frame = scene(state.range(0));
   for (auto _ : state) app::process_frame(frame, 1);
   state.counters["boxes"] = static_cast<double>(app::copy_obstacle_boxes().size());
+}
+
+// What the worker does with a frame now (processing with the corridor distances, timed, and the
+// hand-off to the frame stream) against what it did before those two, in alternating order on
+// the same frame. Each is timed on the thread's CPU clock and compared pairwise, so a machine
+// busy with other work shifts both alike; the counters are the medians.
+double thread_cpu_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+void BM_Frame_CorridorCost(benchmark::State& state) {
+  app::reset_shared_state();
+  app::set_processing_params(app::ProcessingParams{});
+  const app::PointFrame& frame = scene(state.range(0));
+  std::vector<double> before, after, extra;
+  bool now_first = false;
+  for (auto _ : state) {
+    double took[2];
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool now = (turn == 0) == now_first;
+      const double start = thread_cpu_ms();
+      if (now) {
+        app::process_and_hand_off(frame, 1);
+      } else {
+        baseline::process_frame_six_distances(frame, 1);
+      }
+      took[now ? 1 : 0] = thread_cpu_ms() - start;
+    }
+    now_first = !now_first;
+    before.push_back(took[0]);
+    after.push_back(took[1]);
+    extra.push_back((took[1] / took[0] - 1.0) * 100.0);
+  }
+  app::clear_stream_queue();
+  state.counters["before_ms"] = median(before);
+  state.counters["after_ms"] = median(after);
+  state.counters["extra_pct"] = median(extra);
 }
 
 void BM_Frame_Baseline(benchmark::State& state) {
@@ -191,6 +240,7 @@ void BM_Intake_WorkerSnapshot(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Frame_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_CorridorCost)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Baseline)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Pcl)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stage_Thinning)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);

@@ -116,4 +116,22 @@ void RedisProbe::del(const std::string& key) {
   if (!r.reply) throw std::runtime_error("probe DEL failed");
 }
 
+std::vector<StreamRecord> RedisProbe::xrange(const std::string& key) {
+  Reply r{static_cast<redisReply*>(
+      redisCommand(context_, "XRANGE %b - +", key.data(), key.size()))};
+  if (!r.reply || r.reply->type != REDIS_REPLY_ARRAY) throw std::runtime_error("probe XRANGE failed");
+  const auto text = [](const redisReply* e) { return std::string(e->str, e->len); };
+  std::vector<StreamRecord> records;
+  for (std::size_t i = 0; i < r.reply->elements; ++i) {
+    const redisReply* entry = r.reply->element[i];
+    StreamRecord record;
+    record.id = text(entry->element[0]);
+    const redisReply* fields = entry->element[1];
+    for (std::size_t f = 0; f + 1 < fields->elements; f += 2)
+      record.fields.emplace_back(text(fields->element[f]), text(fields->element[f + 1]));
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
 }  // namespace testing_support

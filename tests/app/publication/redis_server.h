@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct redisContext;
@@ -36,6 +37,12 @@ class RedisServer {
   long long pid_ = -1;
 };
 
+// One entry of a stream: its id and its field, value pairs in order.
+struct StreamRecord {
+  std::string id;
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
 // A direct connection for checking the stored values; every call fails the test on error.
 class RedisProbe {
  public:
@@ -49,6 +56,8 @@ class RedisProbe {
   long long ttl(const std::string& key);
   void expire(const std::string& key, long long seconds);
   void del(const std::string& key);
+  // Every entry of the stream under the key, oldest first (XRANGE key - +).
+  std::vector<StreamRecord> xrange(const std::string& key);
 
  private:
   redisContext* context_ = nullptr;

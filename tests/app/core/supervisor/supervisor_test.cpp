@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "app/core/health_counters.h"
 #include "app/core/link_diagnosis.h"
+#include "app/core/stream_queue.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
 #include "tests/app/publication/fake_sdk.h"
@@ -83,6 +85,7 @@ class SupervisorTest : public ::testing::Test {
     viewer_active.store(false);
     fake_sdk::reset();
     supervisor_fakes::reset();
+    clear_stream_queue();
   }
 };
 
@@ -149,9 +152,20 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(count_calls("LidarSetPclDataType"), 2);
 
   const ObstacleDistances d = copy_distances();
-  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo})
+  const ObstacleDistances c = copy_corridor_distances();
+  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo, c.frente, c.baixo})
     EXPECT_TRUE(std::isnan(v));
   EXPECT_EQ(d.frame_ms, 0u);
+
+  // One frame-stream entry per transition: the state as it stood (with the boxes), then NaN.
+  StreamEntry ok, off, none;
+  const auto now = std::chrono::milliseconds(0);
+  ASSERT_TRUE(take_stream_entry(ok, now) && take_stream_entry(off, now));
+  EXPECT_FALSE(take_stream_entry(none, now));
+  EXPECT_EQ(std::make_tuple(ok.event, ok.frame.distances.frente, ok.frame.box_count),
+            std::make_tuple(StreamEvent::kStreamOk, 1.f, 3u));
+  EXPECT_EQ(std::make_tuple(off.event, off.frame.box_count), std::make_tuple(StreamEvent::kStreamOff, 0u));
+  EXPECT_TRUE(std::isnan(off.frame.distances.baixo) && std::isnan(off.frame.corridor.frente));
   EXPECT_TRUE(copy_obstacle_boxes().empty());
   const PointFrame cloud = copy_latest_cloud();
   EXPECT_TRUE(cloud.points.empty());
