@@ -68,9 +68,8 @@ std::set<std::string> interface_addresses() {
   if (getifaddrs(&list) != 0) return found;
   for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
     if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* addr = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
-    if (inet_ntop(AF_INET, &addr->sin_addr, text, sizeof(text)) != nullptr) found.insert(text);
+    found.insert(
+        handle_address(reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr));
   }
   freeifaddrs(list);
   return found;

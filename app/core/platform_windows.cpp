@@ -6,7 +6,6 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "app/core/shared_state.h"
@@ -37,13 +36,6 @@ BOOL WINAPI on_console_event(DWORD event) {
       // A user logging off reaches only processes that outlive the logoff: no reason to stop.
       return TRUE;
   }
-}
-
-std::string dotted(const in_addr& address) {
-  const auto* b = reinterpret_cast<const unsigned char*>(&address);
-  char text[16];
-  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-  return text;
 }
 
 // An IPv4 address in network byte order; INADDR_ANY for "local" and anything unparsable.
@@ -113,7 +105,8 @@ std::set<std::string> interface_addresses() {
          unicast = unicast->Next) {
       const sockaddr* address = unicast->Address.lpSockaddr;
       if (address == nullptr || address->sa_family != AF_INET) continue;
-      found.insert(dotted(reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
+      found.insert(
+          handle_address(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr));
     }
   }
   return found;

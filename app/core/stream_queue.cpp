@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 
 namespace app {
 namespace {

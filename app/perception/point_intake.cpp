@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/shared_state.h"
 #include "app/core/stream_queue.h"
 #include "app/perception/datagram_records.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/publication/redis_client.h"
 #include "app/publication/state_documents.h"
 

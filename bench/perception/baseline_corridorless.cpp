@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/perception/cloud_thinning.h"
 #include "app/perception/lanes.h"
 #include "app/perception/voxel_clustering.h"

@@ -21,7 +21,7 @@
 #include "baseline_corridorless.h"
 #include "baseline_frame.h"
 #include "baseline_intake.h"
-#include "scene.h"
+#include "synthetic_scene.h"
 
 namespace {
 
@@ -155,14 +155,16 @@ void BM_Stage_Distances(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
 }
 
-void BM_Stage_Clustering(benchmark::State& state) {
-  const app::ProcessingParams params;
+// Clustering of the thinned scene with `params`.
+void cluster_stage(benchmark::State& state, const app::ProcessingParams& params) {
   app::Cloud thinned;
   app::thin_frame(scene(state.range(0)), 0.05f, thinned);
   std::size_t boxes = 0;
   for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
   state.counters["boxes"] = static_cast<double>(boxes);
 }
+
+void BM_Stage_Clustering(benchmark::State& state) { cluster_stage(state, app::ProcessingParams{}); }
 
 // Clustering through the hash table: a region of interest too large for the grid.
 void BM_Stage_ClusteringHashPath(benchmark::State& state) {
@@ -171,11 +173,7 @@ void BM_Stage_ClusteringHashPath(benchmark::State& state) {
   params.roi_x_max = 1000.f;
   params.roi_y_min = -1000.f;
   params.roi_y_max = 1000.f;
-  app::Cloud thinned;
-  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
-  std::size_t boxes = 0;
-  for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
-  state.counters["boxes"] = static_cast<double>(boxes);
+  cluster_stage(state, params);
 }
 
 // --- point intake ------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "lidar_byte_io.h"
 #include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/general_command_handler.h"
 #include "sdk_core/device_manager.h"
@@ -67,13 +68,12 @@ void StartSession() {
 void OnInternalInfo(CommandStatus status, uint32_t, LidarDiagInternalInfoResponse* response,
                     void*) {
   if (status != kStatusSuccess || response == nullptr) return;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(response);
-  std::size_t at = 3;
+  auto entries =
+      lidar::KeyValueEntries::OfDeliveredAnswer(reinterpret_cast<const uint8_t*>(response));
+  lidar::KeyValueEntry entry;
   volatile unsigned sum = 0;
-  for (uint16_t i = 0; i < response->param_num; ++i) {
-    const uint16_t length = lidar::load_le<uint16_t>(bytes + at + 2);
-    for (uint16_t k = 0; k < length; ++k) sum = sum + bytes[at + 4 + k];
-    at += 4u + length;
+  while (entries.next(entry)) {
+    for (uint16_t k = 0; k < entry.length; ++k) sum = sum + entry.value[k];
   }
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "sdk_core/device_ports.h"
 #include "sdk_core/params_check.h"
 #include "sdk_core/parse_cfg_file.h"
 #include "tests/fuzz/fuzz_support.h"

@@ -7,14 +7,13 @@ inside the network sandbox.
     config_robustness_test.py --app APP [--launcher wine] --config CONFIG [unittest options]
 """
 
-import argparse
 import json
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import WorkDir, add_service_arguments, service_from  # noqa: E402
+from harness import WorkDir, run_tests, service_options  # noqa: E402
 
 ARGS = None
 SERVICE = None
@@ -103,15 +102,6 @@ class ConfigRobustness(unittest.TestCase):
                                                self.variant(change)), message)
 
 
-def main():
-    global ARGS, SERVICE
-    parser = argparse.ArgumentParser()
-    add_service_arguments(parser)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    SERVICE = service_from(ARGS)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, SERVICE, rest = service_options("config")
+    run_tests(rest)

@@ -6,14 +6,13 @@ answers detection on the broadcast address (which loopback never shows).
                           (under netns-run --veth)
 """
 
-import argparse
 import json
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Process, WorkDir, add_service_arguments, service_from, wait_for  # noqa: E402
+from harness import Process, WorkDir, run_tests, service_options, wait_for  # noqa: E402
 
 ARGS = None
 SERVICE = None
@@ -51,10 +50,5 @@ class FieldNetwork(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    add_service_arguments(parser)
-    for option in ("--sim", "--config"):
-        parser.add_argument(option, required=True)
-    ARGS, rest = parser.parse_known_args()
-    SERVICE = service_from(ARGS)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    ARGS, SERVICE, rest = service_options("sim", "config")
+    run_tests(rest)

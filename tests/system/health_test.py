@@ -11,7 +11,6 @@ the rmem_max line, and kernel drop counts, which Windows does not keep (the docu
 they are unavailable rather than 0).
 """
 
-import argparse
 import json
 import os
 import signal
@@ -21,10 +20,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
-                     add_service_arguments, service_from, wait_for)
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
+                     run_tests, service_options, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 POINT_PORT, IMU_PORT = "56301", "56401"
 WANTED_RECEIVE_BUFFER = 209715200
 LIDAR_MEMBERS = {"bboxes", "conectado", "dev_type", "dist", "executando", "firmware_version",
@@ -44,14 +42,6 @@ def setUpModule():
 
 def tearDownModule():
     REDIS.stop()
-
-
-def member(doc, path, default=None):
-    for name in path.split("."):
-        if not isinstance(doc, dict) or name not in doc:
-            return default
-        doc = doc[name]
-    return doc
 
 
 class ServiceRun:
@@ -230,16 +220,6 @@ class SelfCheckLines(unittest.TestCase):
             app.stop()
 
 
-def main():
-    global ARGS, SERVICE
-    parser = argparse.ArgumentParser()
-    add_service_arguments(parser)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    SERVICE = service_from(ARGS)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, SERVICE, rest = service_options("sim", "config")
+    run_tests(rest)

@@ -5,7 +5,6 @@
     system_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [unittest options]
 """
 
-import argparse
 import json
 import math
 import os
@@ -15,10 +14,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
-                     add_service_arguments, service_from, wait_for)
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
+                     run_tests, service_options, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 STREAM_KEY = "ctx:dados_modulo_Lidar_quadros"
 
 ARGS = None
@@ -321,16 +319,6 @@ class FrameStream(unittest.TestCase):
         self.assertEqual(stamps, sorted(stamps))
 
 
-def main():
-    global ARGS, SERVICE
-    parser = argparse.ArgumentParser()
-    add_service_arguments(parser)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    SERVICE = service_from(ARGS)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, SERVICE, rest = service_options("sim", "config")
+    run_tests(rest)

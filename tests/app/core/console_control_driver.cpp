@@ -10,7 +10,7 @@
 
 #include "app/core/entry_point.h"
 #include "app/core/shared_state.h"
-#include "fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void slow_uninit() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "slow") == 0) fake_sdk::uninit_hook = slow_uninit;
+  if (argc > 1 && std::strcmp(argv[1], "slow") == 0) fake_sdk::set_uninit_hook(slow_uninit);
   std::thread announce([] {
     while (!app::supervisor_active.load() && app::running.load())
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -37,6 +37,6 @@ int main(int argc, char** argv) {
   char* args[] = {program.data(), config.data(), nullptr};
   const int status = app::run_app(2, args);
   announce.join();
-  for (const std::string& call : fake_sdk::calls) say((call + "\n").c_str());
+  for (const std::string& call : fake_sdk::call_names()) say((call + "\n").c_str());
   return status;
 }

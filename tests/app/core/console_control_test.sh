@@ -41,7 +41,7 @@ for signal in $signals; do
   [ "$status" -eq 0 ] || fail "$signal: exit status $status"
   [ "$took" -lt 1000 ] || fail "$signal: shutdown took $took ms"
   last=$(tr -d '\r' <"$work/out" | tail -n 1)
-  [ "$last" = Uninit ] || fail "$signal: last SDK call '$last', not Uninit"
+  [ "$last" = LidarSdkUninit ] || fail "$signal: last SDK call '$last', not LidarSdkUninit"
   echo "$signal: orderly shutdown, status 0 after $took ms"
 done
 

@@ -8,7 +8,7 @@
 
 #include "app/core/entry_point.h"
 #include "app/core/shared_state.h"
-#include "tests/app/core/fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace entry_point_test {
 

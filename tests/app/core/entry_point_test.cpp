@@ -25,7 +25,7 @@ TEST_F(EntryPoint, WithoutArgumentsPrintsUsageAndTouchesNothing) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(run({"app"}), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Uso: app <config.json> [--debug]\n");
-  EXPECT_TRUE(fake_sdk::calls.empty());
+  EXPECT_TRUE(fake_sdk::calls().empty());
 }
 
 TEST_F(EntryPoint, DebugSwitchMustBeExactlySecondArgument) {
@@ -45,35 +45,41 @@ TEST_F(EntryPoint, DebugSwitchMustBeExactlySecondArgument) {
   };
   for (const auto& c : cases) {
     fake_sdk::reset();
-    fake_sdk::init_result = false;
+    fake_sdk::set_init_result(false);
     testing::internal::CaptureStderr();
     EXPECT_EQ(run(c.args), -1);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(app::debug_mode.load(), c.debug) << c.args.back();
-    EXPECT_EQ(fake_sdk::init_path, c.path);
+    EXPECT_EQ(fake_sdk::init_args().path, c.path);
   }
 }
 
 TEST_F(EntryPoint, InitFailureReportsAndStopsWorkerWithoutUninit) {
-  fake_sdk::init_result = false;
+  fake_sdk::set_init_result(false);
   testing::internal::CaptureStderr();
   EXPECT_EQ(run({"app", "bad.json"}), -1);
   // The publisher reports its own failed contact first; no Redis runs in this test.
   EXPECT_THAT(testing::internal::GetCapturedStderr(), EndsWith("[ERR] LidarSdkInit falhou\n"));
-  EXPECT_EQ(fake_sdk::calls, (std::vector<std::string>{"Init host='' log=null"}));
+  EXPECT_EQ(fake_sdk::call_names(), (std::vector<std::string>{"LidarSdkInit"}));
+  // Configuration mode: an empty host address and no log settings.
+  EXPECT_EQ(fake_sdk::init_args().host_ip, "");
+  EXPECT_FALSE(fake_sdk::init_args().log_cfg);
 }
 
 TEST_F(EntryPoint, StartFailureUninitialisesAfterRegisteringCallbacks) {
-  fake_sdk::start_result = false;
+  fake_sdk::set_start_result(false);
   testing::internal::CaptureStderr();
   EXPECT_EQ(run({"app", "cfg.json"}), -1);
   EXPECT_THAT(testing::internal::GetCapturedStderr(), EndsWith("[ERR] LidarSdkStart falhou\n"));
-  EXPECT_EQ(fake_sdk::calls,
-            (std::vector<std::string>{"Init host='' log=null", "SetPoint", "SetImu", "SetInfo",
-                                      "Start", "Uninit"}));
-  EXPECT_EQ(fake_sdk::point_callback, &app::on_point_cloud);
-  EXPECT_EQ(fake_sdk::imu_callback, &app::on_imu_data);
-  EXPECT_EQ(fake_sdk::info_callback, &app::on_info_change);
+  EXPECT_EQ(fake_sdk::call_names(),
+            (std::vector<std::string>{"LidarSdkInit", "SetLidarPointCloudCallback",
+                                      "SetLidarImuDataCallback", "SetLidarInfoChangeCallback",
+                                      "LidarSdkStart", "LidarSdkUninit"}));
+  const auto calls = fake_sdk::calls();
+  EXPECT_EQ(calls[1].callback, reinterpret_cast<const void*>(&app::on_point_cloud));
+  EXPECT_EQ(calls[2].callback, reinterpret_cast<const void*>(&app::on_imu_data));
+  EXPECT_EQ(calls[3].callback, reinterpret_cast<const void*>(&app::on_info_change));
+  for (const auto& call : calls) EXPECT_EQ(call.client_data, nullptr) << call.name;
 }
 
 }  // namespace

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/core/entry_point.h"
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/platform.h"
 #include "app/core/service_health.h"
 #include "app/core/service_notify.h"
@@ -160,10 +160,11 @@ TEST_F(EntryPoint, SigtermLeadsThroughOrderlyShutdownWithinOneSecond) {
 
   EXPECT_EQ(status, 0);
   EXPECT_LT(returned - signalled, std::chrono::seconds(1));
-  ASSERT_GE(fake_sdk::calls.size(), 6u);
-  EXPECT_EQ(fake_sdk::calls.front(), "Init host='' log=null");
-  EXPECT_EQ(fake_sdk::calls[4], "Start");
-  EXPECT_EQ(fake_sdk::calls.back(), "Uninit");
+  const auto calls = fake_sdk::call_names();
+  ASSERT_GE(calls.size(), 6u);
+  EXPECT_EQ(calls.front(), "LidarSdkInit");
+  EXPECT_EQ(calls[4], "LidarSdkStart");
+  EXPECT_EQ(calls.back(), "LidarSdkUninit");
   EXPECT_FALSE(app::running.load());
 }
 

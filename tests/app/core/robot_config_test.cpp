@@ -71,7 +71,7 @@ TEST_F(RobotConfig, MalformedMemberRefusesTheStart) {
   EXPECT_EQ(entry_point_test::run({"app", path}), -1);
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("[ERR] robot_box invalido em " + path + ": min deve ser menor que max"));
-  EXPECT_TRUE(fake_sdk::calls.empty()) << "nothing may start";
+  EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
 }
 
 }  // namespace

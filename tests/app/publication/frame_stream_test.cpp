@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/shared_state.h"
 #include "app/perception/point_intake.h"
 #include "tests/app/publication/redis_server.h"

@@ -10,12 +10,12 @@
 #include <thread>
 #include <tuple>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/link_diagnosis.h"
 #include "app/core/stream_queue.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
-#include "tests/app/publication/fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace app {
 namespace {

@@ -1,4 +1,4 @@
-#include "health_counters.h"
+#include "app_health.h"
 
 #include <atomic>
 
