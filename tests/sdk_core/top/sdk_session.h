@@ -54,6 +54,11 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A point or IMU datagram's header and the records its dot count announces, for the data types
+// whose records are decoded (the bytes a callback may read); and a digest of bytes.
+std::size_t AccountedBytes(const uint8_t* datagram);
+uint64_t Digest(const uint8_t* bytes, std::size_t size);
+
 // Everything the SDK hands back through the three public callbacks.
 class Recorder {
  public:
@@ -61,6 +66,7 @@ class Recorder {
     uint32_t handle;
     uint8_t dev_type;
     uint8_t data_type;
+    uint64_t digest;  // of the bytes the datagram's header accounts for
   };
 
   // Registers this recorder with the SDK's three callback setters.
@@ -73,6 +79,7 @@ class Recorder {
   std::vector<std::pair<uint32_t, LidarInfo>> infos() const;
 
  private:
+  static Data Note(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet);
   static void OnPoint(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self);
   static void OnImu(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self);
   static void OnInfo(uint32_t handle, const LidarInfo* info, void* self);

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -20,6 +22,8 @@
 
 #include "lidar_sdk.h"
 #include "sdk_core/command_handler/general_command_handler.h"
+#include "sdk_core/device_manager.h"
+#include "tests/sdk_core/top/scripted_lidar.h"
 #include "tests/sdk_core/top/sdk_session.h"
 
 extern char** environ;
@@ -160,6 +164,115 @@ TEST_F(SimulatedLidarTest, HostAddressModeReceivesFromAnAlreadyConfiguredLidar) 
   const auto point = recorder.point_data().front();
   EXPECT_EQ(point.handle, Handle(kLidar));
   EXPECT_EQ(point.dev_type, 9);
+}
+
+struct RecordedDatagram {
+  uint16_t from_port;
+  uint16_t to_port;
+  Bytes bytes;
+};
+
+// What the simulator, preconfigured for this host and told to truncate datagrams and mix in
+// junk, sends to the host's push, point and IMU ports in a little over a second.
+std::vector<RecordedDatagram> RecordSimulator(const std::filesystem::path& log) {
+  std::vector<std::unique_ptr<UdpEndpoint>> ports;
+  for (uint16_t port : {56201, 56301, 56401}) {
+    ports.push_back(std::make_unique<UdpEndpoint>("127.0.0.1", port, false));
+  }
+  Simulator sim({"--ip", kLidar, "--preconfigured", "127.0.0.1", "--rate", "100000",
+                 "--push-period", "0.1", "--truncate", "0.05", "--garbage", "100", "--seed", "7"},
+                log.string());
+  std::vector<RecordedDatagram> recording;
+  const auto until = std::chrono::steady_clock::now() + milliseconds(1200);
+  for (bool more = true; more;) {
+    if (sim.running() && std::chrono::steady_clock::now() >= until) sim.Stop();
+    more = sim.running();
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      while (auto got = ports[i]->Receive(milliseconds(more ? 1 : 20))) {
+        recording.push_back({got->from_port, static_cast<uint16_t>(56201 + 100 * i), got->bytes});
+        more = true;
+      }
+    }
+  }
+  return recording;
+}
+
+TEST(ReceivePaths, RecordedTrafficReachesTheCallbacksAlikeDatagramByDatagramAndInBatches) {
+  TempDir dir;
+  const std::vector<RecordedDatagram> recording = RecordSimulator(dir.path() / "sim.log");
+  ASSERT_GT(recording.size(), 1000u);
+
+  // Digests each callback must see, per receiving port, in the order sent (the two sockets
+  // interleave as the IO thread serves them); the rest are counted short. Every tenth datagram
+  // goes again from an address without a record.
+  std::map<std::pair<uint16_t, bool>, std::vector<uint64_t>> expected;  // (port, IMU)
+  uint64_t expected_short = 0;
+  for (const RecordedDatagram& d : recording) {
+    if (d.to_port == 56201) continue;
+    if (d.bytes.size() < kPacketHeaderSize || d.bytes.size() < AccountedBytes(d.bytes.data())) {
+      ++expected_short;
+    } else {
+      expected[{d.to_port, d.bytes[kPacketDataTypeOffset] == kDataTypeImu}].push_back(
+          Digest(d.bytes.data(), AccountedBytes(d.bytes.data())));
+    }
+  }
+  ASSERT_GT(expected_short, 10u);
+
+  auto replay = [&](std::size_t limit, LidarHealthCounters* counted) {
+    Recorder recorder;
+    recorder.Attach();
+    DeviceManager::GetInstance().SetReceiveLimit(limit);
+    EXPECT_TRUE(LidarSdkInit(dir.WriteConfig(OneLidar(kLidar)).c_str(), "", nullptr));
+    LidarHealthCounters before{};
+    LidarGetHealthCounters(&before);
+    std::map<uint16_t, std::unique_ptr<UdpEndpoint>> lidar;
+    UdpEndpoint stranger("127.0.0.3", 0);
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+      const RecordedDatagram& d = recording[i];
+      auto& from = lidar[d.from_port];
+      if (!from) from = std::make_unique<UdpEndpoint>(kLidar, d.from_port);
+      EXPECT_TRUE(from->SendTo("127.0.0.1", d.to_port, d.bytes));
+      if (i % 10 == 0) stranger.SendTo("127.0.0.1", d.to_port, d.bytes);
+      // Bursts that queue up, well within the receive buffer.
+      if (i % 64 == 63) std::this_thread::sleep_for(milliseconds(1));
+    }
+    std::size_t total = 0;
+    for (const auto& entry : expected) total += entry.second.size();
+    EXPECT_TRUE(WaitUntil([&] { return recorder.points() + recorder.imus() >= total; },
+                          milliseconds(5000)));
+    std::this_thread::sleep_for(milliseconds(200));
+    LidarGetHealthCounters(counted);
+    LidarSdkUninit();
+    DeviceManager::GetInstance().SetReceiveLimit(kReceiveEventLimit);
+    counted->dropped_short -= before.dropped_short;
+    counted->dropped_unknown_sender -= before.dropped_unknown_sender;
+    counted->dropped_malformed -= before.dropped_malformed;
+    counted->kernel_drops -= before.kernel_drops;
+    EXPECT_EQ(counted->kernel_drops, 0u) << "the comparison needs every datagram";
+    EXPECT_EQ(counted->dropped_short, expected_short);
+    EXPECT_EQ(counted->dropped_unknown_sender, (recording.size() + 9) / 10);
+    EXPECT_EQ(recorder.points() + recorder.imus(), total);
+    for (const auto& [key, digests] : expected) {
+      std::vector<uint64_t> seen;
+      for (const auto& d : key.second ? recorder.imu_data() : recorder.point_data()) {
+        if (std::find(digests.begin(), digests.end(), d.digest) != digests.end()) {
+          seen.push_back(d.digest);
+        }
+      }
+      EXPECT_EQ(seen, digests) << "port " << key.first << (key.second ? " IMU" : " points");
+    }
+  };
+  LidarHealthCounters single{};
+  LidarHealthCounters batched{};
+  {
+    SCOPED_TRACE("datagram by datagram");
+    replay(1, &single);
+  }
+  {
+    SCOPED_TRACE("in batches");
+    replay(kReceiveEventLimit, &batched);
+  }
+  EXPECT_EQ(single.dropped_malformed, batched.dropped_malformed);
 }
 
 }  // namespace
