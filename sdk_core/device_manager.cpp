@@ -31,10 +31,15 @@ bool IsFixedLogPort(uint16_t port) {
   return port == kForwardLogPort || port == kLogPort1002 || port == kOmniLogPort;
 }
 
-// What routing needs from a LiDAR's record: the host ports its sockets are bound to.
+// What routing needs from a LiDAR's record: the host ports its sockets are bound to. Only the
+// ports: the record's address texts need not be copied for every datagram.
 struct RouteInfo {
   uint8_t dev_type = 0;
-  HostNetInfo host;
+  uint16_t cmd_data_port = 0;
+  uint16_t push_msg_port = 0;
+  uint16_t point_data_port = 0;
+  uint16_t imu_data_port = 0;
+  uint16_t log_data_port = 0;
 };
 
 }  // namespace
@@ -356,8 +361,9 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
     const auto it = lidar_cfg_map_.find(handle);
     if (it != lidar_cfg_map_.end()) {
       known = true;
-      route.dev_type = it->second.device_type;
-      route.host = it->second.host_net_info;
+      const HostNetInfo& host = it->second.host_net_info;
+      route = RouteInfo{it->second.device_type, host.cmd_data_port, host.push_msg_port,
+                        host.point_data_port, host.imu_data_port, host.log_data_port};
     }
   }
   if (!known) {
@@ -371,16 +377,15 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
 
   // The sockets are bound to the host ports of the record, so those are the ports datagrams
   // arrive on; the LiDAR-side ports may differ from them.
-  const HostNetInfo& host = route.host;
-  if (local_port == host.log_data_port && !IsFixedLogPort(local_port)) {
+  if (local_port == route.log_data_port && !IsFixedLogPort(local_port)) {
     LoggerManager::GetInstance().HandleLogData(handle, local_port, bytes, count);
   }
-  if (local_port == host.point_data_port || local_port == host.imu_data_port) {
+  if (local_port == route.point_data_port || local_port == route.imu_data_port) {
     DataHandler::Instance().Dispatch(route.dev_type, handle, bytes, count);
     return;
   }
-  if (local_port == kDetectionPort || local_port == host.cmd_data_port ||
-      local_port == host.push_msg_port || local_port == host.log_data_port ||
+  if (local_port == kDetectionPort || local_port == route.cmd_data_port ||
+      local_port == route.push_msg_port || local_port == route.log_data_port ||
       local_port == kThirdPartyDataCommandPort) {
     GeneralCommandHandler::GetInstance().Handler(route.dev_type, handle, local_port, bytes, count);
   }
