@@ -1,9 +1,7 @@
 // The socket platform layer as both platforms must behave: address text, datagrams with their
 // sender, and the wake-up pair.
-#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -53,31 +51,6 @@ TEST(Sockets, DatagramsCarryTheirSenderAndAreCutToTheBuffer) {
   EXPECT_EQ(std::memcmp(buffer, big, 16), 0);
   EXPECT_EQ(HandleToIp(got.from.address), "127.0.0.1");
   EXPECT_EQ(got.from.port, from.port);
-}
-
-TEST(Sockets, ABatchTakesWhatWaitsInArrivalOrderEachDatagramCutToItsSlot) {
-  testing::DatagramPair pair;
-  ReceiveBatch batch(4, 16);
-  ASSERT_EQ(batch.capacity(), std::min<std::size_t>(4, MaxDatagramsPerReceive()));
-  EXPECT_EQ(batch.Receive(pair.sock, 4), 0u) << "nothing waits";
-
-  Ipv4Endpoint to;
-  ASSERT_TRUE(LocalEndpoint(pair.sock, &to));
-  uint8_t bytes[40];
-  for (uint8_t i = 0; i < 6; ++i) {
-    std::memset(bytes, i, sizeof(bytes));
-    ASSERT_GT(SendDatagram(pair.peer, bytes, i == 2 ? 40 : i + 1u, to), 0);
-  }
-  std::vector<int> lengths;
-  while (lengths.size() < 6 && WaitReadable(pair.sock, 1000)) {
-    const std::size_t got = batch.Receive(pair.sock, 3);
-    ASSERT_LE(got, std::min<std::size_t>(3, batch.capacity()));
-    for (std::size_t i = 0; i < got; ++i) {
-      EXPECT_EQ(batch.bytes(i)[0], lengths.size()) << "datagram " << lengths.size();
-      lengths.push_back(batch.datagram(i).length);
-    }
-  }
-  EXPECT_EQ(lengths, (std::vector<int>{1, 2, 16, 4, 5, 6}));
 }
 
 TEST(WakeUpPipe, AByteWakesTheReaderAndDrainingNeverWaits) {

@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "lidar_byte_io.h"
 #include "tests/sdk_core/base/temp_dir.h"
 
 namespace lidar::sdk::testing {
@@ -39,22 +38,6 @@ std::string TempDir::WriteConfig(const ConfigOptions& options) const {
   return file;
 }
 
-std::size_t AccountedBytes(const uint8_t* datagram) {
-  const std::size_t dots = load_le<uint16_t>(datagram + kPacketDotCountOffset);
-  switch (datagram[kPacketDataTypeOffset]) {
-    case kDataTypeImu: return kPacketHeaderSize + dots * kImuRecordSize;
-    case kDataTypeCartesianHigh: return kPacketHeaderSize + dots * kCartesianHighRecordSize;
-    case kDataTypeCartesianLow: return kPacketHeaderSize + dots * kCartesianLowRecordSize;
-    default: return kPacketHeaderSize;
-  }
-}
-
-uint64_t Digest(const uint8_t* bytes, std::size_t size) {
-  uint64_t hash = 1469598103934665603ull;  // FNV-1a
-  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
-  return hash;
-}
-
 void Recorder::Attach() {
   SetLidarPointCloudCallback(&Recorder::OnPoint, this);
   SetLidarImuDataCallback(&Recorder::OnImu, this);
@@ -86,22 +69,19 @@ std::vector<std::pair<uint32_t, LidarInfo>> Recorder::infos() const {
   return infos_;
 }
 
-Recorder::Data Recorder::Note(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet) {
-  const uint8_t* bytes = packet->header;
-  return {handle, dev_type, bytes[kPacketDataTypeOffset], Digest(bytes, AccountedBytes(bytes))};
-}
-
 void Recorder::OnPoint(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet,
                        void* self) {
   auto* recorder = static_cast<Recorder*>(self);
   std::lock_guard<std::mutex> lock(recorder->mutex_);
-  recorder->points_.push_back(Note(handle, dev_type, packet));
+  recorder->points_.push_back(
+      {handle, dev_type, packet->header[kPacketDataTypeOffset], HeaderHash(packet->header)});
 }
 
 void Recorder::OnImu(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self) {
   auto* recorder = static_cast<Recorder*>(self);
   std::lock_guard<std::mutex> lock(recorder->mutex_);
-  recorder->imus_.push_back(Note(handle, dev_type, packet));
+  recorder->imus_.push_back(
+      {handle, dev_type, packet->header[kPacketDataTypeOffset], HeaderHash(packet->header)});
 }
 
 void Recorder::OnInfo(uint32_t handle, const LidarInfo* info, void* self) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -54,10 +55,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A point or IMU datagram's header and the records its dot count announces, for the data types
-// whose records are decoded (the bytes a callback may read); and a digest of bytes.
-std::size_t AccountedBytes(const uint8_t* datagram);
-uint64_t Digest(const uint8_t* bytes, std::size_t size);
+inline std::size_t HeaderHash(const uint8_t* datagram) {
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(datagram), kPacketHeaderSize));
+}
 
 // Everything the SDK hands back through the three public callbacks.
 class Recorder {
@@ -66,7 +67,7 @@ class Recorder {
     uint32_t handle;
     uint8_t dev_type;
     uint8_t data_type;
-    uint64_t digest;  // of the bytes the datagram's header accounts for
+    std::size_t header_hash;  // tells datagrams apart: their headers carry a checksum
   };
 
   // Registers this recorder with the SDK's three callback setters.
@@ -79,7 +80,6 @@ class Recorder {
   std::vector<std::pair<uint32_t, LidarInfo>> infos() const;
 
  private:
-  static Data Note(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet);
   static void OnPoint(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self);
   static void OnImu(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self);
   static void OnInfo(uint32_t handle, const LidarInfo* info, void* self);
