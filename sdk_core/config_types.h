@@ -57,14 +57,6 @@ struct ViewLidarIpInfo {
   uint16_t host_imu_port = 0;
 };
 
-// Fixed LiDAR-side ports of an Omni unit.
-constexpr uint16_t kOmniCmdPort = 56100;
-constexpr uint16_t kOmniPushMsgPort = 56200;
-constexpr uint16_t kOmniPointDataPort = 56300;
-constexpr uint16_t kOmniImuDataPort = 56400;
-constexpr uint16_t kOmniLogPort = 56500;
-
-constexpr uint16_t kDetectionPort = 56000;
 constexpr uint8_t kDeviceTypeThirdParty = 16;  // known to the protocol, no handler here
 
 }  // namespace lidar::sdk

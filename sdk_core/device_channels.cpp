@@ -4,7 +4,7 @@
 
 #include "sdk_core/base/receive_scope.h"
 #include "sdk_core/base/sdk_log.h"
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {
@@ -68,7 +68,7 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
 
 bool DeviceChannels::CreateCommandChannel(uint8_t dev_type, const HostNetInfo& host) {
   std::vector<uint16_t> ports = {host.cmd_data_port, host.push_msg_port};
-  if (dev_type == kDeviceTypeThirdParty) ports.push_back(kThirdPartyCommandPort);
+  if (dev_type == kDeviceTypeThirdParty) ports.push_back(kThirdPartyHostCommandPort);
   ports.push_back(host.log_data_port);
   for (uint16_t port : ports) {
     if (!CreateCmdSocketAndAddDelegate(dev_type, host.host_ip, port)) {

@@ -13,11 +13,9 @@
 #include "sdk_core/base/io_loop.h"
 #include "sdk_core/base/socket_platform.h"
 #include "sdk_core/config_types.h"
+#include "sdk_core/device_ports.h"
 
 namespace lidar::sdk {
-
-constexpr uint16_t kThirdPartyCommandPort = 42867;  // extra command socket of device type 16
-constexpr uint16_t kDebugPointCloudPort = 44332;
 
 // Registered with every socket as its client data, so routing a received datagram asks the
 // system nothing about the socket it arrived on: recorded once, when the socket is opened.

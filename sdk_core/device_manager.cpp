@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/health_counters.h"
+#include "lidar_keys.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/io_thread.h"
 #include "sdk_core/base/socket_platform.h"
 #include "sdk_core/base/sdk_log.h"
@@ -20,10 +21,6 @@ namespace lidar::sdk {
 namespace {
 
 constexpr auto kDetectionPeriod = std::chrono::seconds(1);
-constexpr uint16_t kKeyPointHostIpCfg = 0x0006;
-constexpr uint16_t kKeyImuHostIpCfg = 0x0007;
-constexpr uint16_t kHostIpCfgSize = 8;  // address, host port, LiDAR port
-constexpr std::size_t kDiagHeaderSize = 3;  // ret_code u8, param_num u16
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;  // 255.255.255.255 in any byte order
 
 // Ports the LiDARs send their log stream from, whatever the configuration says.
@@ -90,20 +87,11 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
     comm_port_ = std::make_unique<CommPort>();
   }
 
-  if (!LoggerManager::GetInstance().Init(*logger_cfg_)) {
-    LIDAR_LOG_ERROR("Logger manager init failed.");
-    return Abandon();
-  }
-  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  if (!general.Init(custom_records, this)) {
-    LIDAR_LOG_ERROR("General command handle init failed.");
-    return Abandon();
-  }
-  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
-    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  const char* failure = InitHandlers(*logger_cfg_, [&](GeneralCommandHandler& general) {
+    return general.Init(custom_records, this);
   });
-  if (!DataHandler::Instance().Init()) {
-    LIDAR_LOG_ERROR("Data handle init failed.");
+  if (failure != nullptr) {
+    LIDAR_LOG_ERROR("{}", failure);
     return Abandon();
   }
 
@@ -148,20 +136,11 @@ bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* l
     std::lock_guard<std::mutex> lock(registry_mutex_);
     logger_cfg_ = logger_cfg;
   }
-  if (!LoggerManager::GetInstance().Init(*logger_cfg)) {
-    LIDAR_LOG_ERROR("Logger manager init failed.");
-    return Abandon();
-  }
-  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  if (!general.InitView(host_ip_, true, this)) {
-    LIDAR_LOG_ERROR("General command handle init failed.");
-    return Abandon();
-  }
-  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
-    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  const char* failure = InitHandlers(*logger_cfg, [this](GeneralCommandHandler& general) {
+    return general.InitView(host_ip_, true, this);
   });
-  if (!DataHandler::Instance().Init()) {
-    LIDAR_LOG_ERROR("Data handle init failed.");
+  if (failure != nullptr) {
+    LIDAR_LOG_ERROR("{}", failure);
     return Abandon();
   }
   if (!CreateIOThread()) {
@@ -178,6 +157,19 @@ bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* l
 }
 
 void DeviceManager::Uninit() { Teardown(); }
+
+const char* DeviceManager::InitHandlers(
+    const LidarLoggerCfg& logger_cfg,
+    const std::function<bool(GeneralCommandHandler&)>& init_general) {
+  if (!LoggerManager::GetInstance().Init(logger_cfg)) return "Logger manager init failed.";
+  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
+  if (!init_general(general)) return "General command handle init failed.";
+  general.SetLoggerDetectionHook([](uint32_t handle, const DetectionData& data) {
+    LoggerManager::GetInstance().HandleDetectionData(handle, data);
+  });
+  if (!DataHandler::Instance().Init()) return "Data handle init failed.";
+  return nullptr;
+}
 
 bool DeviceManager::Abandon() {
   // A failed start leaves nothing running: the caller will not tear this session down.
@@ -386,7 +378,7 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
   }
   if (local_port == kDetectionPort || local_port == route.cmd_data_port ||
       local_port == route.push_msg_port || local_port == route.log_data_port ||
-      local_port == kThirdPartyDataCommandPort) {
+      local_port == kThirdPartyCommandPort) {
     GeneralCommandHandler::GetInstance().Handler(route.dev_type, handle, local_port, bytes, count);
   }
 }
@@ -443,7 +435,7 @@ void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* byt
     DataHandler::Instance().Dispatch(info->dev_type, handle, bytes, count);
     return;
   }
-  if (local_port != kDetectionPort && local_port != kThirdPartyDataCommandPort) {
+  if (local_port != kDetectionPort && local_port != kThirdPartyCommandPort) {
     if (!info) HealthCounters::Instance().CountUnknownSender();
     return;
   }
@@ -604,20 +596,20 @@ void DeviceManager::AddViewLidar(uint32_t handle, const LidarDiagInternalInfoRes
   info->dev_type = state->dev_type;
   info->host_ip = host_ip_;
   info->lidar_cmd_port = state->lidar_cmd_port;
-  // The response's param_num counts only the entries that were received whole.
-  const uint8_t* entry = reinterpret_cast<const uint8_t*>(&response) + kDiagHeaderSize;
-  for (uint16_t i = 0; i < response.param_num; ++i) {
-    const uint16_t key = load_le<uint16_t>(entry);
-    const uint16_t length = load_le<uint16_t>(entry + 2);
-    const uint8_t* value = entry + 4;
-    if (length >= kHostIpCfgSize && key == kKeyPointHostIpCfg) {
-      info->host_point_port = load_le<uint16_t>(value + 4);
-      info->lidar_point_port = load_le<uint16_t>(value + 6);
-    } else if (length >= kHostIpCfgSize && key == kKeyImuHostIpCfg) {
-      info->host_imu_port = load_le<uint16_t>(value + 4);
-      info->lidar_imu_port = load_le<uint16_t>(value + 6);
+  KeyValueEntries entries =
+      KeyValueEntries::OfDeliveredAnswer(reinterpret_cast<const uint8_t*>(&response));
+  KeyValueEntry entry;
+  while (entries.next(entry)) {
+    if (entry.length < kHostIpCfgValueLength) continue;
+    const uint16_t host_port = load_le<uint16_t>(entry.value + kHostIpCfgDstPortOffset);
+    const uint16_t lidar_port = load_le<uint16_t>(entry.value + kHostIpCfgSrcPortOffset);
+    if (entry.key == kKeyPointCloudHostIpCfg) {
+      info->host_point_port = host_port;
+      info->lidar_point_port = lidar_port;
+    } else if (entry.key == kKeyImuHostIpCfg) {
+      info->host_imu_port = host_port;
+      info->lidar_imu_port = lidar_port;
     }
-    entry = value + length;
   }
   if (info->dev_type == kDeviceTypeOmni) {
     info->lidar_point_port = kOmniPointDataPort;

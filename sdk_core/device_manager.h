@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,17 +20,15 @@
 #include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/detection_data.h"
 #include "sdk_core/config_types.h"
+#include "sdk_core/device_ports.h"
 #include "sdk_core/sdk_protocol.h"
 
 namespace lidar::sdk {
 
 class DeviceChannels;
+class GeneralCommandHandler;
 class IOThread;
 
-// Ports on which datagrams are recognised without a configuration record.
-constexpr uint16_t kForwardLogPort = 59000;
-constexpr uint16_t kLogPort1002 = 1002;
-constexpr uint16_t kThirdPartyDataCommandPort = 10001;
 constexpr uint32_t kReceiveBufferSize = 8192;
 // Receive buffers of one IO thread: datagrams one call takes (256 KiB per IO thread).
 constexpr std::size_t kReceiveBatchSize = 32;
@@ -108,6 +107,10 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // Routes one received datagram: `sender` is the LiDAR's address in network byte order,
   // `local_port` the port of the socket it arrived on.
   void HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes, uint32_t count);
+  // The log capture, the command hub (initialised by `init_general`) and the data handler, in
+  // that order: the failure line of the first that fails, or null when all started.
+  const char* InitHandlers(const LidarLoggerCfg& logger_cfg,
+                           const std::function<bool(GeneralCommandHandler&)>& init_general);
   bool CreateIOThread();
   bool CreateChannel();
   // Data and command channels of every record of the custom list; existing sockets are reused.

@@ -7,6 +7,7 @@
 #include "lidar_sdk.h"
 #include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/base/sdk_log.h"
+#include "sdk_core/device_ports.h"
 
 namespace lidar::sdk {
 namespace {

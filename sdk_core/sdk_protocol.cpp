@@ -6,7 +6,7 @@
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/crc.h"
-#include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/sdk_health_counters.h"
 
 namespace lidar::sdk {
 namespace {

@@ -7,7 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "app/core/run_control.h"
+#include "app/core/platform.h"
+#include "app/core/robot_config.h"
 #include "app/core/self_check.h"
 #include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
@@ -15,6 +16,7 @@
 #include "app/perception/imu_intake.h"
 #include "app/perception/point_intake.h"
 #include "app/publication/device_info.h"
+#include "app/publication/frame_stream.h"
 #include "app/publication/redis_publisher.h"
 #include "app/viewer/viewer.h"
 #include "lidar_sdk.h"
@@ -48,22 +50,31 @@ int run_app(int argc, char** argv) {
   const std::string config_path = argv[1];
   debug_mode.store(argc >= 3 && std::strcmp(argv[2], "--debug") == 0);
 
-  install_shutdown_signal_handlers();
+  ProcessingParams params;
+  if (const auto refused = read_robot_box(config_path, params.robot)) {
+    std::fputs(refused->c_str(), stderr);
+    std::fflush(stderr);
+    return -1;
+  }
+
+  install_console_control();
   SelfCheckSettings checks;
   checks.config_path = config_path;
   checks.redis_uri = kRedisUri;
   run_self_check(checks);
 
   reset_shared_state();
-  set_processing_params(ProcessingParams{});
+  set_processing_params(params);
 
   if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
 
   redis_publisher = std::make_unique<RedisPublisher>(kRedisUri);
+  start_frame_stream(kRedisUri);
 
   if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
     std::fputs("[ERR] LidarSdkInit falhou\n", stderr);
     stop_worker();
+    stop_frame_stream();
     return -1;
   }
   SetLidarPointCloudCallback(on_point_cloud, nullptr);
@@ -74,6 +85,7 @@ int run_app(int argc, char** argv) {
     std::fputs("[ERR] LidarSdkStart falhou\n", stderr);
     LidarSdkUninit();
     stop_worker();
+    stop_frame_stream();
     return -1;
   }
 
@@ -90,6 +102,7 @@ int run_app(int argc, char** argv) {
   stop_supervisor();
   publish_final_status();
   stop_worker();
+  stop_frame_stream();
   stop_viewer();
   LidarSdkUninit();
   return 0;

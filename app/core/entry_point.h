@@ -4,7 +4,7 @@
 namespace app {
 
 // Runs the service: returns -1 on a usage error or an SDK failure, 0 after an orderly
-// shutdown (SIGINT or SIGTERM clears `running`).
+// shutdown (a console interrupt clears `running`).
 int run_app(int argc, char** argv);
 
 }  // namespace app

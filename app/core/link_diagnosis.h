@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 
 namespace app {
 

@@ -1,9 +1,8 @@
-#include <cstdio>
-
 #include "app/core/entry_point.h"
+#include "app/core/platform.h"
 
 int main(int argc, char** argv) {
   // Status lines reach a log collector or a pipe as they happen, not when a buffer fills.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  app::use_line_output();
   return app::run_app(argc, argv);
 }

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "app/core/platform.h"
+
 namespace app {
 
 struct SelfCheckSettings {
   std::string config_path;  // the SDK configuration file, read for host addresses and ports
   std::string redis_uri = "tcp://127.0.0.1:6379";
-  std::string rmem_max_path = "/proc/sys/net/core/rmem_max";
+  std::string rmem_max_path = receive_buffer_limit_path();  // empty: not checked
   uint64_t receive_buffer_bytes = 209715200;  // what the SDK asks for on every socket
 };
 

@@ -1,6 +1,6 @@
 #include "service_health.h"
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
 #include "app/publication/diag_document.h"

@@ -1,25 +1,15 @@
 #include "service_notify.h"
 
-#include <systemd/sd-daemon.h>
-
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
+
+#include "app/core/platform.h"
 
 namespace app {
 namespace {
 
 std::atomic<uint32_t> io_threads_at_start{0};
 std::atomic<bool> last_verdict_ok{true};
-
-bool service_manager_present() {
-  const char* socket = std::getenv("NOTIFY_SOCKET");
-  return socket != nullptr && socket[0] != '\0';
-}
-
-void notify(const char* state) {
-  if (service_manager_present()) sd_notify(0, state);
-}
 
 }  // namespace
 
@@ -51,18 +41,18 @@ ProgressVerdict judge_progress(uint64_t now_ms, const AppHealth& app, uint32_t i
 void notify_ready(uint32_t sdk_io_threads) {
   io_threads_at_start.store(sdk_io_threads);
   last_verdict_ok.store(true);
-  notify("READY=1");
+  notify_service_manager("READY=1");
 }
 
 uint32_t expected_io_threads() { return io_threads_at_start.load(); }
 
-void notify_stopping() { notify("STOPPING=1"); }
+void notify_stopping() { notify_service_manager("STOPPING=1"); }
 
 void watchdog_cycle(const ProgressVerdict& verdict) {
   if (!service_manager_present()) return;
   const bool was_ok = last_verdict_ok.exchange(verdict.ok);
   if (verdict.ok) {
-    sd_notify(0, "WATCHDOG=1");
+    notify_service_manager("WATCHDOG=1");
     if (!was_ok) {
       std::fputs("[SUP] progresso retomado; watchdog reativado\n", stdout);
       std::fflush(stdout);

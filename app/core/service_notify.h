@@ -1,13 +1,13 @@
 // Talking to the service manager that started the process: start-up complete, stopping, and the
 // watchdog keep-alive, which is sent only while the supervisor, the processing worker and the
 // SDK's IO threads all make progress. Without a service manager (no NOTIFY_SOCKET in the
-// environment) nothing is sent and nothing is printed.
+// environment, and always on Windows) nothing is sent and nothing is printed.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 
 namespace app {
 

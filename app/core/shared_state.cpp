@@ -38,6 +38,7 @@ AttitudeState attitude;
 float temperatura = 0.f;
 uint32_t vezes_ligado = 0;
 ObstacleDistances distances;
+ObstacleDistances corridor_distances;
 std::vector<ObstacleBox> obstacle_boxes;
 std::string lidar_ip;
 std::string host_ip;
@@ -217,6 +218,7 @@ void reset_shared_state() {
   viewer_cloud.points.clear();
   viewer_cloud.stamp_ms = 0;
   distances = ObstacleDistances{};
+  corridor_distances = ObstacleDistances{};
   obstacle_boxes.clear();
   live_window.window_ms.store(kLiveWindowMs);
   live_window.max_points.store(kLiveWindowMaxPoints);
@@ -249,6 +251,11 @@ AttitudeState copy_attitude() {
 ObstacleDistances copy_distances() {
   std::lock_guard<std::mutex> hold(state_mutex);
   return distances;
+}
+
+ObstacleDistances copy_corridor_distances() {
+  std::lock_guard<std::mutex> hold(state_mutex);
+  return corridor_distances;
 }
 
 PointFrame copy_viewer_cloud() {

@@ -73,6 +73,15 @@ struct FrameMailbox {
   uint64_t handoff_ms = 0;
 };
 
+// The robot's envelope in the LiDAR's frame (metres): the volume it sweeps when it moves is this
+// box drawn out along the direction of travel. It always holds the LiDAR (min <= 0 <= max on each
+// axis). The default is a small indoor robot, 0.50 m long and 0.40 m wide, with the LiDAR on top
+// at its centre, 0.40 m above the floor (the body ends 2 cm above it).
+struct RobotBox {
+  float min_x = -0.25f, min_y = -0.20f, min_z = -0.38f;
+  float max_x = 0.25f, max_y = 0.20f, max_z = 0.05f;
+};
+
 struct ProcessingParams {
   float roi_x_min = 0.1f;
   float roi_x_max = 6.0f;
@@ -84,6 +93,7 @@ struct ProcessingParams {
   int32_t min_cluster_voxels = 60;
   int32_t max_cluster_voxels = 50000;
   float imu_alpha = 0.98f;
+  RobotBox robot;  // from the configuration file's "robot_box", when it has one
 };
 
 struct AttitudeState {
@@ -154,6 +164,9 @@ extern AttitudeState attitude;
 extern float temperatura;
 extern uint32_t vezes_ligado;
 extern ObstacleDistances distances;
+// The same six directions, each taken only inside the corridor the robot would sweep moving that
+// way (RobotBox); written with `distances`, in the same hold.
+extern ObstacleDistances corridor_distances;
 extern std::vector<ObstacleBox> obstacle_boxes;
 extern std::string lidar_ip;
 extern std::string host_ip;
@@ -204,7 +217,7 @@ extern std::atomic<bool> show_axes;
 extern std::atomic<bool> sensor_inverted;
 
 // Start-up reset (before any thread exists): empties latest_cloud, viewer_cloud and the box
-// list, zeroes the distances, and sets both windows' limits.
+// list, zeroes the distances (both kinds), and sets both windows' limits.
 void reset_shared_state();
 // Stores the processing parameters whole under params_mutex.
 void set_processing_params(const ProcessingParams& params);
@@ -218,6 +231,7 @@ PointFrame copy_latest_cloud();
 std::vector<ObstacleBox> copy_obstacle_boxes();
 AttitudeState copy_attitude();
 ObstacleDistances copy_distances();
+ObstacleDistances copy_corridor_distances();
 PointFrame copy_viewer_cloud();
 
 }  // namespace app

@@ -10,6 +10,7 @@
 
 #include "app/core/link_diagnosis.h"
 #include "app/core/service_health.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/imu_intake.h"
 #include "app/publication/device_info.h"
 #include "app/publication/state_documents.h"
@@ -111,8 +112,8 @@ void print_status(const char* line) {
 
 void enter_ok() {
   print_status("[SUP] LiDAR OK (stream ativo)\n");
-  if (debug_mode.load()) {
-    start_viewer();
+  // Only a window that opened is announced; start_viewer says itself why none did.
+  if (debug_mode.load() && start_viewer()) {
     print_status("[VIEWER] Debug viewer ON. Pressione Ctrl+C para sair.\n");
   }
 }
@@ -137,14 +138,12 @@ void enter_off(uint64_t now) {
     distances.frente = distances.tras = distances.esquerda = nan;
     distances.direita = distances.cima = distances.baixo = nan;
     distances.frame_ms = 0;
+    corridor_distances = distances;
   }
   freq_pcl.store(0.0);
   freq_imu.store(0.0);
   attitude_update(0.f, 0.f, 0.f, 0.f, 0.f, 0.f, now);
-  if (debug_mode.load()) {
-    stop_viewer();
-    print_status("[VIEWER] Debug viewer OFF.\n");
-  }
+  if (debug_mode.load() && stop_viewer()) print_status("[VIEWER] Debug viewer OFF.\n");
 }
 
 // The cycle's pause, cut into short slices so a stop request is seen within one slice.
@@ -159,6 +158,22 @@ void pause(uint64_t ms) {
 }
 
 double degrees(float radians) { return static_cast<double>(radians * 180.0f / 3.1415927f); }
+
+// The frame stream's entry for a transition: the state as it stands right after it (NaN
+// distances and no boxes after OFF; after OK, whatever frames have given since).
+void offer_transition_entry(StreamEvent event) {
+  ObstacleDistances axes, corridor;
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    axes = distances;
+    corridor = corridor_distances;
+  }
+  StreamEntry entry;
+  entry.event = event;
+  entry.stamp_ms = wall_ms();
+  entry.frame = summarize_frame(axes, corridor, copy_obstacle_boxes());
+  offer_stream_entry(entry);
+}
 
 }  // namespace
 
@@ -206,10 +221,12 @@ void supervisor_loop(SupervisorConfig config) {
       if (!was_ok) {
         boxes_at_off.clear();
         enter_ok();
+        offer_transition_entry(StreamEvent::kStreamOk);
       }
     } else if (was_ok) {
       boxes_at_off = copy_obstacle_boxes();
       enter_off(now);
+      offer_transition_entry(StreamEvent::kStreamOff);
     }
     // While OFF no unit is followed: another one streaming to this host may be taken (also when
     // the followed one fell silent before a cycle ever saw it OK).

@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
+#include "app/perception/lanes.h"
 
 namespace app {
 namespace {
@@ -37,7 +36,7 @@ inline uint64_t axis_bits(int64_t index) {
 class VoxelKeySet {
  public:
   // Starts loading the key's home slot ahead of its insert.
-  void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[slot_of(key)]); }
+  void prefetch(uint64_t key) const { lanes::prefetch(&slots_[slot_of(key)]); }
 
   // True when the key was not yet present.
   bool insert(uint64_t key) {
@@ -99,25 +98,14 @@ class VoxelKeySet {
   unsigned shift_ = 64;
 };
 
-// A point's x, y and z as the first three lanes of a vector (the fourth cleared), so the voxel
-// indices of the three axes come out of one multiply, one conversion and one correction.
-using Lanes = float __attribute__((vector_size(16)));
-using IntLanes = int32_t __attribute__((vector_size(16)));
+using lanes::IntLanes;
+using lanes::Lanes;
 
+// Both point records are read as four words starting with x, y, z.
 static_assert(sizeof(CloudPoint) == 16 && offsetof(CloudPoint, z) == 8,
               "CloudPoint starts with x, y, z and spans four words");
-static_assert(sizeof(pcl::PointXYZ) == 16, "PointXYZ spans four words");
-
-template <typename Point>
-inline Lanes xyz_lanes(const Point& point) {
-  IntLanes bits;
-  std::memcpy(&bits, &point, sizeof bits);
-  // The fourth word of a CloudPoint holds colour bytes, which may read as a denormal.
-  bits &= IntLanes{-1, -1, -1, 0};
-  Lanes v;
-  std::memcpy(&v, &bits, sizeof v);
-  return v;
-}
+static_assert(sizeof(XyzPoint) == 16 && offsetof(XyzPoint, z) == 8,
+              "XyzPoint starts with x, y, z and spans four words");
 
 template <typename Point>
 inline bool finite(const Point& p) {
@@ -127,16 +115,19 @@ inline bool finite(const Point& p) {
 // Scaled coordinates below this magnitude floor exactly in 32 bits.
 constexpr float kVectorLimit = 1073741824.0f;  // 2^30
 
-// The voxel key of a point; kSkip for a point with a non-finite coordinate.
+// The voxel key of a point; kSkip for a point with a non-finite coordinate. The point's x, y and
+// z sit in the first three lanes of a vector, so the indices of the three axes come out of one
+// multiply, one conversion and one correction.
 constexpr uint64_t kSkip = ~uint64_t{0};
 
 template <typename Point>
 inline uint64_t voxel_key(const Point& point, float inverse) {
-  const Lanes q = xyz_lanes(point) * inverse;
-  const IntLanes near = (q < kVectorLimit) & (q > -kVectorLimit);  // false for NaN
-  if (__builtin_expect((near[0] & near[1] & near[2]) != 0, 1)) {
-    IntLanes t = __builtin_convertvector(q, IntLanes);
-    t += (__builtin_convertvector(t, Lanes) > q);  // truncation rounded up below zero: one less
+  const Lanes limit = {kVectorLimit, kVectorLimit, kVectorLimit, kVectorLimit};
+  const Lanes q = lanes::load3(&point) * inverse;
+  const IntLanes near = (q < limit) & (q > -limit);  // false for NaN
+  if (lanes::likely(lanes::all_three(near))) {
+    IntLanes t = lanes::truncate(q);
+    t = t + (lanes::to_float(t) > q);  // truncation rounded up below zero: one less
     const auto bits = [](int32_t index) {
       return static_cast<uint64_t>(static_cast<uint32_t>(index + (int32_t{1} << 20))) & kAxisMask;
     };
@@ -195,12 +186,7 @@ void thin_sequence(const Points& points, float leaf, Cloud& out) {
 
 CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
   auto thinned = std::make_shared<Cloud>();
-  if (cloud) {
-    thin_sequence(cloud->points, leaf, *thinned);
-  } else {
-    thinned->height = 1;
-    thinned->is_dense = false;
-  }
+  if (cloud) thin_sequence(cloud->points, leaf, *thinned);
   return thinned;
 }
 

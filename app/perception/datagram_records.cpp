@@ -15,6 +15,20 @@ const uint8_t* records(const LidarEthernetPacket& packet) {
   return packet_bytes(packet) + kPacketHeaderSize;
 }
 
+// Cartesian records of one precision: x, y, z as `Coordinate` in units of 1/`per_metre` metre,
+// one record every `record_size` bytes, into the points already sized in `out`.
+template <typename Coordinate>
+void decode_cartesian(const uint8_t* record, std::size_t record_size, float per_metre,
+                      std::vector<CloudPoint>& out) {
+  constexpr std::size_t kStep = sizeof(Coordinate);
+  for (CloudPoint& point : out) {
+    point.x = static_cast<float>(lidar::load_le<Coordinate>(record)) / per_metre;
+    point.y = static_cast<float>(lidar::load_le<Coordinate>(record + kStep)) / per_metre;
+    point.z = static_cast<float>(lidar::load_le<Coordinate>(record + 2 * kStep)) / per_metre;
+    record += record_size;
+  }
+}
+
 }  // namespace
 
 uint16_t packet_dot_count(const LidarEthernetPacket& packet) {
@@ -39,20 +53,10 @@ void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoin
 
   if (type == kDataTypeCartesianHigh) {
     out.resize(count);
-    for (CloudPoint& point : out) {
-      point.x = static_cast<float>(lidar::load_le<int32_t>(record)) / 1000.0f;
-      point.y = static_cast<float>(lidar::load_le<int32_t>(record + 4)) / 1000.0f;
-      point.z = static_cast<float>(lidar::load_le<int32_t>(record + 8)) / 1000.0f;
-      record += kCartesianHighRecordSize;
-    }
+    decode_cartesian<int32_t>(record, kCartesianHighRecordSize, 1000.0f, out);  // millimetres
   } else if (type == kDataTypeCartesianLow) {
     out.resize(count);
-    for (CloudPoint& point : out) {
-      point.x = static_cast<float>(lidar::load_le<int16_t>(record)) / 100.0f;
-      point.y = static_cast<float>(lidar::load_le<int16_t>(record + 2)) / 100.0f;
-      point.z = static_cast<float>(lidar::load_le<int16_t>(record + 4)) / 100.0f;
-      record += kCartesianLowRecordSize;
-    }
+    decode_cartesian<int16_t>(record, kCartesianLowRecordSize, 100.0f, out);  // centimetres
   }
 }
 

@@ -1,20 +1,33 @@
 // Frame processing on the worker thread: clean and thin a frame's points, derive the six
-// directional obstacle distances and the obstacle boxes, and store both in the shared state.
+// directional obstacle distances (anywhere sideways, and inside the robot's corridors) and the
+// obstacle boxes, and store them in the shared state.
 #pragma once
 
 #include <cstdint>
 
 #include "app/core/shared_state.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/cloud_types.h"
 
 namespace app {
 
-// Processes the newest frame, handed off at steady time t; results go to `distances` and
-// `obstacle_boxes`.
-void process_frame(const PointFrame& frame, uint64_t t);
+// Processes the newest frame, handed off at steady time t; results go to `distances`,
+// `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form.
+FrameSummary process_frame(const PointFrame& frame, uint64_t t);
 
-// Nearest positive coordinate along each axis direction over the whole cloud, each kept only
-// when it lies within the matching face of the region of interest (0 otherwise).
+struct FrameDistances {
+  // Nearest positive coordinate along each axis direction over the whole cloud.
+  ObstacleDistances axes;
+  // The same, counting only points in the volume the robot's box sweeps moving that way: ahead
+  // of its front face within its y and z extents, and so on for the other five directions.
+  ObstacleDistances corridor;
+};
+
+// Both kinds of distances in one pass over the cloud; each is kept only when it lies within the
+// matching face of the region of interest (0 otherwise).
+FrameDistances frame_distances(const Cloud& cloud, const ProcessingParams& params, uint64_t t);
+
+// The distances anywhere sideways alone.
 ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingParams& params,
                                         uint64_t t);
 

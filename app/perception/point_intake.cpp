@@ -4,8 +4,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/shared_state.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/datagram_records.h"
 #include "app/perception/frame_processing.h"
 #include "app/perception/packet_rate.h"
@@ -84,8 +85,16 @@ void processing_worker_loop() {
     }
     last_processed_ms = now;
     window_snapshot_into(live_window, frame);
-    measure_frame_processing([&] { process_frame(frame, t); });
+    process_and_hand_off(frame, t);
   }
+}
+
+void process_and_hand_off(const PointFrame& frame, uint64_t t) {
+  StreamEntry entry;
+  entry.processing_ns = measure_frame_processing([&] { entry.frame = process_frame(frame, t); });
+  // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
+  entry.stamp_ms = wall_ms() - (steady_ms() - t);
+  offer_stream_entry(entry);
 }
 
 }  // namespace app

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "app/core/shared_state.h"
 #include "lidar_sdk.h"
 
 namespace app {
@@ -14,5 +15,9 @@ void on_point_cloud(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* pack
 
 // Body of the processing worker thread: runs while processing_active is set.
 void processing_worker_loop();
+
+// What the worker does with each frame it takes: processes it (timed, for the diagnostics) and
+// hands its entry to the frame stream.
+void process_and_hand_off(const PointFrame& frame, uint64_t t);
 
 }  // namespace app

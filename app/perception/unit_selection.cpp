@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/shared_state.h"
 
 namespace app {

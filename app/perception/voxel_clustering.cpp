@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <vector>
 
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
+#include "app/perception/lanes.h"
 
 namespace app {
 namespace {
@@ -62,7 +60,7 @@ class VoxelTable {
     if (++size_ > limit_) grow();
   }
 
-  void prefetch(const VoxelKey& key) const { __builtin_prefetch(&slots_[home(key)]); }
+  void prefetch(const VoxelKey& key) const { lanes::prefetch(&slots_[home(key)]); }
 
   // Marks the voxel visited when it is occupied and was not yet visited.
   bool visit(const VoxelKey& key) {
@@ -116,8 +114,7 @@ inline bool inside(float v, float lo, float hi) { return lo <= v && v <= hi; }
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
-// A point's four words (x, y, z and the library's padding word) as one vector.
-using Lanes = float __attribute__((vector_size(16)));
+using lanes::Lanes;
 
 ObstacleBox make_box(const float lo[3], const float hi[3], uint32_t count, uint64_t t) {
   ObstacleBox box;
@@ -152,7 +149,7 @@ ClusterBounds cluster_bounds(const ProcessingParams& p) {
           std::max<int64_t>(p.min_cluster_voxels, p.max_cluster_voxels)};
 }
 
-bool in_region(const pcl::PointXYZ& point, const ProcessingParams& p) {
+bool in_region(const XyzPoint& point, const ProcessingParams& p) {
   return std::isfinite(point.x) && std::isfinite(point.y) && std::isfinite(point.z) &&
          inside(point.x, p.roi_x_min, p.roi_x_max) && inside(point.y, p.roi_y_min, p.roi_y_max) &&
          inside(point.z, p.roi_z_min, p.roi_z_max);
@@ -192,7 +189,7 @@ std::vector<ObstacleBox> cluster_with_table(const Cloud& thinned, const Processi
   std::vector<ObstacleBox> boxes;
   boxes.reserve(256);
   VoxelTable voxels(thinned.points.size());
-  for (const pcl::PointXYZ& point : thinned.points) {
+  for (const XyzPoint& point : thinned.points) {
     if (!in_region(point, p)) continue;
     voxels.insert({floor_index(point.x / cell), floor_index(point.y / cell),
                    floor_index(point.z / cell)});
@@ -336,11 +333,9 @@ std::vector<ObstacleBox> cluster_with_grid(const Cloud& thinned, const Processin
   const uint32_t spare = static_cast<uint32_t>(shape.cells);
   if (grid.seeds.size() < thinned.points.size()) grid.seeds.resize(thinned.points.size());
   std::size_t seeds = 0;
-  for (const pcl::PointXYZ& point : thinned.points) {
-    Lanes v;
-    std::memcpy(&v, point.data, sizeof v);
-    const auto in = (low <= v) & (v <= high);
-    const bool inside = (in[0] & in[1] & in[2]) != 0;
+  for (const XyzPoint& point : thinned.points) {
+    const Lanes v = lanes::load4(&point);  // x, y, z and the point's fourth word
+    const bool inside = lanes::all_three((low <= v) & (v <= high));
     // Division per lane is the same IEEE division as one coordinate at a time.
     const Lanes q = (inside ? v : low) / size;
     const uint32_t c =
@@ -381,7 +376,7 @@ std::vector<ObstacleBox> cluster_with_grid(const Cloud& thinned, const Processin
         const uint32_t first = static_cast<uint32_t>(v.cell + row.cell);
         unsigned bits = grid.row(first);
         while (bits != 0) {
-          const int dz = __builtin_ctz(bits);
+          const int dz = lanes::lowest_bit(bits);
           bits &= bits - 1;
           const uint32_t next = first + static_cast<uint32_t>(dz);
           grid.reset(next);

@@ -6,17 +6,10 @@
 
 #include "app/core/shared_state.h"
 #include "lidar_byte_io.h"
+#include "lidar_keys.h"
 
 namespace app {
 namespace {
-
-constexpr uint16_t kKeyLidarIpConfig = 0x0004;
-constexpr uint16_t kKeyProductInfo = 0x8001;
-constexpr uint16_t kKeyCoreTemp = 0x8007;
-constexpr uint16_t kKeyPowerUpCount = 0x8008;
-
-constexpr std::size_t kResponseHeaderSize = 3;  // ret_code u8, param_num u16
-constexpr std::size_t kEntryHeaderSize = 4;     // key u16, length u16
 
 constexpr uint8_t kWorkModeNormal = 1;
 constexpr uint8_t kPclDataTypeCartesianHigh = 1;
@@ -26,12 +19,9 @@ void store_text(std::string& field, std::string value) {
   field = std::move(value);
 }
 
+// Four address bytes as they travel, first octet first.
 std::string dotted_quad(const uint8_t* bytes) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", static_cast<unsigned>(bytes[0]),
-                static_cast<unsigned>(bytes[1]), static_cast<unsigned>(bytes[2]),
-                static_cast<unsigned>(bytes[3]));
-  return text;
+  return handle_address(lidar::load_le<uint32_t>(bytes));
 }
 
 // The text that follows the tag, up to the next space or the end; false when the tag is absent.
@@ -53,25 +43,27 @@ void apply_product_info(const uint8_t* value, std::size_t length) {
   if (tagged_value(text, "FmVer:", field)) store_text(firmware_version, std::move(field));
 }
 
-void apply_entry(uint16_t key, const uint8_t* value, std::size_t length) {
-  switch (key) {
-    case kKeyLidarIpConfig:
-      if (length < 12) return;
+void apply_entry(const lidar::KeyValueEntry& entry) {
+  const uint8_t* value = entry.value;
+  const std::size_t length = entry.length;
+  switch (entry.key) {
+    case lidar::kKeyLidarIpCfg:
+      if (length < lidar::kLidarIpCfgValueLength) return;
       store_text(lidar_ip, dotted_quad(value));
-      store_text(host_ip, dotted_quad(value + 8));
+      store_text(host_ip, dotted_quad(value + lidar::kLidarIpCfgGatewayOffset));
       return;
-    case kKeyProductInfo:
+    case lidar::kKeyProductInfo:
       if (length < 1) return;
       apply_product_info(value, length);
       return;
-    case kKeyCoreTemp: {
+    case lidar::kKeyCoreTemp: {
       if (length < 4) return;
       const float celsius = static_cast<float>(lidar::load_le<int32_t>(value)) / 100.0f;
       std::lock_guard<std::mutex> hold(state_mutex);
       temperatura = celsius;
       return;
     }
-    case kKeyPowerUpCount: {
+    case lidar::kKeyPowerUpCnt: {
       if (length < 4) return;
       const uint32_t count = lidar::load_le<uint32_t>(value);
       std::lock_guard<std::mutex> hold(state_mutex);
@@ -83,21 +75,15 @@ void apply_entry(uint16_t key, const uint8_t* value, std::size_t length) {
   }
 }
 
+void apply_entries(lidar::KeyValueEntries entries) {
+  lidar::KeyValueEntry entry;
+  while (entries.next(entry)) apply_entry(entry);
+}
+
 }  // namespace
 
 void apply_internal_info(const uint8_t* bytes, std::size_t length) {
-  lidar::ByteReader reader(bytes, length);
-  uint8_t ret_code = 0;
-  uint16_t param_num = 0;
-  if (!reader.read(ret_code) || !reader.read(param_num)) return;
-  for (uint16_t i = 0; i < param_num; ++i) {
-    uint16_t key = 0;
-    uint16_t value_length = 0;
-    if (!reader.read(key) || !reader.read(value_length)) return;
-    const uint8_t* value = reader.take(value_length);
-    if (!value) return;
-    apply_entry(key, value, value_length);
-  }
+  apply_entries(lidar::KeyValueEntries::OfAnswer(bytes, length));
 }
 
 void on_info_change(uint32_t handle, const LidarInfo* info, void*) {
@@ -120,14 +106,7 @@ void on_internal_info(CommandStatus status, uint32_t, LidarDiagInternalInfoRespo
                       void*) {
   if (status != kStatusSuccess || !response) return;
   const auto* bytes = reinterpret_cast<const uint8_t*>(response);
-  const uint16_t param_num = lidar::load_le<uint16_t>(bytes + 1);
-  if (param_num == 0) return;
-  // The answer arrives without its size, but the SDK limits param_num to the entries that lie
-  // wholly inside the received bytes, so their headers give the length.
-  std::size_t length = kResponseHeaderSize;
-  for (uint16_t i = 0; i < param_num; ++i)
-    length += kEntryHeaderSize + lidar::load_le<uint16_t>(bytes + length + 2);
-  apply_internal_info(bytes, length);
+  apply_entries(lidar::KeyValueEntries::OfDeliveredAnswer(bytes));
 }
 
 }  // namespace app

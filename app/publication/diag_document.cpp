@@ -46,6 +46,8 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "app.redis_falhas", app.redis_failures);
   add_integer(e, "app.descartados.nao_decodificados", app.undecoded_point_datagrams);
   add_integer(e, "app.descartados.outro_lidar", app.foreign_unit_datagrams);
+  add_integer(e, "app.stream.entradas", app.stream_entries_written);
+  add_integer(e, "app.stream.descartadas", app.stream_entries_dropped);
   add_quoted(e, "lidar.estado", link_state_name(app.link_state));
   add_bool(e, "progresso_ok", progress.ok);
   add_quoted(e, "parado", progress.stalled);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/service_notify.h"
 #include "app/publication/redis_publisher.h"
 #include "lidar_sdk.h"

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct redisContext;
@@ -51,6 +52,12 @@ class RedisClient {
   void expire(const std::string& key, int64_t seconds);
   // Throws RedisWatchError when a watched key changed since WATCH.
   void exec();
+
+  // Appends an entry (field, value pairs) to the stream under the key, letting the server trim
+  // it to about max_length entries (XADD key MAXLEN ~ max_length * ...). A command of its own,
+  // so like PING it opens a connection when there is none.
+  void xadd(const std::string& key, std::size_t max_length,
+            const std::vector<std::pair<std::string, std::string>>& fields);
 
  private:
   struct ContextFree {

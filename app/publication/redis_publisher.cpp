@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/publication/json_path.h"
 #include "app/publication/redis_client.h"
 

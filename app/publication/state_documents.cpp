@@ -82,6 +82,16 @@ void add_quoted(PathEntryList& entries, const std::string& path, const std::stri
       path, nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
+void add_distances(PathEntryList& entries, const std::string& group, double frente, double tras,
+                   double esquerda, double direita, double cima, double baixo) {
+  add_fixed(entries, group + ".frente", frente, 2);
+  add_fixed(entries, group + ".tras", tras, 2);
+  add_fixed(entries, group + ".esquerda", esquerda, 2);
+  add_fixed(entries, group + ".direita", direita, 2);
+  add_fixed(entries, group + ".sup", cima, 2);
+  add_fixed(entries, group + ".inf", baixo, 2);
+}
+
 std::string render_bboxes(const StatusSnapshot& snapshot) {
   if (snapshot.boxes.empty()) return "[]";
   std::vector<ObstacleBox> boxes = snapshot.boxes;
@@ -122,12 +132,7 @@ PathEntryList build_lidar_entries(const StatusSnapshot& s) {
   add_fixed(entries, "imu.yaw", s.yaw_deg, 2);
   add_fixed(entries, "status.temperatura", s.temperatura, 2);
   add_integer(entries, "status.vezes_ligado", s.vezes_ligado);
-  add_fixed(entries, "dist.frente", s.frente, 2);
-  add_fixed(entries, "dist.tras", s.tras, 2);
-  add_fixed(entries, "dist.esquerda", s.esquerda, 2);
-  add_fixed(entries, "dist.direita", s.direita, 2);
-  add_fixed(entries, "dist.sup", s.cima, 2);
-  add_fixed(entries, "dist.inf", s.baixo, 2);
+  add_distances(entries, "dist", s.frente, s.tras, s.esquerda, s.direita, s.cima, s.baixo);
   // Always written, an empty array when there are no boxes: the merge keeps a member the
   // entries leave out, and an obstacle that has gone must not stay published.
   entries.emplace_back("bboxes", render_bboxes(s));

@@ -25,6 +25,11 @@ void add_fixed(PathEntryList& entries, const std::string& path, double value, in
 // The text as a JSON string, escaped, with bytes that are not UTF-8 replaced.
 void add_quoted(PathEntryList& entries, const std::string& path, const std::string& text);
 
+// The six distances as "<group>.frente", ".tras", ".esquerda", ".direita", ".sup" and ".inf",
+// two decimals each, in that order.
+void add_distances(PathEntryList& entries, const std::string& group, double frente, double tras,
+                   double esquerda, double direita, double cima, double baixo);
+
 // Array text of the 20 boxes nearest ahead (smallest frente_m first); "[]" without boxes.
 std::string render_bboxes(const StatusSnapshot& snapshot);
 

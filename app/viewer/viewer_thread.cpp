@@ -1,5 +1,6 @@
 #include "viewer.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -19,21 +20,29 @@ namespace {
 std::mutex viewer_thread_mutex;
 std::thread viewer_thread;
 
+// A missing display is said once per process: the stream may come up many times, and each
+// time the display is probed again without repeating the same line.
+std::atomic<bool> display_problem_said{false};
+
 // VTK ends the process when it cannot reach an X server, so the display is probed first with a
 // connection of our own.
 bool display_available() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') {
-    std::fputs("[VIEWER] Erro: DISPLAY nao definido; servico segue sem janela de debug.\n",
-               stderr);
+    if (!display_problem_said.exchange(true)) {
+      std::fputs("[VIEWER] Erro: DISPLAY nao definido; servico segue sem janela de debug.\n",
+                 stderr);
+    }
     return false;
   }
   Display* display = XOpenDisplay(name);
   if (display == nullptr) {
-    std::fprintf(stderr,
-                 "[VIEWER] Erro: nao foi possivel abrir o display '%s'; servico segue sem "
-                 "janela de debug.\n",
-                 name);
+    if (!display_problem_said.exchange(true)) {
+      std::fprintf(stderr,
+                   "[VIEWER] Erro: nao foi possivel abrir o display '%s'; servico segue sem "
+                   "janela de debug.\n",
+                   name);
+    }
     return false;
   }
   XCloseDisplay(display);

@@ -10,8 +10,6 @@
 #include <vector>
 
 #include <pcl/filters/filter.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "app/perception/frame_processing.h"
 #include "app/perception/voxel_clustering.h"
@@ -20,8 +18,6 @@ namespace baseline {
 namespace {
 
 using app::Cloud;
-using app::CloudConstPtr;
-using app::CloudPtr;
 using app::ObstacleBox;
 using app::ProcessingParams;
 
@@ -225,7 +221,7 @@ ObstacleBox make_box(const float lo[3], const float hi[3], uint32_t count, uint6
   return box;
 }
 
-CloudPtr thin_points(const CloudConstPtr& cloud, float leaf) {
+std::shared_ptr<Cloud> thin_points(const PclCloud::ConstPtr& cloud, float leaf) {
   auto thinned = std::make_shared<Cloud>();
   if (cloud && !cloud->points.empty()) {
     // The comparison also turns a NaN leaf into the smallest one.
@@ -252,7 +248,10 @@ CloudPtr thin_points(const CloudConstPtr& cloud, float leaf) {
         occupied.prefetch(keys[j]);
       }
       for (std::size_t j = 0; j < n; ++j) {
-        if (keys[j] != kSkip && occupied.insert(keys[j])) thinned->points.push_back(points[base + j]);
+        if (keys[j] != kSkip && occupied.insert(keys[j])) {
+          const pcl::PointXYZ& point = points[base + j];
+          thinned->points.emplace_back(point.x, point.y, point.z);
+        }
       }
     }
   }
@@ -268,7 +267,7 @@ std::vector<ObstacleBox> cluster_voxels(const Cloud& thinned, const ProcessingPa
 
   const float cell = p.voxel_size > 0.01f ? p.voxel_size : 0.01f;
   VoxelTable voxels(thinned.points.size());
-  for (const pcl::PointXYZ& point : thinned.points) {
+  for (const app::XyzPoint& point : thinned.points) {
     if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) continue;
     if (!inside(point.x, p.roi_x_min, p.roi_x_max) || !inside(point.y, p.roi_y_min, p.roi_y_max) ||
         !inside(point.z, p.roi_z_min, p.roi_z_max)) {
@@ -330,8 +329,8 @@ std::vector<ObstacleBox> cluster_voxels(const Cloud& thinned, const ProcessingPa
 
 }  // namespace
 
-CloudPtr frame_to_cloud(const app::PointFrame& frame) {
-  auto cloud = std::make_shared<Cloud>();
+PclCloud::Ptr frame_to_cloud(const app::PointFrame& frame) {
+  auto cloud = std::make_shared<PclCloud>();
   cloud->points.reserve(frame.points.size());
   for (const app::CloudPoint& point : frame.points) {
     if (!std::isfinite(point.x) || !std::isfinite(point.y) || !std::isfinite(point.z)) continue;
@@ -350,14 +349,22 @@ CloudPtr frame_to_cloud(const app::PointFrame& frame) {
   return cloud;
 }
 
+app::Cloud to_work_cloud(const PclCloud& cloud) {
+  Cloud work;
+  work.points.reserve(cloud.points.size());
+  for (const pcl::PointXYZ& point : cloud.points) work.points.emplace_back(point.x, point.y, point.z);
+  work.width = static_cast<uint32_t>(work.points.size());
+  return work;
+}
+
 FrameResult process_frame(const app::PointFrame& frame, const ProcessingParams& params,
                           uint64_t t) {
   FrameResult result;
   result.distances.frame_ms = t;
-  const CloudPtr cloud = frame_to_cloud(frame);
+  const PclCloud::Ptr cloud = frame_to_cloud(frame);
   if (cloud->points.empty()) return result;
 
-  const CloudPtr thinned = thin_points(cloud, params.voxel_size);
+  const std::shared_ptr<Cloud> thinned = thin_points(cloud, params.voxel_size);
   result.distances = app::directional_distances(*thinned, params, t);
   if (static_cast<int64_t>(thinned->points.size()) < params.min_cluster_voxels) return result;
   result.boxes = cluster_voxels(*thinned, params, t);

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
 #include "app/core/shared_state.h"
 #include "app/perception/cloud_types.h"
 
@@ -14,8 +17,14 @@ struct FrameResult {
   std::vector<app::ObstacleBox> boxes;
 };
 
+// The first implementation worked on the point-cloud library's own cloud type.
+using PclCloud = pcl::PointCloud<pcl::PointXYZ>;
+
 // The frame's finite points as a fresh cloud, in order.
-app::CloudPtr frame_to_cloud(const app::PointFrame& frame);
+PclCloud::Ptr frame_to_cloud(const app::PointFrame& frame);
+
+// The same points as the pipeline's working cloud, for the pipeline's own distance scan.
+app::Cloud to_work_cloud(const PclCloud& cloud);
 
 // Thinning, distances and clustering of one frame, returned instead of stored.
 FrameResult process_frame(const app::PointFrame& frame, const app::ProcessingParams& params,

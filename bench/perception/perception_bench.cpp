@@ -1,24 +1,27 @@
 // Frame-processing and point-intake costs on realistic scenes, each next to its yardstick: the
 // implementation as first built (baseline_*) and, for frame processing, the point-cloud
 // library's voxel grid and Euclidean clustering on the same clouds.
+#include <time.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <pcl/filters/voxel_grid.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 #include <pcl/search/kdtree.h>
 #include <pcl/segmentation/extract_clusters.h>
 
 #include "app/core/shared_state.h"
+#include "app/core/stream_queue.h"
 #include "app/perception/cloud_thinning.h"
 #include "app/perception/frame_processing.h"
 #include "app/perception/point_intake.h"
 #include "app/perception/voxel_clustering.h"
+#include "baseline_corridorless.h"
 #include "baseline_frame.h"
 #include "baseline_intake.h"
-#include "scene.h"
+#include "synthetic_scene.h"
 
 namespace {
 
@@ -28,8 +31,9 @@ const app::PointFrame& scene(int64_t count) {
   return count <= 30000 ? small : large;
 }
 
-app::CloudPtr region_of_interest(const app::Cloud& cloud, const app::ProcessingParams& p) {
-  auto roi = std::make_shared<app::Cloud>();
+baseline::PclCloud::Ptr region_of_interest(const baseline::PclCloud& cloud,
+                                           const app::ProcessingParams& p) {
+  auto roi = std::make_shared<baseline::PclCloud>();
   roi->points.reserve(cloud.points.size());
   for (const auto& pt : cloud.points) {
     if (pt.x >= p.roi_x_min && pt.x <= p.roi_x_max && pt.y >= p.roi_y_min &&
@@ -52,6 +56,50 @@ void BM_Frame_Current(benchmark::State& state) {
   state.counters["boxes"] = static_cast<double>(app::copy_obstacle_boxes().size());
 }
 
+// What the worker does with a frame now (processing with the corridor distances, timed, and the
+// hand-off to the frame stream) against what it did before those two, in alternating order on
+// the same frame. Each is timed on the thread's CPU clock and compared pairwise, so a machine
+// busy with other work shifts both alike; the counters are the medians.
+double thread_cpu_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+void BM_Frame_CorridorCost(benchmark::State& state) {
+  app::reset_shared_state();
+  app::set_processing_params(app::ProcessingParams{});
+  const app::PointFrame& frame = scene(state.range(0));
+  std::vector<double> before, after, extra;
+  bool now_first = false;
+  for (auto _ : state) {
+    double took[2];
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool now = (turn == 0) == now_first;
+      const double start = thread_cpu_ms();
+      if (now) {
+        app::process_and_hand_off(frame, 1);
+      } else {
+        baseline::process_frame_six_distances(frame, 1);
+      }
+      took[now ? 1 : 0] = thread_cpu_ms() - start;
+    }
+    now_first = !now_first;
+    before.push_back(took[0]);
+    after.push_back(took[1]);
+    extra.push_back((took[1] / took[0] - 1.0) * 100.0);
+  }
+  app::clear_stream_queue();
+  state.counters["before_ms"] = median(before);
+  state.counters["after_ms"] = median(after);
+  state.counters["extra_pct"] = median(extra);
+}
+
 void BM_Frame_Baseline(benchmark::State& state) {
   const app::ProcessingParams params;
   const app::PointFrame& frame = scene(state.range(0));
@@ -67,14 +115,15 @@ void BM_Frame_Pcl(benchmark::State& state) {
   const app::PointFrame& frame = scene(state.range(0));
   std::size_t clusters = 0;
   for (auto _ : state) {
-    const app::CloudPtr cloud = baseline::frame_to_cloud(frame);
+    const baseline::PclCloud::Ptr cloud = baseline::frame_to_cloud(frame);
     pcl::VoxelGrid<pcl::PointXYZ> grid;
     grid.setLeafSize(0.05f, 0.05f, 0.05f);
     grid.setInputCloud(cloud);
-    app::Cloud thinned;
+    baseline::PclCloud thinned;
     grid.filter(thinned);
-    benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
-    const app::CloudPtr roi = region_of_interest(thinned, params);
+    benchmark::DoNotOptimize(
+        app::directional_distances(baseline::to_work_cloud(thinned), params, 1));
+    const baseline::PclCloud::Ptr roi = region_of_interest(thinned, params);
     auto tree = std::make_shared<pcl::search::KdTree<pcl::PointXYZ>>();
     tree->setInputCloud(roi);
     std::vector<pcl::PointIndices> found;
@@ -106,14 +155,16 @@ void BM_Stage_Distances(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(app::directional_distances(thinned, params, 1));
 }
 
-void BM_Stage_Clustering(benchmark::State& state) {
-  const app::ProcessingParams params;
+// Clustering of the thinned scene with `params`.
+void cluster_stage(benchmark::State& state, const app::ProcessingParams& params) {
   app::Cloud thinned;
   app::thin_frame(scene(state.range(0)), 0.05f, thinned);
   std::size_t boxes = 0;
   for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
   state.counters["boxes"] = static_cast<double>(boxes);
 }
+
+void BM_Stage_Clustering(benchmark::State& state) { cluster_stage(state, app::ProcessingParams{}); }
 
 // Clustering through the hash table: a region of interest too large for the grid.
 void BM_Stage_ClusteringHashPath(benchmark::State& state) {
@@ -122,11 +173,7 @@ void BM_Stage_ClusteringHashPath(benchmark::State& state) {
   params.roi_x_max = 1000.f;
   params.roi_y_min = -1000.f;
   params.roi_y_max = 1000.f;
-  app::Cloud thinned;
-  app::thin_frame(scene(state.range(0)), 0.05f, thinned);
-  std::size_t boxes = 0;
-  for (auto _ : state) boxes = app::cluster_obstacles(thinned, params, 1).size();
-  state.counters["boxes"] = static_cast<double>(boxes);
+  cluster_stage(state, params);
 }
 
 // --- point intake ------------------------------------------------------------------------------
@@ -191,6 +238,7 @@ void BM_Intake_WorkerSnapshot(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Frame_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_CorridorCost)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Baseline)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Pcl)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stage_Thinning)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);

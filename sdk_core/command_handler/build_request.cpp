@@ -3,8 +3,10 @@
 #include <cctype>
 
 #include "lidar_byte_io.h"
+#include "lidar_keys.h"
 #include "lidar_sdk.h"
 #include "sdk_core/base/sdk_log.h"
+#include "sdk_core/device_ports.h"
 
 namespace lidar::sdk {
 namespace {
@@ -33,11 +35,12 @@ uint8_t* AppendEntry(uint8_t* buffer, uint16_t& length, uint16_t key, uint16_t d
                      uint16_t src_port) {
   uint8_t* entry = buffer + length;
   store_le<uint16_t>(entry, key);
+  uint8_t* value = entry + 4;
   store_le<uint16_t>(entry + 2, kHostIpCfgValueLength);
-  store_le<uint16_t>(entry + 8, dst_port);
-  store_le<uint16_t>(entry + 10, src_port);
-  length = static_cast<uint16_t>(length + kHostIpCfgEntryLength);
-  return entry + 4;
+  store_le<uint16_t>(value + kHostIpCfgDstPortOffset, dst_port);
+  store_le<uint16_t>(value + kHostIpCfgSrcPortOffset, src_port);
+  length = static_cast<uint16_t>(length + 4 + kHostIpCfgValueLength);
+  return value;
 }
 
 // Address A of an entry: the multicast group when the record names one, else the host address.

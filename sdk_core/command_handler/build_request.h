@@ -10,17 +10,6 @@
 
 namespace lidar::sdk {
 
-constexpr uint16_t kKeyStateInfoHostIpCfg = 0x0005;
-constexpr uint16_t kKeyPointCloudHostIpCfg = 0x0006;
-constexpr uint16_t kKeyImuHostIpCfg = 0x0007;
-constexpr uint16_t kHostIpCfgValueLength = 8;  // address, dst_port, src_port
-constexpr uint16_t kHostIpCfgEntryLength = 12;
-
-// LiDAR-side point and IMU source ports of the Forward type and of the third type.
-constexpr uint16_t kForwardPointDataPort = 57000;
-constexpr uint16_t kForwardImuDataPort = 58000;
-constexpr uint16_t kThirdPartyPointDataPort = 10000;
-
 // Each builder writes into a zero-filled `buffer` (at least 40 bytes) and sets `length` to the
 // request length; false (with one error line) when an address is not valid. Address A of the
 // entries is the record's multicast group when one is set, else its host address.

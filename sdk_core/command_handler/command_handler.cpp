@@ -22,4 +22,14 @@ Command MakeRequest(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t da
   return command;
 }
 
+void CompleteAcknowledged(const Command& command, uint32_t handle) {
+  if (!command.callback) return;
+  const CommPacket& ack = command.packet;
+  if (ack.data == nullptr || ack.data_len == 0) {
+    (*command.callback)(kStatusTimeout, handle, nullptr, 0);
+  } else {
+    (*command.callback)(kStatusSuccess, handle, ack.data, ack.data_len);
+  }
+}
+
 }  // namespace lidar::sdk

@@ -29,6 +29,10 @@ struct Command {
 Command MakeRequest(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t data_len,
                     uint32_t seq_num, std::shared_ptr<CommandCallback> callback);
 
+// Completes the callback, if any, of a request whose acknowledgement `command` now carries: with
+// its payload, or with -4 when it came without one (there is nothing to read).
+void CompleteAcknowledged(const Command& command, uint32_t handle);
+
 class CommandHandler {
  public:
   virtual ~CommandHandler() = default;

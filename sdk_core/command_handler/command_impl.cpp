@@ -6,19 +6,13 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
+#include "lidar_keys.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/general_command_handler.h"
 #include "sdk_core/sdk_protocol.h"
 
 namespace lidar::sdk {
 namespace {
-
-constexpr uint16_t kKeyPclDataType = 0x0000;
-constexpr uint16_t kKeyPointSendEnable = 0x0003;
-constexpr uint16_t kKeyWorkTargetMode = 0x001A;
-constexpr uint16_t kKeyImuDataEnable = 0x001C;
-
-constexpr std::size_t kDiagHeaderSize = 3;  // ret_code u8, param_num u16
 
 CommandStatus WriteSingleByte(uint32_t handle, uint16_t key, uint8_t value,
                               AsyncControlCallback cb, void* client_data) {
@@ -31,18 +25,6 @@ CommandStatus WriteSingleByte(uint32_t handle, uint16_t key, uint8_t value,
 }
 
 }  // namespace
-
-uint16_t CountWholeEntries(const uint8_t* entries, std::size_t size, uint16_t declared) {
-  ByteReader reader(entries, size);
-  uint16_t count = 0;
-  while (count < declared) {
-    uint16_t key = 0;
-    uint16_t length = 0;
-    if (!reader.read(key) || !reader.read(length) || !reader.skip(length)) break;
-    ++count;
-  }
-  return count;
-}
 
 void FunctionStatusCallback<LidarDiagInternalInfoResponse>::operator()(CommandStatus status,
                                                                       uint32_t handle,
@@ -57,10 +39,9 @@ void FunctionStatusCallback<LidarDiagInternalInfoResponse>::operator()(CommandSt
   std::vector<uint8_t> copy(std::max<std::size_t>(length, sizeof(LidarDiagInternalInfoResponse)),
                             0);
   std::memcpy(copy.data(), response, length);
-  const std::size_t entries_size = length > kDiagHeaderSize ? length - kDiagHeaderSize : 0;
-  const uint16_t whole = CountWholeEntries(copy.data() + kDiagHeaderSize, entries_size,
-                                          load_le<uint16_t>(copy.data() + 1));
-  store_le<uint16_t>(copy.data() + 1, whole);
+  // Its count then covers only the entries received whole.
+  store_le<uint16_t>(copy.data() + 1,
+                     KeyValueEntries::OfAnswer(copy.data(), length).walk_to_end());
   cb(status, handle, reinterpret_cast<LidarDiagInternalInfoResponse*>(copy.data()), client_data);
 }
 
@@ -91,7 +72,7 @@ using lidar::sdk::GeneralCommandHandler;
 
 CommandStatus LidarSetWorkMode(uint32_t handle, uint8_t work_mode, AsyncControlCallback cb,
                                void* client_data) {
-  return lidar::sdk::WriteSingleByte(handle, lidar::sdk::kKeyWorkTargetMode, work_mode, cb,
+  return lidar::sdk::WriteSingleByte(handle, lidar::kKeyWorkTgtMode, work_mode, cb,
                                      client_data);
 }
 
@@ -99,16 +80,16 @@ CommandStatus LidarSetPclDataType(uint32_t handle, uint8_t data_type, AsyncContr
                                   void* client_data) {
   // Data type 0 is the IMU stream, which the device switches with its own key.
   if (data_type == kDataTypeImu) return LidarEnableImuData(handle, cb, client_data);
-  return lidar::sdk::WriteSingleByte(handle, lidar::sdk::kKeyPclDataType, data_type, cb,
+  return lidar::sdk::WriteSingleByte(handle, lidar::kKeyPclDataType, data_type, cb,
                                      client_data);
 }
 
 CommandStatus LidarEnablePointSend(uint32_t handle, AsyncControlCallback cb, void* client_data) {
-  return lidar::sdk::WriteSingleByte(handle, lidar::sdk::kKeyPointSendEnable, 0, cb, client_data);
+  return lidar::sdk::WriteSingleByte(handle, lidar::kKeyPointSendEn, 0, cb, client_data);
 }
 
 CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void* client_data) {
-  return lidar::sdk::WriteSingleByte(handle, lidar::sdk::kKeyImuDataEnable, 1, cb, client_data);
+  return lidar::sdk::WriteSingleByte(handle, lidar::kKeyImuDataEn, 1, cb, client_data);
 }
 
 CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,

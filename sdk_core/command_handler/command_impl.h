@@ -50,10 +50,6 @@ class FunctionStatusCallback : public CommandCallback {
   void* client_data;
 };
 
-// Number of key/value entries, out of `declared`, that lie wholly inside `size` bytes starting
-// at `entries` (each entry: key u16, length u16, value).
-uint16_t CountWholeEntries(const uint8_t* entries, std::size_t size, uint16_t declared);
-
 // The internal-information answer carries a variable entry list after its fixed part: the
 // function gets a copy whose param_num counts only the entries that were received whole.
 template <>

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
 
 namespace lidar::sdk {
 
@@ -28,8 +29,9 @@ std::string SerialNumber(const DetectionData& data) {
 }
 
 std::string LidarIpText(const DetectionData& data) {
-  return std::to_string(data.lidar_ip[0]) + "." + std::to_string(data.lidar_ip[1]) + "." +
-         std::to_string(data.lidar_ip[2]) + "." + std::to_string(data.lidar_ip[3]);
+  uint32_t address = 0;
+  std::memcpy(&address, data.lidar_ip, sizeof(address));
+  return HandleToIp(address);
 }
 
 }  // namespace lidar::sdk

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/health_counters.h"
+#include "lidar_keys.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/build_request.h"
 #include "sdk_core/command_handler/general_command_handler.h"
@@ -17,9 +18,7 @@
 namespace lidar::sdk {
 namespace {
 
-constexpr uint16_t kKeyFwType = 0x8010;
 constexpr uint8_t kMaxFwQueryRetries = 10;
-constexpr std::size_t kDiagEntriesOffset = 3;  // after ret_code u8, param_num u16
 
 void CopyCut(const std::string& text, char (&field)[16]) {
   std::memset(field, 0, sizeof(field));
@@ -187,7 +186,6 @@ void GeneralCommandHandler::QueryFwTypeCallback(CommandStatus status, uint32_t h
     self.FwQueryFailed(handle, true);
     return;
   }
-  // The response is the length-checked copy: param_num counts only entries received whole.
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(response);
   const uint8_t ret_code = bytes[0];
   if (ret_code != 0) {
@@ -195,24 +193,23 @@ void GeneralCommandHandler::QueryFwTypeCallback(CommandStatus status, uint32_t h
     self.FwQueryFailed(handle, true);
     return;
   }
-  if (load_le<uint16_t>(bytes + 1) == 0) {
+  KeyValueEntry entry;
+  if (!KeyValueEntries::OfDeliveredAnswer(bytes).next(entry)) {
     LIDAR_LOG_ERROR("Query lidar Fw type failed, the response has no entry.");
     self.FwQueryFailed(handle, true);
     return;
   }
-  const uint8_t* entry = bytes + kDiagEntriesOffset;
-  const uint16_t key = load_le<uint16_t>(entry);
-  if (key != kKeyFwType) {
-    LIDAR_LOG_ERROR("Query Fw type filed, the key had fault, the key:{}", key);
+  if (entry.key != kKeyFwType) {
+    LIDAR_LOG_ERROR("Query Fw type filed, the key had fault, the key:{}", entry.key);
     self.FwQueryFailed(handle, true);
     return;
   }
-  if (load_le<uint16_t>(entry + 2) != 1) {
+  if (entry.length != 1) {
     LIDAR_LOG_ERROR("Query Fw type failed, the val lenth is error, the len:");
     self.FwQueryFailed(handle, true);
     return;
   }
-  const uint8_t fw_type = entry[4];
+  const uint8_t fw_type = entry.value[0];
   LIDAR_LOG_INFO("Query Fw type succ, the fw_type:{}", fw_type);
   self.fw_query_retries_ = 0;
   self.ReportFwType(handle, true, fw_type == 0);

@@ -31,12 +31,7 @@ void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Co
   const CommPacket& packet = command.packet;
   if (packet.cmd_type == kCommandTypeAck) {
     LIDAR_LOG_INFO(" Receive Ack: Id {} Seq {}", packet.cmd_id, packet.seq_num);
-    if (!command.callback) return;
-    if (packet.data == nullptr || packet.data_len == 0) {
-      (*command.callback)(kStatusTimeout, handle, nullptr, 0);
-    } else {
-      (*command.callback)(kStatusSuccess, handle, packet.data, packet.data_len);
-    }
+    CompleteAcknowledged(command, handle);
     return;
   }
   if (packet.cmd_type != kCommandTypeRequest) return;

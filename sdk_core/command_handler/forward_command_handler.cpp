@@ -1,13 +1,14 @@
 #include "forward_command_handler.h"
 
 #include "sdk_core/command_handler/build_request.h"
+#include "sdk_core/device_ports.h"
 
 namespace lidar::sdk {
 
 // Forward units push their state to the host's detection port.
 ForwardCommandHandler::ForwardCommandHandler(DeviceManager* device_manager)
-    : DeviceCommandHandler(device_manager,
-                           {kDeviceTypeForward, kCmdPort, kLogPort, kDetectionPort}) {}
+    : DeviceCommandHandler(
+          device_manager, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

@@ -8,10 +8,6 @@ namespace lidar::sdk {
 
 class ForwardCommandHandler : public DeviceCommandHandler {
  public:
-  // Fixed LiDAR-side ports of a Forward unit.
-  static constexpr uint16_t kCmdPort = 56000;
-  static constexpr uint16_t kLogPort = 59000;
-
   explicit ForwardCommandHandler(DeviceManager* device_manager);
 
   static void UpdateLidarCallback(CommandStatus status, uint32_t handle,

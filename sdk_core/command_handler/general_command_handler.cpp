@@ -4,40 +4,38 @@
 #include <cstdint>
 #include <utility>
 
-#include "sdk_core/base/health_counters.h"
+#include "lidar_keys.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 #include "sdk_core/command_handler/forward_command_handler.h"
 #include "sdk_core/base/log_throttle.h"
 #include "sdk_core/command_handler/omni_command_handler.h"
 #include "sdk_core/device_manager.h"
+#include "sdk_core/device_ports.h"
 
 namespace lidar::sdk {
 namespace {
 
-constexpr uint16_t kThirdPartyCommandPort = 10001;
-
+// Keys asked for by the internal-information query, per device type. The Forward list holds
+// two keys (0x001E, 0x8012) that this program has no name or use for.
 const std::set<uint16_t> kOmniInternalInfoKeys = {
-    0x0000, 0x0001, 0x0004, 0x0005, 0x0006, 0x0007, 0x0012, 0x0015, 0x0016, 0x0017,
-    0x0018, 0x0019, 0x001A, 0x001C, 0x8000, 0x8001, 0x8002, 0x8003, 0x8004, 0x8005,
-    0x8006, 0x8007, 0x8008, 0x8009, 0x800A, 0x800B, 0x800C, 0x800E, 0x8010, 0x8011};
+    kKeyPclDataType, kKeyPatternMode, kKeyLidarIpCfg, kKeyStateInfoHostIpCfg,
+    kKeyPointCloudHostIpCfg, kKeyImuHostIpCfg, kKeyInstallAttitude, kKeyFovCfg0, kKeyFovCfg1,
+    kKeyFovCfgEn, kKeyDetectMode, kKeyFuncIoCfg, kKeyWorkTgtMode, kKeyImuDataEn, kKeySn,
+    kKeyProductInfo, kKeyVersionApp, kKeyVersionLoader, kKeyVersionHardware, kKeyMac,
+    kKeyCurWorkState, kKeyCoreTemp, kKeyPowerUpCnt, kKeyLocalTimeNow, kKeyLastSyncTime,
+    kKeyTimeOffset, kKeyTimeSyncType, kKeyLidarDiagStatus, kKeyFwType, kKeyHmsCode};
 
 const std::set<uint16_t> kForwardInternalInfoKeys = {
-    0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x0006, 0x0007, 0x0009, 0x0012,
-    0x0013, 0x001A, 0x001B, 0x001C, 0x001D, 0x001E, 0x8000, 0x8001, 0x8002,
-    0x8003, 0x8004, 0x8005, 0x8006, 0x800D, 0x800E, 0x800F, 0x8010, 0x8012};
+    kKeyPclDataType, kKeyPatternMode, kKeyDualEmitEn, kKeyPointSendEn, kKeyLidarIpCfg,
+    kKeyPointCloudHostIpCfg, kKeyImuHostIpCfg, kKeyLogHostIpCfg, kKeyInstallAttitude,
+    kKeyBlindSpotSet, kKeyWorkTgtMode, kKeyGlassHeat, kKeyImuDataEn, kKeyFusaEn, 0x001E, kKeySn,
+    kKeyProductInfo, kKeyVersionApp, kKeyVersionLoader, kKeyVersionHardware, kKeyMac,
+    kKeyCurWorkState, kKeyStatusCode, kKeyLidarDiagStatus, kKeyLidarFlashStatus, kKeyFwType,
+    0x8012};
 
 int64_t SteadyNanoseconds(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-// Completes an acknowledged request; an acknowledgement without payload cannot be read.
-void CompleteAck(const Command& command, uint32_t handle) {
-  if (!command.callback) return;
-  if (command.packet.data == nullptr || command.packet.data_len == 0) {
-    (*command.callback)(kStatusTimeout, handle, nullptr, 0);
-  } else {
-    (*command.callback)(kStatusSuccess, handle, command.packet.data, command.packet.data_len);
-  }
 }
 
 }  // namespace
@@ -255,13 +253,15 @@ void GeneralCommandHandler::CommandsHandle(std::chrono::steady_clock::time_point
   }
 }
 
-bool GeneralCommandHandler::TakeCommand(uint32_t seq_num, const CommPacket& packet,
-                                        Command& out) {
+bool GeneralCommandHandler::TakeAcknowledged(const CommPacket& ack, Command& out) {
+  // Requests leave with the low 16 bits of their number and the upper half zero (their numbers
+  // never exceed 65535), so acknowledgements are matched on those 16 bits.
+  const uint32_t seq_num = ack.seq_num & 0xFFFFu;
   std::lock_guard<std::mutex> lock(pending_mutex_);
   auto it = pending_.find(seq_num);
   if (it == pending_.end()) return false;
   out = std::move(it->second.first);
-  out.packet = packet;
+  out.packet = ack;
   pending_.erase(it);
   return true;
 }
@@ -303,7 +303,7 @@ void GeneralCommandHandler::Handler(uint8_t dev_type, uint32_t handle, uint16_t 
 
   Command command;
   if (packet.cmd_type == kCommandTypeAck) {
-    TakeCommand(packet.seq_num & 0xFFFFu, packet, command);
+    TakeAcknowledged(packet, command);
   } else if (packet.cmd_type == kCommandTypeRequest) {
     command.packet = packet;
     command.handle = handle;
@@ -338,11 +338,11 @@ void GeneralCommandHandler::Handler(uint32_t handle, uint16_t local_port, uint8_
     return;
   }
   Command command;
-  if (!TakeCommand(packet.seq_num, packet, command)) {
+  if (!TakeAcknowledged(packet, command)) {
     LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Handle cmd ack failed, can not find command");
     return;
   }
-  CompleteAck(command, handle);
+  CompleteAcknowledged(command, handle);
 }
 
 bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys) {

@@ -104,8 +104,8 @@ class GeneralCommandHandler {
 
   CommandStatus Send(uint32_t handle, uint16_t cmd_id, uint8_t* data, uint16_t data_len,
                      std::shared_ptr<CommandCallback> callback, bool logger);
-  // Takes the pending request with `seq_num` out of the table, with the received packet.
-  bool TakeCommand(uint32_t seq_num, const CommPacket& packet, Command& out);
+  // Takes the pending request that `ack` answers out of the table, with the received packet.
+  bool TakeAcknowledged(const CommPacket& ack, Command& out);
   bool ParseFrame(uint8_t* bytes, uint32_t count, CommPacket& packet);
   bool IsMasterSdk() const;
   void ReportFwType(uint32_t handle, bool known, bool zero);

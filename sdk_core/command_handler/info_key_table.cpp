@@ -9,10 +9,13 @@
 #include <rapidjson/stringbuffer.h>
 
 #include "lidar_byte_io.h"
+#include "lidar_keys.h"
 #include "sdk_core/base/ipv4_address.h"
 
 namespace lidar::sdk {
 namespace {
+
+constexpr std::size_t kPushListOffset = 4;  // after key_num u16 and two reserved bytes
 
 // Values are copied into the record as the wire carries them (little-endian) and read back
 // with the little-endian loaders, so the record means the same on any host.
@@ -46,49 +49,51 @@ struct KeyInfo {
 
 // Ascending key order, which is also the rendering order.
 constexpr KeyInfo kKeyTable[] = {
-    {0x0000, "pcl_data_type", INFO_FIELD(pcl_data_type), Kind::kU8},
-    {0x0001, "pattern_mode", INFO_FIELD(pattern_mode), Kind::kU8},
-    {0x0002, "dual_emit_en", INFO_FIELD(dual_emit_en), Kind::kU8},
-    {0x0003, "point_send_en", INFO_FIELD(point_send_en), Kind::kU8},
-    {0x0004, "lidar_ipcfg", INFO_FIELD(lidar_ipcfg), Kind::kLidarIpCfg},
-    {0x0005, "state_info_host_ipcfg", INFO_FIELD(state_info_host_ipcfg), Kind::kHostIpCfg},
-    {0x0006, "ponitcloud_host_ipcfg", INFO_FIELD(ponitcloud_host_ipcfg), Kind::kHostIpCfg},
-    {0x0007, "imu_host_ipcfg", INFO_FIELD(imu_host_ipcfg), Kind::kHostIpCfg},
-    {0x0008, "ctl_host_ipcfg", INFO_FIELD(ctl_host_ipcfg), Kind::kHostIpCfg},
-    {0x0009, "log_host_ipcfg", INFO_FIELD(log_host_ipcfg), Kind::kHostIpCfg},
-    {0x0010, "vehicle_speed", INFO_FIELD(vehicle_speed), Kind::kI32},
-    {0x0011, "environment_temp", INFO_FIELD(environment_temp), Kind::kI32},
-    {0x0012, "install_attitude", INFO_FIELD(install_attitude), Kind::kInstallAttitude},
-    {0x0013, "blind_spot_set", INFO_FIELD(blind_spot_set), Kind::kU32},
-    {0x0014, "frame_rate", INFO_FIELD(frame_rate), Kind::kU8},
-    {0x0015, "fov_cfg0", INFO_FIELD(fov_cfg0), Kind::kFovCfg},
-    {0x0016, "fov_cfg1", INFO_FIELD(fov_cfg1), Kind::kFovCfg},
-    {0x0017, "fov_cfg_en", INFO_FIELD(fov_cfg_en), Kind::kU8},
-    {0x0018, "detect_mode", INFO_FIELD(detect_mode), Kind::kU8},
-    {0x0019, "func_io_cfg", INFO_FIELD(func_io_cfg), Kind::kFuncIoCfg},
-    {0x001A, "work_tgt_mode", INFO_FIELD(work_tgt_mode), Kind::kU8},
-    {0x001B, "glass_heat", INFO_FIELD(glass_heat), Kind::kU8},
-    {0x001C, "imu_data_en", INFO_FIELD(imu_data_en), Kind::kU8},
-    {0x001D, "fusa_en", INFO_FIELD(fusa_en), Kind::kU8},
-    {0x8000, "sn", INFO_FIELD(sn), Kind::kText},
-    {0x8001, "product_info", INFO_FIELD(product_info), Kind::kText},
-    {0x8002, "version_app", INFO_FIELD(version_app), Kind::kU8Array},
-    {0x8003, "version_loader", INFO_FIELD(version_loader), Kind::kU8Array},
-    {0x8004, "version_hardware", INFO_FIELD(version_hardware), Kind::kU8Array},
-    {0x8005, "mac", INFO_FIELD(mac), Kind::kU8Array},
-    {0x8006, "cur_work_state", INFO_FIELD(cur_work_state), Kind::kU8},
-    {0x8007, "core_temp", INFO_FIELD(core_temp), Kind::kI32},
-    {0x8008, "powerup_cnt", INFO_FIELD(powerup_cnt), Kind::kU32},
-    {0x8009, "local_time_now", INFO_FIELD(local_time_now), Kind::kU64},
-    {0x800A, "last_sync_time", INFO_FIELD(last_sync_time), Kind::kU64},
-    {0x800B, "time_offset", INFO_FIELD(time_offset), Kind::kI64},
-    {0x800C, "time_sync_type", INFO_FIELD(time_sync_type), Kind::kU8},
-    {0x800D, "status_code", INFO_FIELD(status_code), Kind::kStatusCode},
-    {0x800E, "lidar_diag_status", INFO_FIELD(lidar_diag_status), Kind::kU16},
-    {0x800F, "lidar_flash_status", INFO_FIELD(lidar_flash_status), Kind::kU8},
-    {0x8010, "FW_TYPE", INFO_FIELD(fw_type), Kind::kU8},
-    {0x8011, "hms_code", INFO_FIELD(hms_code), Kind::kHmsCode},
-    {0xFFFE, "ROI_Mode", INFO_FIELD(roi_mode), Kind::kU8},
+    {kKeyPclDataType, "pcl_data_type", INFO_FIELD(pcl_data_type), Kind::kU8},
+    {kKeyPatternMode, "pattern_mode", INFO_FIELD(pattern_mode), Kind::kU8},
+    {kKeyDualEmitEn, "dual_emit_en", INFO_FIELD(dual_emit_en), Kind::kU8},
+    {kKeyPointSendEn, "point_send_en", INFO_FIELD(point_send_en), Kind::kU8},
+    {kKeyLidarIpCfg, "lidar_ipcfg", INFO_FIELD(lidar_ipcfg), Kind::kLidarIpCfg},
+    {kKeyStateInfoHostIpCfg, "state_info_host_ipcfg", INFO_FIELD(state_info_host_ipcfg),
+     Kind::kHostIpCfg},
+    {kKeyPointCloudHostIpCfg, "ponitcloud_host_ipcfg", INFO_FIELD(ponitcloud_host_ipcfg),
+     Kind::kHostIpCfg},
+    {kKeyImuHostIpCfg, "imu_host_ipcfg", INFO_FIELD(imu_host_ipcfg), Kind::kHostIpCfg},
+    {kKeyCtlHostIpCfg, "ctl_host_ipcfg", INFO_FIELD(ctl_host_ipcfg), Kind::kHostIpCfg},
+    {kKeyLogHostIpCfg, "log_host_ipcfg", INFO_FIELD(log_host_ipcfg), Kind::kHostIpCfg},
+    {kKeyVehicleSpeed, "vehicle_speed", INFO_FIELD(vehicle_speed), Kind::kI32},
+    {kKeyEnvironmentTemp, "environment_temp", INFO_FIELD(environment_temp), Kind::kI32},
+    {kKeyInstallAttitude, "install_attitude", INFO_FIELD(install_attitude), Kind::kInstallAttitude},
+    {kKeyBlindSpotSet, "blind_spot_set", INFO_FIELD(blind_spot_set), Kind::kU32},
+    {kKeyFrameRate, "frame_rate", INFO_FIELD(frame_rate), Kind::kU8},
+    {kKeyFovCfg0, "fov_cfg0", INFO_FIELD(fov_cfg0), Kind::kFovCfg},
+    {kKeyFovCfg1, "fov_cfg1", INFO_FIELD(fov_cfg1), Kind::kFovCfg},
+    {kKeyFovCfgEn, "fov_cfg_en", INFO_FIELD(fov_cfg_en), Kind::kU8},
+    {kKeyDetectMode, "detect_mode", INFO_FIELD(detect_mode), Kind::kU8},
+    {kKeyFuncIoCfg, "func_io_cfg", INFO_FIELD(func_io_cfg), Kind::kFuncIoCfg},
+    {kKeyWorkTgtMode, "work_tgt_mode", INFO_FIELD(work_tgt_mode), Kind::kU8},
+    {kKeyGlassHeat, "glass_heat", INFO_FIELD(glass_heat), Kind::kU8},
+    {kKeyImuDataEn, "imu_data_en", INFO_FIELD(imu_data_en), Kind::kU8},
+    {kKeyFusaEn, "fusa_en", INFO_FIELD(fusa_en), Kind::kU8},
+    {kKeySn, "sn", INFO_FIELD(sn), Kind::kText},
+    {kKeyProductInfo, "product_info", INFO_FIELD(product_info), Kind::kText},
+    {kKeyVersionApp, "version_app", INFO_FIELD(version_app), Kind::kU8Array},
+    {kKeyVersionLoader, "version_loader", INFO_FIELD(version_loader), Kind::kU8Array},
+    {kKeyVersionHardware, "version_hardware", INFO_FIELD(version_hardware), Kind::kU8Array},
+    {kKeyMac, "mac", INFO_FIELD(mac), Kind::kU8Array},
+    {kKeyCurWorkState, "cur_work_state", INFO_FIELD(cur_work_state), Kind::kU8},
+    {kKeyCoreTemp, "core_temp", INFO_FIELD(core_temp), Kind::kI32},
+    {kKeyPowerUpCnt, "powerup_cnt", INFO_FIELD(powerup_cnt), Kind::kU32},
+    {kKeyLocalTimeNow, "local_time_now", INFO_FIELD(local_time_now), Kind::kU64},
+    {kKeyLastSyncTime, "last_sync_time", INFO_FIELD(last_sync_time), Kind::kU64},
+    {kKeyTimeOffset, "time_offset", INFO_FIELD(time_offset), Kind::kI64},
+    {kKeyTimeSyncType, "time_sync_type", INFO_FIELD(time_sync_type), Kind::kU8},
+    {kKeyStatusCode, "status_code", INFO_FIELD(status_code), Kind::kStatusCode},
+    {kKeyLidarDiagStatus, "lidar_diag_status", INFO_FIELD(lidar_diag_status), Kind::kU16},
+    {kKeyLidarFlashStatus, "lidar_flash_status", INFO_FIELD(lidar_flash_status), Kind::kU8},
+    {kKeyFwType, "FW_TYPE", INFO_FIELD(fw_type), Kind::kU8},
+    {kKeyHmsCode, "hms_code", INFO_FIELD(hms_code), Kind::kHmsCode},
+    {kKeyRoiMode, "ROI_Mode", INFO_FIELD(roi_mode), Kind::kU8},
 };
 
 #undef INFO_FIELD
@@ -118,8 +123,12 @@ void StoreLidarIpCfg(const uint8_t* value, std::size_t size, uint8_t* field) {
 
 void StoreHostIpCfg(const uint8_t* value, std::size_t size, uint8_t* field) {
   if (size >= 4) AddressText(value, reinterpret_cast<char*>(field + offsetof(HostIpCfg, ip)));
-  if (size >= 6) std::memcpy(field + offsetof(HostIpCfg, dst_port), value + 4, 2);
-  if (size >= 8) std::memcpy(field + offsetof(HostIpCfg, src_port), value + 6, 2);
+  if (size >= kHostIpCfgDstPortOffset + 2) {
+    std::memcpy(field + offsetof(HostIpCfg, dst_port), value + kHostIpCfgDstPortOffset, 2);
+  }
+  if (size >= kHostIpCfgSrcPortOffset + 2) {
+    std::memcpy(field + offsetof(HostIpCfg, src_port), value + kHostIpCfgSrcPortOffset, 2);
+  }
 }
 
 void StoreValue(const KeyInfo& info, const uint8_t* value, std::size_t size, InfoRecord& record) {
@@ -279,19 +288,16 @@ bool decode_push_info(const CommPacket& packet, InfoRecord& record, std::set<uin
   const std::size_t size = packet.data == nullptr ? 0 : packet.data_len;
   if (size < 2) return false;
   const uint16_t key_num = load_le<uint16_t>(packet.data);
-  std::size_t offset = 4;
-  for (uint16_t i = 0; i < key_num; ++i) {
+  const std::size_t list_offset = std::min<std::size_t>(kPushListOffset, size);
+  KeyValueEntries entries(packet.data + list_offset, size - list_offset, key_num);
+  KeyValueEntry entry;
+  while (entries.walked() < key_num) {
     // An entry carries its header and at least one value byte.
-    if (offset + 5 > size) return false;
-    const uint16_t key = load_le<uint16_t>(packet.data + offset);
-    const uint16_t length = load_le<uint16_t>(packet.data + offset + 2);
-    const std::size_t value_offset = offset + 4;
-    if (length > size - value_offset) return false;
-    if (const KeyInfo* info = FindKey(key)) {
-      keys.insert(key);
-      StoreValue(*info, packet.data + value_offset, length, record);
+    if (entries.remaining() < 5 || !entries.next(entry)) return false;
+    if (const KeyInfo* info = FindKey(entry.key)) {
+      keys.insert(entry.key);
+      StoreValue(*info, entry.value, entry.length, record);
     }
-    offset = value_offset + length;
   }
   return true;
 }

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/sdk_log.h"
 
 namespace lidar::sdk {

@@ -1,5 +1,6 @@
-// Little-endian reads and writes over byte buffers. Reads are bounds-checked against the bytes
-// actually present, so untrusted datagrams are never read through packed structs.
+// Little-endian reads and writes over byte buffers, and the walk over key/value entry lists.
+// Reads are bounds-checked against the bytes actually present, so untrusted datagrams are never
+// read through packed structs.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +69,76 @@ class ByteReader {
   const uint8_t* data_;
   std::size_t size_;
   std::size_t pos_ = 0;
+};
+
+// One key/value entry of a parameter list: key u16, value length u16, then the value.
+struct KeyValueEntry {
+  uint16_t key = 0;
+  uint16_t length = 0;
+  const uint8_t* value = nullptr;
+};
+
+// The fixed part of an answer that carries a key/value list (the internal-information
+// acknowledgement): ret_code u8, then the number of entries u16.
+constexpr std::size_t kKeyValueAnswerHeaderSize = 3;
+
+// Walks key/value entries laid back to back in [data, data + size): at most `declared` of them,
+// ending for good at the first one that does not lie wholly inside the bytes.
+class KeyValueEntries {
+ public:
+  KeyValueEntries(const uint8_t* data, std::size_t size, uint16_t declared)
+      : reader_(data, size), declared_(declared) {}
+
+  // The entries of an answer received in `size` bytes: ret_code u8, count u16, entries.
+  static KeyValueEntries OfAnswer(const uint8_t* answer, std::size_t size) {
+    if (answer == nullptr || size < kKeyValueAnswerHeaderSize) {
+      return KeyValueEntries(nullptr, 0, 0);
+    }
+    return KeyValueEntries(answer + kKeyValueAnswerHeaderSize, size - kKeyValueAnswerHeaderSize,
+                           load_le<uint16_t>(answer + 1));
+  }
+
+  // The entries of an answer as the SDK hands it to a completion function: it arrives without
+  // its size, but its count covers only the entries that were received whole, and those cannot
+  // reach further than `count` entries of the longest value could.
+  static KeyValueEntries OfDeliveredAnswer(const uint8_t* answer) {
+    if (answer == nullptr) return KeyValueEntries(nullptr, 0, 0);
+    const uint16_t count = load_le<uint16_t>(answer + 1);
+    return KeyValueEntries(answer + kKeyValueAnswerHeaderSize,
+                           static_cast<std::size_t>(count) * (4 + UINT16_MAX), count);
+  }
+
+  // The next whole entry; false once `declared` entries were walked or one is cut short.
+  bool next(KeyValueEntry& entry) {
+    if (walked_ == declared_) return false;
+    KeyValueEntry found;
+    if (!reader_.read(found.key) || !reader_.read(found.length) ||
+        (found.value = reader_.take(found.length)) == nullptr) {
+      declared_ = walked_;
+      return false;
+    }
+    entry = found;
+    ++walked_;
+    return true;
+  }
+
+  // Walks past the remaining whole entries; the number of entries walked in all.
+  uint16_t walk_to_end() {
+    KeyValueEntry entry;
+    while (next(entry)) {
+    }
+    return walked_;
+  }
+
+  // Entries walked so far.
+  uint16_t walked() const { return walked_; }
+  // Bytes left after the entries walked so far.
+  std::size_t remaining() const { return reader_.remaining(); }
+
+ private:
+  ByteReader reader_;
+  uint16_t declared_;
+  uint16_t walked_ = 0;
 };
 
 }  // namespace lidar

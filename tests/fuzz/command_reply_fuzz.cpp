@@ -4,12 +4,12 @@
 // Input: mode byte (bit 0: valid checksums; bit 1: untyped path; bit 2: the frame carries the
 // sequence number of a request in flight), route byte (sender, device type, local port), then
 // the datagram.
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "lidar_byte_io.h"
+#include "sdk_core/base/ipv4_address.h"
 #include "sdk_core/command_handler/general_command_handler.h"
 #include "sdk_core/device_manager.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -60,7 +60,7 @@ void StartSession() {
   General().SetLidarPushInfoCallback(
       [](uint32_t, uint8_t, const char* text, void*) { FUZZ_CHECK(text != nullptr); }, nullptr);
   std::vector<uint8_t> reply = RegisteredLidarReply();
-  General().Handler(inet_addr("127.0.0.2"), 56000, reply.data(),
+  General().Handler(lidar::sdk::IpToHandle("127.0.0.2"), 56000, reply.data(),
                     static_cast<uint32_t>(reply.size()));
 }
 
@@ -68,13 +68,12 @@ void StartSession() {
 void OnInternalInfo(CommandStatus status, uint32_t, LidarDiagInternalInfoResponse* response,
                     void*) {
   if (status != kStatusSuccess || response == nullptr) return;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(response);
-  std::size_t at = 3;
+  auto entries =
+      lidar::KeyValueEntries::OfDeliveredAnswer(reinterpret_cast<const uint8_t*>(response));
+  lidar::KeyValueEntry entry;
   volatile unsigned sum = 0;
-  for (uint16_t i = 0; i < response->param_num; ++i) {
-    const uint16_t length = lidar::load_le<uint16_t>(bytes + at + 2);
-    for (uint16_t k = 0; k < length; ++k) sum = sum + bytes[at + 4 + k];
-    at += 4u + length;
+  while (entries.next(entry)) {
+    for (uint16_t k = 0; k < entry.length; ++k) sum = sum + entry.value[k];
   }
 }
 
@@ -104,12 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   const uint8_t mode = data[0];
   const uint8_t route = data[1];
-  const uint32_t handle = inet_addr(kSenders[route & 3]);
+  const uint32_t handle = lidar::sdk::IpToHandle(kSenders[route & 3]);
   const uint8_t dev_type = kDeviceTypes[(route >> 2) & 3];
   const uint16_t local_port = kLocalPorts[(route >> 4) & 7];
 
   // Requests in flight to the registered LiDAR, so acknowledgements can match them.
-  const uint32_t lidar = inet_addr("127.0.0.2");
+  const uint32_t lidar = lidar::sdk::IpToHandle("127.0.0.2");
   QueryLidarInternalInfo(lidar, OnInternalInfo, nullptr);
   LidarSetWorkMode(lidar, 1, OnControl, nullptr);
 

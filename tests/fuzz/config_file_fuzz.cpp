@@ -1,11 +1,13 @@
 // Configuration files written by users: the parser and the checks over its records, on a
 // temporary file holding the input.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <string>
 
+#include "sdk_core/device_ports.h"
 #include "sdk_core/params_check.h"
 #include "sdk_core/parse_cfg_file.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -34,11 +36,11 @@ void CheckOmniPorts(const lidar::sdk::LidarCfgList& list) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::QuietSdkLogger();
-  char path[] = "/tmp/lidar_cfg_fuzz_XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) std::abort();
-  close(fd);
-  TempPath() = path;
+  // A name of this run's own, so parallel fuzzing jobs never share the file.
+  std::random_device random;
+  TempPath() = (std::filesystem::temp_directory_path() /
+                ("lidar_cfg_fuzz_" + std::to_string(random()) + std::to_string(random())))
+                   .string();
   std::atexit([] { std::remove(TempPath().c_str()); });
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/sdk_core/base/bitwise_crc.h"
 
 namespace {
 
@@ -12,26 +13,8 @@ using lidar::sdk::CommPacket;
 using lidar::sdk::CommPort;
 using lidar::sdk::kFrameHeaderSize;
 using lidar::sdk::SdkProtocol;
-
-uint16_t BitwiseCrc16(const uint8_t* data, std::size_t size) {
-  uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                           : static_cast<uint16_t>(crc << 1);
-  }
-  return crc;
-}
-
-uint32_t BitwiseCrc32(const uint8_t* data, std::size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
+using lidar::sdk::testing::BitwiseCrc16;
+using lidar::sdk::testing::BitwiseCrc32;
 
 }  // namespace
 

@@ -7,7 +7,6 @@ inside the network sandbox.
     config_robustness_test.py --app APP --config CONFIG [unittest options]
 """
 
-import argparse
 import json
 import os
 import subprocess
@@ -15,7 +14,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import WorkDir  # noqa: E402
+from harness import WorkDir, options, run_tests  # noqa: E402
 
 ARGS = None
 INIT_FAILED = "[ERR] LidarSdkInit falhou"
@@ -107,14 +106,6 @@ class ConfigRobustness(unittest.TestCase):
                                                self.variant(change)), message)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("app", "config")
+    run_tests(rest)

@@ -5,14 +5,13 @@ answers detection on the broadcast address (which loopback never shows).
     field_network_test.py --app APP --sim LIDAR_SIM   (under netns-run --veth)
 """
 
-import argparse
 import json
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Process, WorkDir, wait_for  # noqa: E402
+from harness import Process, WorkDir, options, run_tests, wait_for  # noqa: E402
 
 ARGS = None
 HOST_IP, LIDAR_IP = os.environ.get("SANDBOX_HOST_IP"), os.environ.get("SANDBOX_LIDAR_IP")
@@ -48,8 +47,5 @@ class FieldNetwork(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for option in ("--app", "--sim", "--config"):
-        parser.add_argument(option, required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    ARGS, rest = options("app", "sim", "config")
+    run_tests(rest)

@@ -2,16 +2,45 @@
 output in a file of the run's work directory, plus polling helpers. Used inside the network
 sandbox only."""
 
+import argparse
 import json
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
 
 REDIS_PORT = 6379  # the service always publishes to 127.0.0.1:6379
 LIDAR_KEY = "ctx:dados_modulo_Lidar"
 IMU_KEY = "ctx:dados_modulo_Imu"
+DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
+
+
+def options(*required, **optional):
+    """Reads a test script's options: --NAME for each required name, --NAME for each optional one
+    with its default (whose type the value takes). Returns them and the rest of the command
+    line, which run_tests hands to unittest."""
+    parser = argparse.ArgumentParser()
+    for name in required:
+        parser.add_argument("--" + name, required=True)
+    for name, default in optional.items():
+        parser.add_argument("--" + name, type=type(default), default=default)
+    return parser.parse_known_args()
+
+
+def run_tests(rest):
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+def member(doc, path, default=None):
+    """The value at a dotted path inside a JSON document; `default` where any step is missing."""
+    for name in path.split("."):
+        if not isinstance(doc, dict) or name not in doc:
+            return default
+        doc = doc[name]
+    return doc
 
 
 def wait_for(predicate, timeout, what, describe=None):

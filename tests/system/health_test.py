@@ -7,7 +7,6 @@ start-up self-check speaks up.
     health_test.py --app APP --sim LIDAR_SIM --config CONFIG [unittest options]
 """
 
-import argparse
 import json
 import os
 import signal
@@ -17,9 +16,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
+                     options, run_tests, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 POINT_PORT, IMU_PORT = "56301", "56401"
 SIM_POINT_DATAGRAMS_PER_S = 200000 / 96
 WANTED_RECEIVE_BUFFER = 209715200
@@ -39,14 +38,6 @@ def setUpModule():
 
 def tearDownModule():
     REDIS.stop()
-
-
-def member(doc, path, default=None):
-    for name in path.split("."):
-        if not isinstance(doc, dict) or name not in doc:
-            return default
-        doc = doc[name]
-    return doc
 
 
 class ServiceRun:
@@ -213,15 +204,6 @@ class SelfCheckLines(unittest.TestCase):
                       " nao esta em nenhuma interface desta maquina", app.text())
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("app", "sim", "config")
+    run_tests(rest)

@@ -6,7 +6,6 @@ it and receives its streams; a LiDAR on another segment is refused.
     host_mode_test.py --probe HOST_MODE_PROBE --sim LIDAR_SIM   (under netns-run --veth)
 """
 
-import argparse
 import os
 import re
 import subprocess
@@ -14,7 +13,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Process, WorkDir  # noqa: E402
+from harness import Process, WorkDir, options, run_tests  # noqa: E402
 
 ARGS = None
 HOST_IP = os.environ.get("SANDBOX_HOST_IP", "192.168.1.50")
@@ -65,14 +64,6 @@ class HostAddressMode(unittest.TestCase):
         self.assertNotRegex(far.text(), r"write seq", "the other segment is never configured")
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--sim", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("probe", "sim")
+    run_tests(rest)

@@ -10,7 +10,6 @@ intake. Runs inside the network sandbox.
     hostile_peer_test.py --app APP --sim LIDAR_SIM --config CONFIG [--seconds N]
 """
 
-import argparse
 import json
 import os
 import random
@@ -22,9 +21,9 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
+                     options, run_tests, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 LIDAR_IP = "127.0.0.2"
 ROGUE_IP = "127.0.0.5"      # answers detection as a LiDAR would, then misbehaves
 STRANGER_IP = "127.0.0.6"   # never answers detection: an unknown sender
@@ -138,14 +137,6 @@ def open_udp_ports(pid):
     return sorted(ports)
 
 
-def member(doc, path):
-    for name in path.split("."):
-        if not isinstance(doc, dict) or name not in doc:
-            return None
-        doc = doc[name]
-    return doc
-
-
 class HostilePeers(unittest.TestCase):
     def test_service_survives_hostile_peers_and_keeps_its_lidar(self):
         work = WorkDir("hostile").path
@@ -242,17 +233,6 @@ class HostilePeers(unittest.TestCase):
             redis.stop()
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    parser.add_argument("--seconds", type=float, default=20)
-    parser.add_argument("--seed", type=int, default=7)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("app", "sim", "config", seconds=20.0, seed=7)
+    run_tests(rest)

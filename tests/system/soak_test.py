@@ -11,7 +11,6 @@ counted as dropped.
 The fault times scale with --seconds (at least 150).
 """
 
-import argparse
 import os
 import signal
 import subprocess
@@ -20,19 +19,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, wait_for  # noqa: E402
+from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
+                     options, run_tests, wait_for)
 
-DIAG_KEY = "ctx:dados_modulo_Lidar_diag"
 TRUNCATE = 0.01
 ARGS = None
-
-
-def member(doc, path, default=None):
-    for name in path.split("."):
-        if not isinstance(doc, dict) or name not in doc:
-            return default
-        doc = doc[name]
-    return doc
 
 
 def rss_kb(pid):
@@ -176,16 +167,6 @@ class Soak(unittest.TestCase):
                 pass
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--config", required=True)
-    parser.add_argument("--seconds", type=float, default=180)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    ARGS, rest = options("app", "sim", "config", seconds=180.0)
+    run_tests(rest)

@@ -6,6 +6,7 @@
 namespace {
 std::atomic<bool> g_stop{false};
 void on_signal(int) { g_stop.store(true); }
+void on_toggle(int) { lidar_sim::request_scene_toggle(); }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -25,5 +26,7 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sa.sa_handler = on_toggle;
+  sigaction(SIGUSR1, &sa, nullptr);
   return lidar_sim::run_simulator(options, g_stop);
 }

@@ -6,6 +6,8 @@ PointSource::PointSource(Scene scene, const FieldOfView& fov, const Motion& moti
                          unsigned seed)
     : scene_(std::move(scene)), pattern_(fov), motion_(motion), range_(range), rng_(seed) {}
 
+std::vector<std::string> PointSource::toggle_boxes() { return lidar_sim::toggle_boxes(scene_); }
+
 std::vector<PointRecord> PointSource::shots(std::size_t count, double t_s) {
   const Rotation rot = attitude_at(motion_, t_s);
   std::vector<PointRecord> out(count);

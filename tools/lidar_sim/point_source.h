@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "tools/lidar_sim/motion.h"
@@ -23,6 +24,8 @@ class PointSource {
   PointSource(Scene scene, const FieldOfView& fov, const Motion& motion, const RangeModel& range, unsigned seed);
   // The next `count` shots at time t; a shot without return is a zero point with reflectivity 0.
   std::vector<PointRecord> shots(std::size_t count, double t_s);
+  // Shows or hides the scene's toggle boxes from the next shot on (toggle_boxes).
+  std::vector<std::string> toggle_boxes();
 
  private:
   Scene scene_;

@@ -123,13 +123,19 @@ bool parse_scene(const std::string& json_text, Scene& out, std::string& error) {
         return false;
       }
       box.reflectivity = read_reflectivity(b, 100);
+      box.toggle = b.value("toggle", false);
+      box.visible = !box.toggle;
       scene.boxes.push_back(box);
     }
   }
-  if (auto expected = j.find("expected"); expected != j.end() && expected->is_object()) {
-    for (const auto& [name, value] : expected->items())
-      if (value.is_number()) scene.expected[name] = value.get<double>();
-  }
+  const auto read_expected = [&j](const char* member, std::map<std::string, double>& out) {
+    if (auto expected = j.find(member); expected != j.end() && expected->is_object()) {
+      for (const auto& [name, value] : expected->items())
+        if (value.is_number()) out[name] = value.get<double>();
+    }
+  };
+  read_expected("expected", scene.expected);
+  read_expected("expected_corridor", scene.expected_corridor);
   out = std::move(scene);
   return true;
 }
@@ -149,6 +155,16 @@ bool load_scene(const std::string& path, Scene& out, std::string& error) {
   return true;
 }
 
+std::vector<std::string> toggle_boxes(Scene& scene) {
+  std::vector<std::string> changes;
+  for (SceneBox& b : scene.boxes) {
+    if (!b.toggle) continue;
+    b.visible = !b.visible;
+    changes.push_back(b.name + (b.visible ? " shown" : " hidden"));
+  }
+  return changes;
+}
+
 std::optional<RayHit> cast_ray(const Scene& scene, const Vec3& dir, double min_range, double max_range) {
   std::optional<RayHit> best;
   auto consider = [&](double t, uint8_t reflectivity) {
@@ -160,6 +176,7 @@ std::optional<RayHit> cast_ray(const Scene& scene, const Vec3& dir, double min_r
     consider(dot(p.point, p.normal) / denom, p.reflectivity);
   }
   for (const SceneBox& b : scene.boxes) {
+    if (!b.visible) continue;
     const double t = box_entry(b, dir);
     if (t >= 0) consider(t, b.reflectivity);
   }

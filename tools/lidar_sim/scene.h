@@ -26,6 +26,9 @@ struct SceneBox {
   Vec3 min;
   Vec3 max;
   uint8_t reflectivity = 100;
+  // A box with "toggle": true starts hidden and appears or disappears at each scene toggle.
+  bool toggle = false;
+  bool visible = true;
 };
 
 struct Scene {
@@ -35,6 +38,9 @@ struct Scene {
   // The six published distances this scene is designed to give (documentation; keys frente, tras,
   // esquerda, direita, sup, inf), empty when the file names none.
   std::map<std::string, double> expected;
+  // The six corridor distances it is designed to give with the service's default robot box
+  // (documentation too; the same keys), empty when the file names none.
+  std::map<std::string, double> expected_corridor;
 };
 
 struct RayHit {
@@ -47,6 +53,10 @@ Scene default_scene();
 
 bool parse_scene(const std::string& json_text, Scene& out, std::string& error);
 bool load_scene(const std::string& path, Scene& out, std::string& error);
+
+// Shows the hidden toggle boxes and hides the shown ones; returns "name shown" or "name hidden"
+// for each, in scene order.
+std::vector<std::string> toggle_boxes(Scene& scene);
 
 // Nearest surface along the unit direction `dir` from the sensor, between the two ranges.
 std::optional<RayHit> cast_ray(const Scene& scene, const Vec3& dir, double min_range, double max_range);

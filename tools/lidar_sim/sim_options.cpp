@@ -26,7 +26,8 @@ Unit:
   --preconfigured HOST    kept its settings: stream to HOST at once
   --host-ports P,Q,R      host ports for state, points, IMU with --preconfigured (56201,56301,56401)
 Scene and streams:
-  --scene FILE.json       planes and boxes (default: built in, the same as config/scenes/open.json)
+  --scene FILE.json       planes and boxes (default: built in, the same as config/scenes/open.json);
+                          SIGUSR1 shows or hides the boxes marked "toggle" and prints the moment
   --rate N                points per second (default 200000)
   --imu-rate HZ           IMU samples per second (default 200)
   --push-period S         seconds between state messages (default 2)

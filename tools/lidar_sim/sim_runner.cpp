@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -24,6 +25,8 @@ constexpr double kStatsPeriodS = 5.0;
 constexpr double kMaxLagS = 0.2;        // a stream further behind than this skips ahead
 constexpr std::size_t kMaxBurst = 256;  // datagrams of one stream per loop turn
 constexpr std::size_t kReceiveBuffer = 65536;
+
+std::atomic<unsigned> toggle_requests{0};
 
 std::string endpoint_text(const Endpoint& e) { return to_string(e.ip) + ":" + std::to_string(e.port); }
 
@@ -78,6 +81,7 @@ class Simulator {
       const double t = now_s();
       if (o_.seconds > 0 && t >= o_.seconds) break;
       update_schedule(t);
+      apply_scene_toggles();
       const bool quiet = silent_ || booting_;
       const StreamPlan plan = quiet ? StreamPlan{} : device_.stream_plan();
       report_plan(plan);
@@ -152,6 +156,25 @@ class Simulator {
     if (booting_ && t >= o_.reboot_at_s + o_.reboot_boot_s) {
       booting_ = false;
       say("boot complete (" + std::to_string(dropped_while_quiet_) + " datagrams ignored while down)");
+    }
+  }
+
+  // Every shot cast after the change sees the new scene; the line stamps that moment on the wall
+  // clock (milliseconds since 1970, to the microsecond), so a reader can time what follows.
+  void apply_scene_toggles() {
+    const unsigned requested = toggle_requests.load();
+    while (toggles_done_ != requested) {
+      ++toggles_done_;
+      const auto changes = points_.toggle_boxes();
+      const auto wall_us = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::system_clock::now().time_since_epoch()).count();
+      char stamp[48];
+      std::snprintf(stamp, sizeof stamp, "%lld.%03lld", static_cast<long long>(wall_us / 1000),
+                    static_cast<long long>(wall_us % 1000));
+      std::string line = "scene toggle at wall_ms " + std::string(stamp) + ":";
+      for (const std::string& change : changes) line += " " + change;
+      if (changes.empty()) line += " (the scene has no toggle boxes)";
+      say(line);
     }
   }
 
@@ -325,9 +348,12 @@ class Simulator {
   uint64_t replay_elapsed_us_ = 0;
   bool replay_done_ = false;
   bool silent_ = false, booting_ = false, rebooted_ = false, switched_data_type_ = false;
+  unsigned toggles_done_ = 0;
 };
 
 }  // namespace
+
+void request_scene_toggle() { toggle_requests.fetch_add(1); }
 
 int run_simulator(const SimOptions& options, const std::atomic<bool>& stop) {
   Scene scene = default_scene();
@@ -338,20 +364,24 @@ int run_simulator(const SimOptions& options, const std::atomic<bool>& stop) {
       return 2;
     }
   }
-  std::string expected;
-  for (const char* name : {"frente", "tras", "esquerda", "direita", "sup", "inf"}) {
-    auto it = scene.expected.find(name);
-    if (it != scene.expected.end()) {
+  const auto listed = [](const char* title, const std::map<std::string, double>& values) {
+    std::string text;
+    for (const char* name : {"frente", "tras", "esquerda", "direita", "sup", "inf"}) {
+      auto it = values.find(name);
+      if (it == values.end()) continue;
       char buf[48];
       std::snprintf(buf, sizeof buf, " %s %.2f", name, it->second);
-      expected += buf;
+      text += buf;
     }
-  }
+    return text.empty() ? text : "; " + std::string(title) + text;
+  };
+  const std::string expected =
+      listed("expected distances", scene.expected) +
+      listed("expected corridor distances (default robot box)", scene.expected_corridor);
   Simulator sim(options, scene);
   if (!sim.open_sockets()) return 1;
-  std::printf("[lidar_sim %s] scene \"%s\": %zu planes, %zu boxes%s%s\n", to_string(options.ip).c_str(),
-              scene.name.c_str(), scene.planes.size(), scene.boxes.size(),
-              expected.empty() ? "" : "; expected distances", expected.c_str());
+  std::printf("[lidar_sim %s] scene \"%s\": %zu planes, %zu boxes%s\n", to_string(options.ip).c_str(),
+              scene.name.c_str(), scene.planes.size(), scene.boxes.size(), expected.c_str());
   std::fflush(stdout);
   if (!sim.open_replay()) return 1;
   sim.run(stop);

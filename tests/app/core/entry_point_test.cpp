@@ -1,14 +1,10 @@
-// The entry point against a recording fake SDK: usage, the --debug switch, call order, failure
-// exits and the orderly shutdown on SIGTERM.
+// The entry point against a recording fake SDK: usage, the --debug switch, call order and
+// failure exits. The orderly shutdown on a console interrupt is driven from outside the process
+// (console_control_test.sh) and, for SIGTERM on Linux, in platform_linux_test.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/core/entry_point.h"
@@ -16,37 +12,20 @@
 #include "app/perception/imu_intake.h"
 #include "app/perception/point_intake.h"
 #include "app/publication/device_info.h"
-#include "fake_sdk.h"
+#include "tests/app/core/entry_point_runner.h"
 
 namespace {
 
 using ::testing::EndsWith;
 
-int run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  return app::run_app(static_cast<int>(args.size()), argv.data());
-}
-
-class EntryPoint : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake_sdk::reset();
-    app::running.store(true);
-    app::debug_mode.store(false);
-  }
-  void TearDown() override {
-    EXPECT_FALSE(app::processing_active.load()) << "the worker must be stopped on every exit";
-    EXPECT_FALSE(app::supervisor_active.load());
-  }
-};
+using entry_point_test::EntryPoint;
+using entry_point_test::run;
 
 TEST_F(EntryPoint, WithoutArgumentsPrintsUsageAndTouchesNothing) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(run({"app"}), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Uso: app <config.json> [--debug]\n");
-  EXPECT_TRUE(fake_sdk::calls.empty());
+  EXPECT_TRUE(fake_sdk::calls().empty());
 }
 
 TEST_F(EntryPoint, DebugSwitchMustBeExactlySecondArgument) {
@@ -66,62 +45,41 @@ TEST_F(EntryPoint, DebugSwitchMustBeExactlySecondArgument) {
   };
   for (const auto& c : cases) {
     fake_sdk::reset();
-    fake_sdk::init_result = false;
+    fake_sdk::set_init_result(false);
     testing::internal::CaptureStderr();
     EXPECT_EQ(run(c.args), -1);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(app::debug_mode.load(), c.debug) << c.args.back();
-    EXPECT_EQ(fake_sdk::init_path, c.path);
+    EXPECT_EQ(fake_sdk::init_args().path, c.path);
   }
 }
 
 TEST_F(EntryPoint, InitFailureReportsAndStopsWorkerWithoutUninit) {
-  fake_sdk::init_result = false;
+  fake_sdk::set_init_result(false);
   testing::internal::CaptureStderr();
   EXPECT_EQ(run({"app", "bad.json"}), -1);
   // The publisher reports its own failed contact first; no Redis runs in this test.
   EXPECT_THAT(testing::internal::GetCapturedStderr(), EndsWith("[ERR] LidarSdkInit falhou\n"));
-  EXPECT_EQ(fake_sdk::calls, (std::vector<std::string>{"Init host='' log=null"}));
+  EXPECT_EQ(fake_sdk::call_names(), (std::vector<std::string>{"LidarSdkInit"}));
+  // Configuration mode: an empty host address and no log settings.
+  EXPECT_EQ(fake_sdk::init_args().host_ip, "");
+  EXPECT_FALSE(fake_sdk::init_args().log_cfg);
 }
 
 TEST_F(EntryPoint, StartFailureUninitialisesAfterRegisteringCallbacks) {
-  fake_sdk::start_result = false;
+  fake_sdk::set_start_result(false);
   testing::internal::CaptureStderr();
   EXPECT_EQ(run({"app", "cfg.json"}), -1);
   EXPECT_THAT(testing::internal::GetCapturedStderr(), EndsWith("[ERR] LidarSdkStart falhou\n"));
-  EXPECT_EQ(fake_sdk::calls,
-            (std::vector<std::string>{"Init host='' log=null", "SetPoint", "SetImu", "SetInfo",
-                                      "Start", "Uninit"}));
-  EXPECT_EQ(fake_sdk::point_callback, &app::on_point_cloud);
-  EXPECT_EQ(fake_sdk::imu_callback, &app::on_imu_data);
-  EXPECT_EQ(fake_sdk::info_callback, &app::on_info_change);
-}
-
-TEST_F(EntryPoint, SigtermLeadsThroughOrderlyShutdownWithinOneSecond) {
-  std::chrono::steady_clock::time_point signalled;
-  std::thread signaller([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!app::supervisor_active.load() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    signalled = std::chrono::steady_clock::now();
-    kill(getpid(), SIGTERM);
-  });
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  const int status = run({"app", "cfg.json"});
-  const auto returned = std::chrono::steady_clock::now();
-  testing::internal::GetCapturedStdout();
-  testing::internal::GetCapturedStderr();
-  signaller.join();
-
-  EXPECT_EQ(status, 0);
-  EXPECT_LT(returned - signalled, std::chrono::seconds(1));
-  ASSERT_GE(fake_sdk::calls.size(), 6u);
-  EXPECT_EQ(fake_sdk::calls.front(), "Init host='' log=null");
-  EXPECT_EQ(fake_sdk::calls[4], "Start");
-  EXPECT_EQ(fake_sdk::calls.back(), "Uninit");
-  EXPECT_FALSE(app::running.load());
+  EXPECT_EQ(fake_sdk::call_names(),
+            (std::vector<std::string>{"LidarSdkInit", "SetLidarPointCloudCallback",
+                                      "SetLidarImuDataCallback", "SetLidarInfoChangeCallback",
+                                      "LidarSdkStart", "LidarSdkUninit"}));
+  const auto calls = fake_sdk::calls();
+  EXPECT_EQ(calls[1].callback, reinterpret_cast<const void*>(&app::on_point_cloud));
+  EXPECT_EQ(calls[2].callback, reinterpret_cast<const void*>(&app::on_imu_data));
+  EXPECT_EQ(calls[3].callback, reinterpret_cast<const void*>(&app::on_info_change));
+  for (const auto& call : calls) EXPECT_EQ(call.client_data, nullptr) << call.name;
 }
 
 }  // namespace

@@ -1,139 +1,31 @@
-// Operating the service: notifications to a service manager (a datagram socket this test binds,
-// as systemd would), the watchdog verdict, the start-up self-check and the diagnostics
+// Operating the service: the watchdog verdict, the start-up self-check and the diagnostics
 // document. Opens sockets, so it runs in the sandbox.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/self_check.h"
 #include "app/core/service_health.h"
 #include "app/core/service_notify.h"
 #include "app/core/shared_state.h"
 #include "app/publication/diag_document.h"
 #include "app/publication/redis_publisher.h"
+#include "sdk_core/base/sdk_socket.h"
 #include "tests/app/publication/redis_server.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-
-std::string temp_dir() {
-  char path[] = "/tmp/service-test-XXXXXX";
-  return mkdtemp(path);
-}
-
-// The service manager's end: a datagram socket named by NOTIFY_SOCKET.
-class FakeServiceManager {
- public:
-  FakeServiceManager() : path_(temp_dir() + "/notify") {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path_.c_str());
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-    setenv("NOTIFY_SOCKET", path_.c_str(), 1);
-  }
-  ~FakeServiceManager() {
-    unsetenv("NOTIFY_SOCKET");
-    close(fd_);
-    unlink(path_.c_str());
-  }
-  // Every message received within the wait, in order.
-  std::vector<std::string> messages(int wait_ms = 100) {
-    std::vector<std::string> got;
-    pollfd p{fd_, POLLIN, 0};
-    while (poll(&p, 1, wait_ms) > 0) {
-      char buffer[512];
-      const ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
-      got.emplace_back(buffer, static_cast<std::size_t>(n));
-      wait_ms = 0;
-    }
-    return got;
-  }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
-
-app::ProgressVerdict healthy() { return app::ProgressVerdict{}; }
-app::ProgressVerdict stalled() { return app::ProgressVerdict{false, "worker parado"}; }
-
-TEST(ServiceNotify, ReadyWatchdogAndStoppingReachTheServiceManager) {
-  FakeServiceManager manager;
-  app::notify_ready(3);
-  EXPECT_EQ(manager.messages(), std::vector<std::string>{"READY=1"});
-  EXPECT_EQ(app::expected_io_threads(), 3u);
-
-  app::watchdog_cycle(healthy());
-  app::watchdog_cycle(healthy());
-  EXPECT_EQ(manager.messages(), (std::vector<std::string>{"WATCHDOG=1", "WATCHDOG=1"}));
-
-  // A stall stops the keep-alive and says so once; progress brings both back.
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  app::watchdog_cycle(stalled());
-  app::watchdog_cycle(stalled());
-  EXPECT_THAT(manager.messages(), IsEmpty());
-  app::watchdog_cycle(healthy());
-  EXPECT_EQ(manager.messages(), std::vector<std::string>{"WATCHDOG=1"});
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ERR] worker parado; watchdog suspenso\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "[SUP] progresso retomado; watchdog reativado\n");
-
-  app::notify_stopping();
-  EXPECT_EQ(manager.messages(), std::vector<std::string>{"STOPPING=1"});
-}
-
-TEST(ServiceNotify, WithoutAServiceManagerNothingIsSentOrPrinted) {
-  unsetenv("NOTIFY_SOCKET");
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  app::notify_ready(3);
-  app::watchdog_cycle(stalled());
-  app::watchdog_cycle(healthy());
-  app::notify_stopping();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST(ServiceNotify, WatchdogStopsWhenTheWorkerStalls) {
-  FakeServiceManager manager;
-  app::notify_ready(0);
-  manager.messages();
-  // The worker turns: the supervisor's health step feeds the watchdog.
-  app::note_worker_pass(false);
-  app::service_health_cycle();
-  EXPECT_EQ(manager.messages(), std::vector<std::string>{"WATCHDOG=1"});
-
-  // Six seconds later without a turn the worker counts as stalled.
-  const app::AppHealth health = app::copy_app_health();
-  const app::ProgressVerdict later =
-      app::judge_progress(health.worker_pass_ms + 6000, health, 0, 0, 0);
-  EXPECT_FALSE(later.ok);
-  EXPECT_THAT(later.stalled, HasSubstr("worker de processamento parado ha 6000 ms"));
-  testing::internal::CaptureStderr();
-  app::watchdog_cycle(later);
-  testing::internal::GetCapturedStderr();
-  EXPECT_THAT(manager.messages(), IsEmpty());
-}
 
 TEST(ProgressVerdict, JudgesTheWorkerAndTheSdkIoThreads) {
   app::AppHealth h;
@@ -154,6 +46,13 @@ TEST(ProgressVerdict, JudgesTheWorkerAndTheSdkIoThreads) {
 }
 
 // --- start-up self-check ----------------------------------------------------------------
+
+std::string temp_dir() {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("self-check-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
 
 std::string write_config(const std::string& dir, const std::string& host_ip) {
   const std::string path = dir + "/config.json";
@@ -199,21 +98,19 @@ TEST_F(SelfCheck, EachProblemGetsOneActionableLine) {
                                      " nao esta em nenhuma interface"));
   EXPECT_THAT(problems[0], HasSubstr("ip addr add 192.0.2.10/24"));
 
-  // Another socket holds a host port, even one that allows sharing it.
+  // Another socket holds a host port, even one that allows sharing it as the SDK's own do.
   settings_.config_path = write_config(dir_, "127.0.0.1");
-  const int holder = socket(AF_INET, SOCK_DGRAM, 0);
-  const int on = 1;
-  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(56301);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  ASSERT_TRUE(lidar::sdk::SocketLibraryStartup());
+  const lidar::sdk::SocketHandle holder =
+      lidar::sdk::CreateSocket(56301, false, lidar::sdk::PortSharing::kShared, false, "127.0.0.1",
+                               "");
+  ASSERT_TRUE(lidar::sdk::IsOpenSocket(holder));
   problems = app::find_setup_problems(settings_);
-  close(holder);
+  lidar::sdk::CloseSocket(holder);
+  lidar::sdk::SocketLibraryCleanup();
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_THAT(problems[0], HasSubstr("[ERR] porta UDP 56301 em 127.0.0.1 ja esta em uso por "
-                                     "outro processo, pid " + std::to_string(getpid())));
+  EXPECT_THAT(problems[0],
+              HasSubstr("[ERR] porta UDP 56301 em 127.0.0.1 ja esta em uso por outro processo"));
 
   // The receive buffer limit is below what the SDK asks for.
   std::ofstream(rmem_) << "4194304\n";
@@ -238,9 +135,19 @@ TEST_F(SelfCheck, EachProblemGetsOneActionableLine) {
   EXPECT_THAT(err, HasSubstr("\n[ERR] servidor Redis"));
 }
 
-TEST_F(SelfCheck, UnreadableConfigurationIsLeftToTheSdk) {
+// A configuration it cannot read leaves the network unchecked: it must not say all is well.
+TEST_F(SelfCheck, UnreadableConfigurationIsNotReportedAsSound) {
   settings_.config_path = dir_ + "/missing.json";
-  EXPECT_THAT(app::find_setup_problems(settings_), IsEmpty());
+  const auto problems = app::find_setup_problems(settings_);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_THAT(problems[0], HasSubstr("nao foi possivel ler a configuracao " +
+                                     settings_.config_path + ": host_ip e portas do host nao "
+                                     "verificados"));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  app::run_self_check(settings_);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), problems[0]);
 }
 
 // --- diagnostics document ---------------------------------------------------------------

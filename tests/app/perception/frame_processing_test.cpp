@@ -4,8 +4,6 @@
 #include <limits>
 
 #include <gtest/gtest.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "app/perception/cloud_thinning.h"
 #include "perception_test_support.h"
@@ -101,6 +99,26 @@ TEST_F(FrameProcessing, DistancesBeyondTheRegionFacesAreDropped) {
   flipped.roi_z_min = 0.2f;
   expect_distances(directional_distances(*cloud_of({{-0.3f, -1.0f, -0.2f}}), flipped, 0),
                    {0, 0.3f, 0, 1.0f, 0, 0.2f});
+}
+
+// Only what the robot would run into moving each way: beyond its face on that side, within its
+// extent on the other two axes (faces included), and within the same range limits.
+TEST_F(FrameProcessing, CorridorDistancesCountOnlyThePointsTheRobotWouldSweep) {
+  ProcessingParams p;
+  p.robot = RobotBox{-0.3f, -0.2f, -0.4f, 0.2f, 0.2f, 0.1f};
+  const auto cloud = cloud_of({{1.0f, 0.5f, 0.0f},     // ahead but beside the robot
+                               {2.0f, 0.2f, 0.1f},     // ahead, on the cross-section's corner
+                               {0.2f, 0.0f, 0.0f},     // on the front face: not ahead of it
+                               {-0.05f, 0.0f, 0.0f},   // inside the box: the robot itself
+                               {0.1f, 0.9f, -0.2f},    // left
+                               {0.0f, -1.5f, 0.0f},    // right
+                               {0.1f, 0.1f, -0.45f},   // below
+                               {0.1f, 0.1f, 2.5f},     // above, beyond 2.0
+                               {-0.35f, 0.0f, 0.0f}});  // behind, beyond 0.1
+  const FrameDistances d = frame_distances(*cloud, p, 3);
+  expect_distances(d.corridor, {2.0f, 0, 0.9f, 1.5f, 0, 0.45f});
+  EXPECT_EQ(d.corridor.frame_ms, 3u);
+  expect_distances(d.axes, {0.1f, 0.05f, 0.1f, 1.5f, 0.1f, 0.2f});
 }
 
 TEST_F(FrameProcessing, ThinningKeepsTheFirstPointOfEachVoxel) {

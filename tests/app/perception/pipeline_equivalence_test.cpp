@@ -9,8 +9,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 #include "app/perception/cloud_thinning.h"
 #include "app/perception/frame_processing.h"
@@ -87,9 +85,13 @@ class PipelineEquivalence : public ::testing::Test {
 };
 
 // Parameter sets that take the grid (defaults, a shifted and a small region, a coarse voxel)
-// and the hash path (a region far too large for a grid).
+// and the hash path (a region far too large for a grid), with robot boxes of several shapes
+// (one with its faces on voxel faces, where the scenes put some points).
 std::vector<ProcessingParams> parameter_sets() {
   std::vector<ProcessingParams> sets(5);
+  sets[1].robot = RobotBox{-0.6f, -0.45f, -0.3f, 0.35f, 0.5f, 0.2f};
+  sets[2].robot = RobotBox{-0.5f, -0.25f, -0.4f, 0.3f, 0.25f, 0.1f};
+  sets[3].robot = RobotBox{-1.3f, -1.1f, -0.9f, 0.f, 1.2f, 0.7f};
   sets[1].roi_x_min = -1.23f;
   sets[1].roi_y_min = -0.77f;
   sets[1].roi_z_max = 0.61f;
@@ -109,6 +111,7 @@ std::vector<ProcessingParams> parameter_sets() {
 
 TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
   std::mt19937 rng(2024);
+  int corridor_hits = 0;
   for (int round = 0; round < 12; ++round) {
     const PointFrame frame =
         random_scene(rng, 2 + round % 9, static_cast<std::size_t>(2000 + 1500 * round));
@@ -126,11 +129,18 @@ TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
       }
 
       set_processing_params(params);
-      process_frame(frame, 500 + round);
+      const FrameSummary summary = process_frame(frame, 500 + round);
+      const auto six = [](const ObstacleDistances& v) {
+        return std::make_tuple(v.frente, v.tras, v.esquerda, v.direita, v.cima, v.baixo, v.frame_ms);
+      };
       const ObstacleDistances d = copy_distances();
       const ObstacleDistances e = directional_distances(cloud_of(expected_thin), params, 500 + round);
-      EXPECT_EQ(std::make_tuple(d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo, d.frame_ms),
-                std::make_tuple(e.frente, e.tras, e.esquerda, e.direita, e.cima, e.baixo, e.frame_ms));
+      EXPECT_EQ(six(d), six(e));
+      const ObstacleDistances c = copy_corridor_distances();
+      EXPECT_EQ(six(c), six(reference::corridor(expected_thin, params, 500 + round)));
+      EXPECT_EQ(six(summary.distances), six(d));
+      EXPECT_EQ(six(summary.corridor), six(c));
+      for (float v : {c.frente, c.tras, c.esquerda, c.direita, c.cima, c.baixo}) corridor_hits += v > 0.f;
 
       auto expected_boxes = reference::clusters(expected_thin, params, 500 + round);
       if (static_cast<int64_t>(expected_thin.size()) < params.min_cluster_voxels) expected_boxes.clear();
@@ -141,8 +151,10 @@ TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
         EXPECT_EQ(boxes.size(), kMaxObstacleBoxes);
       }
       for (const ObstacleBox& b : boxes) EXPECT_EQ(b.t_ms, 500u + round);
+      EXPECT_EQ(summary.box_count, boxes.size());
     }
   }
+  EXPECT_GT(corridor_hits, 40) << "the scenes must reach into the corridors";
 }
 
 // Thinning reuses its table across calls: a large cloud, then a small one, then the first again

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/perception/packet_rate.h"
 #include "perception_test_support.h"
 

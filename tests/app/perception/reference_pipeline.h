@@ -43,6 +43,31 @@ inline std::vector<Point3> thin(const std::vector<CloudPoint>& points, float lea
   return kept;
 }
 
+// The six distances counted only inside the robot's corridors: for each axis direction, points
+// beyond the robot's face on that side whose other two coordinates lie within its box.
+inline ObstacleDistances corridor(const std::vector<Point3>& thinned, const ProcessingParams& p,
+                                  uint64_t t) {
+  const RobotBox& r = p.robot;
+  const float lo[3] = {r.min_x, r.min_y, r.min_z};
+  const float hi[3] = {r.max_x, r.max_y, r.max_z};
+  float ahead[3] = {0.f, 0.f, 0.f}, behind[3] = {0.f, 0.f, 0.f};  // 0: nothing yet
+  for (const Point3& q : thinned) {
+    const float c[3] = {q.x, q.y, q.z};
+    for (int a = 0; a < 3; ++a) {
+      const int b = (a + 1) % 3, d = (a + 2) % 3;
+      if (!(lo[b] <= c[b] && c[b] <= hi[b] && lo[d] <= c[d] && c[d] <= hi[d])) continue;
+      if (c[a] > hi[a] && c[a] > 0.f && (ahead[a] == 0.f || c[a] < ahead[a])) ahead[a] = c[a];
+      if (c[a] < lo[a] && c[a] < 0.f && (behind[a] == 0.f || -c[a] < behind[a])) behind[a] = -c[a];
+    }
+  }
+  // Beyond the region's face on that side, nothing within range.
+  const float faces[6] = {p.roi_x_max, std::fabs(p.roi_x_min), p.roi_y_max,
+                          std::fabs(p.roi_y_min), p.roi_z_max, std::fabs(p.roi_z_min)};
+  float found[6] = {ahead[0], behind[0], ahead[1], behind[1], ahead[2], behind[2]};
+  for (int i = 0; i < 6; ++i) found[i] = found[i] > faces[i] ? 0.f : found[i];
+  return ObstacleDistances{found[0], found[1], found[2], found[3], found[4], found[5], t};
+}
+
 struct Voxel {
   int64_t ix, iy, iz;
   bool operator==(const Voxel& o) const { return ix == o.ix && iy == o.iy && iz == o.iz; }

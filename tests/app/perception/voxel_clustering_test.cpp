@@ -4,8 +4,6 @@
 #include <cmath>
 
 #include <gtest/gtest.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
 
 namespace app {
 namespace {
@@ -74,9 +72,9 @@ TEST(VoxelClustering, RegionOfInterestBoundsAreInclusive) {
   EXPECT_EQ(cluster_obstacles(inside, p, 0).size(), 2u);
 
   Cloud outside;
-  for (auto pt : {pcl::PointXYZ(6.01f, 0, 0), pcl::PointXYZ(0.09f, 0, 0), pcl::PointXYZ(1, 2.01f, 0),
-                  pcl::PointXYZ(1, -2.01f, 0), pcl::PointXYZ(1, 0, 2.01f), pcl::PointXYZ(1, 0, -0.51f),
-                  pcl::PointXYZ(NAN, 0, 0)}) {
+  for (auto pt : {XyzPoint(6.01f, 0, 0), XyzPoint(0.09f, 0, 0), XyzPoint(1, 2.01f, 0),
+                  XyzPoint(1, -2.01f, 0), XyzPoint(1, 0, 2.01f), XyzPoint(1, 0, -0.51f),
+                  XyzPoint(NAN, 0, 0)}) {
     outside.points.push_back(pt);
   }
   EXPECT_TRUE(cluster_obstacles(outside, p, 0).empty());

@@ -1,10 +1,5 @@
 #include "command_proxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <stdexcept>
 
@@ -38,44 +33,12 @@ bool take_command(std::string& buffer, Command& command) {
   return true;
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-int connect_loopback(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 CommandProxy::CommandProxy(int server_port, Hook before_forward)
     : server_port_(server_port), before_forward_(std::move(before_forward)) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof(address);
-  if (listen_fd_ < 0 ||
-      ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(listen_fd_, 4) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-    throw std::runtime_error("proxy cannot listen");
-  port_ = ntohs(address.sin_port);
+  listener_ = tcp::listen_loopback(port_);
+  if (listener_ == tcp::kNoSocket) throw std::runtime_error("proxy cannot listen");
   thread_ = std::thread([this] { serve(); });
 }
 
@@ -83,11 +46,12 @@ CommandProxy::~CommandProxy() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     stopping_ = true;
-    if (client_fd_ >= 0) ::shutdown(client_fd_, SHUT_RDWR);
+    if (client_ != tcp::kNoSocket) tcp::shut_down(client_);
   }
-  ::shutdown(listen_fd_, SHUT_RDWR);
+  // A connection of our own wakes the accept, which then sees the stop.
+  tcp::close_socket(tcp::connect_loopback(port_));
   thread_.join();
-  ::close(listen_fd_);
+  tcp::close_socket(listener_);
 }
 
 std::string CommandProxy::uri() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
@@ -110,38 +74,38 @@ void CommandProxy::clear() {
 
 void CommandProxy::serve() {
   for (;;) {
-    const int client = ::accept(listen_fd_, nullptr, nullptr);
-    if (client < 0) return;
+    const tcp::Socket client = tcp::accept_connection(listener_);
+    if (client == tcp::kNoSocket) return;
     {
       std::lock_guard<std::mutex> hold(mutex_);
       if (stopping_) {
-        ::close(client);
+        tcp::close_socket(client);
         return;
       }
-      client_fd_ = client;
+      client_ = client;
     }
     relay(client);
     std::lock_guard<std::mutex> hold(mutex_);
-    client_fd_ = -1;
-    ::close(client);
+    client_ = tcp::kNoSocket;
+    tcp::close_socket(client);
   }
 }
 
-void CommandProxy::relay(int client) {
-  const int server = connect_loopback(server_port_);
-  if (server < 0) return;
+void CommandProxy::relay(tcp::Socket client) {
+  const tcp::Socket server = tcp::connect_loopback(server_port_);
+  if (server == tcp::kNoSocket) return;
   std::thread replies([client, server] {
     char chunk[4096];
     for (;;) {
-      const ssize_t n = ::recv(server, chunk, sizeof(chunk), 0);
-      if (n <= 0 || !write_all(client, chunk, static_cast<std::size_t>(n))) break;
+      const long n = tcp::receive_some(server, chunk, sizeof(chunk));
+      if (n <= 0 || !tcp::send_all(client, chunk, static_cast<std::size_t>(n))) break;
     }
-    ::shutdown(client, SHUT_RDWR);
+    tcp::shut_down(client);
   });
   std::string pending;
   char chunk[4096];
   for (;;) {
-    const ssize_t n = ::recv(client, chunk, sizeof(chunk), 0);
+    const long n = tcp::receive_some(client, chunk, sizeof(chunk));
     if (n <= 0) break;
     pending.append(chunk, static_cast<std::size_t>(n));
     Command command;
@@ -155,13 +119,13 @@ void CommandProxy::relay(int client) {
       std::string frame = "*" + std::to_string(command.size()) + "\r\n";
       for (const auto& part : command)
         frame += "$" + std::to_string(part.size()) + "\r\n" + part + "\r\n";
-      forwarded = write_all(server, frame.data(), frame.size());
+      forwarded = tcp::send_all(server, frame.data(), frame.size());
     }
     if (!forwarded) break;
   }
-  ::shutdown(server, SHUT_RDWR);
+  tcp::shut_down(server);
   replies.join();
-  ::close(server);
+  tcp::close_socket(server);
 }
 
 }  // namespace testing_support

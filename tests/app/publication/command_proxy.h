@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/app/publication/loopback_tcp.h"
+
 namespace testing_support {
 
 using Command = std::vector<std::string>;
@@ -31,16 +33,16 @@ class CommandProxy {
 
  private:
   void serve();
-  void relay(int client_fd);
+  void relay(tcp::Socket client);
 
   int server_port_;
   Hook before_forward_;
-  int listen_fd_ = -1;
+  tcp::Socket listener_ = tcp::kNoSocket;
   int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<Command> commands_;
   bool stopping_ = false;
-  int client_fd_ = -1;
+  tcp::Socket client_ = tcp::kNoSocket;
   std::thread thread_;
 };
 

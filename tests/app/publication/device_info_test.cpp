@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/core/shared_state.h"
-#include "tests/app/publication/fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace app {
 namespace {

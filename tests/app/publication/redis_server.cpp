@@ -1,20 +1,14 @@
 #include "redis_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <hiredis/hiredis.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/time.h>
 
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "tests/app/publication/loopback_tcp.h"
+#include "tests/app/publication/redis_process.h"
 
 namespace testing_support {
 namespace {
@@ -43,19 +37,11 @@ struct Reply {
 }  // namespace
 
 int free_loopback_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t size = sizeof(address);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("no free loopback port");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
+  int port = 0;
+  const tcp::Socket listener = tcp::listen_loopback(port);
+  if (listener == tcp::kNoSocket) throw std::runtime_error("no free loopback port");
+  tcp::close_socket(listener);
+  return port;
 }
 
 RedisServer::RedisServer(int port) : port_(port) {}
@@ -66,21 +52,8 @@ std::string RedisServer::uri() const { return "tcp://127.0.0.1:" + std::to_strin
 
 bool RedisServer::start() {
   if (pid_ > 0) return true;
-  const std::string port = std::to_string(port_);
-  std::vector<std::string> args = {"redis-server", "--port", port,  "--bind", "127.0.0.1",
-                                   "--save",       "",       "--appendonly", "no"};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const int rc = posix_spawnp(&pid_, "redis-server", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    return false;
-  }
+  pid_ = redis_process::start(port_);
+  if (pid_ <= 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (std::chrono::steady_clock::now() < deadline) {
     if (answers_ping(port_)) return true;
@@ -91,17 +64,16 @@ bool RedisServer::start() {
 
 void RedisServer::kill() {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
+  redis_process::kill(pid_);
   pid_ = -1;
 }
 
 void RedisServer::pause_process() {
-  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+  if (pid_ > 0) redis_process::pause(pid_);
 }
 
 void RedisServer::resume_process() {
-  if (pid_ > 0) ::kill(pid_, SIGCONT);
+  if (pid_ > 0) redis_process::resume(pid_);
 }
 
 RedisProbe::RedisProbe(int port) {
@@ -142,6 +114,24 @@ void RedisProbe::expire(const std::string& key, long long seconds) {
 void RedisProbe::del(const std::string& key) {
   Reply r{static_cast<redisReply*>(redisCommand(context_, "DEL %b", key.data(), key.size()))};
   if (!r.reply) throw std::runtime_error("probe DEL failed");
+}
+
+std::vector<StreamRecord> RedisProbe::xrange(const std::string& key) {
+  Reply r{static_cast<redisReply*>(
+      redisCommand(context_, "XRANGE %b - +", key.data(), key.size()))};
+  if (!r.reply || r.reply->type != REDIS_REPLY_ARRAY) throw std::runtime_error("probe XRANGE failed");
+  const auto text = [](const redisReply* e) { return std::string(e->str, e->len); };
+  std::vector<StreamRecord> records;
+  for (std::size_t i = 0; i < r.reply->elements; ++i) {
+    const redisReply* entry = r.reply->element[i];
+    StreamRecord record;
+    record.id = text(entry->element[0]);
+    const redisReply* fields = entry->element[1];
+    for (std::size_t f = 0; f + 1 < fields->elements; f += 2)
+      record.fields.emplace_back(text(fields->element[f]), text(fields->element[f + 1]));
+    records.push_back(std::move(record));
+  }
+  return records;
 }
 
 }  // namespace testing_support

@@ -1,11 +1,11 @@
-// A redis-server child process on a free loopback port, for tests that run inside the network
-// sandbox, and a plain connection to inspect what it stores.
+// A redis-server process on a free loopback port, for tests that run inside the network
+// sandbox, and a plain connection to inspect what it stores. On Linux the server is a child of
+// the test; a Windows test (under Wine) has its wrapper, redis_control.py, run it.
 #pragma once
-
-#include <sys/types.h>
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct redisContext;
@@ -34,7 +34,13 @@ class RedisServer {
 
  private:
   int port_;
-  pid_t pid_ = -1;
+  long long pid_ = -1;
+};
+
+// One entry of a stream: its id and its field, value pairs in order.
+struct StreamRecord {
+  std::string id;
+  std::vector<std::pair<std::string, std::string>> fields;
 };
 
 // A direct connection for checking the stored values; every call fails the test on error.
@@ -50,6 +56,8 @@ class RedisProbe {
   long long ttl(const std::string& key);
   void expire(const std::string& key, long long seconds);
   void del(const std::string& key);
+  // Every entry of the stream under the key, oldest first (XRANGE key - +).
+  std::vector<StreamRecord> xrange(const std::string& key);
 
  private:
   redisContext* context_ = nullptr;

@@ -18,7 +18,7 @@ namespace {
 using testing_support::RedisProbe;
 using testing_support::RedisServer;
 
-const float kHalfPi = static_cast<float>(M_PI / 2);
+const float kHalfPi = static_cast<float>(3.14159265358979323846 / 2);
 
 // The snapshot's conversion: single precision, then widened.
 double snapshot_degrees(float radians) {

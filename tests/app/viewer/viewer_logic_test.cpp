@@ -14,6 +14,7 @@
 
 #include "app/core/shared_state.h"
 #include "app/viewer/viewer_internal.h"
+#include "tests/app/viewer/viewer_test_support.h"
 
 namespace app {
 namespace {
@@ -82,16 +83,8 @@ std::string output_of_key(const pcl::visualization::KeyboardEvent& event) {
 
 class KeyboardTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset_flags(); }
-  void TearDown() override { reset_flags(); }
-  static void reset_flags() {
-    map_mode.store(false);
-    slam_enabled.store(false);
-    color_by_distance.store(true);
-    show_boxes.store(false);
-    show_axes.store(false);
-    sensor_inverted.store(false);
-  }
+  void SetUp() override { reset_view_flags(); }
+  void TearDown() override { reset_view_flags(); }
 };
 
 struct ToggleCase {
@@ -173,17 +166,6 @@ TEST_F(KeyboardTest, ClearEmptiesTheMapInLiveModeAndResetsTheWindowLimits) {
   EXPECT_FALSE(map_mode.load());
 }
 
-ObstacleBox box_from(float x0, float y0, float z0, float x1, float y1, float z1) {
-  ObstacleBox box;
-  box.min_x = x0;
-  box.min_y = y0;
-  box.min_z = z0;
-  box.max_x = x1;
-  box.max_y = y1;
-  box.max_z = z1;
-  return box;
-}
-
 std::vector<std::pair<vtkIdType, vtkIdType>> line_cells(vtkPolyData* polydata) {
   std::vector<std::pair<vtkIdType, vtkIdType>> cells;
   vtkCellArray* lines = polydata->GetLines();
@@ -196,8 +178,8 @@ std::vector<std::pair<vtkIdType, vtkIdType>> line_cells(vtkPolyData* polydata) {
 }
 
 TEST(BoxPolydata, EightCornersAndTwelveEdgesPerBox) {
-  const std::vector<ObstacleBox> boxes = {box_from(1.f, -0.5f, 0.f, 1.5f, 0.25f, 2.f),
-                                          box_from(3.f, 1.f, -0.5f, 4.f, 2.f, 0.5f)};
+  const std::vector<ObstacleBox> boxes = {corner_box(1.f, -0.5f, 0.f, 1.5f, 0.25f, 2.f),
+                                          corner_box(3.f, 1.f, -0.5f, 4.f, 2.f, 0.5f)};
   const auto polydata = build_box_polydata(boxes, kMaxDrawnBoxes);
   ASSERT_EQ(polydata->GetNumberOfPoints(), 16);
   EXPECT_EQ(polydata->GetPoints()->GetDataType(), VTK_FLOAT);
@@ -234,7 +216,7 @@ TEST(BoxPolydata, TakesOnlyTheFirstBoxesUpToTheLimit) {
   std::vector<ObstacleBox> boxes;
   for (int i = 0; i < 30; ++i) {
     const float x = static_cast<float>(i);
-    boxes.push_back(box_from(x, 0.f, 0.f, x + 0.5f, 1.f, 1.f));
+    boxes.push_back(corner_box(x, 0.f, 0.f, x + 0.5f, 1.f, 1.f));
   }
   const auto capped = build_box_polydata(boxes, kMaxDrawnBoxes);
   EXPECT_EQ(capped->GetNumberOfPoints(), 160);

@@ -30,6 +30,7 @@
 
 #include "app/core/shared_state.h"
 #include "app/viewer/viewer_internal.h"
+#include "tests/app/viewer/viewer_test_support.h"
 #include "x_server.h"
 
 namespace app {
@@ -92,12 +93,7 @@ const PixelTest kWhite = [](const Pixel& p) { return p[0] > 200 && p[1] > 200 &&
 
 void reset_view_state() {
   reset_shared_state();
-  map_mode.store(false);
-  slam_enabled.store(false);
-  color_by_distance.store(true);
-  show_boxes.store(false);
-  show_axes.store(false);
-  sensor_inverted.store(false);
+  reset_view_flags();
   last_boxes_draw_ms = 0;
   drawn_box_count = 0;
   std::lock_guard<std::mutex> hold(state_mutex);
@@ -119,17 +115,6 @@ void set_distances(const ObstacleDistances& value) {
 void set_boxes(std::vector<ObstacleBox> boxes) {
   std::lock_guard<std::mutex> hold(state_mutex);
   obstacle_boxes = std::move(boxes);
-}
-
-ObstacleBox make_box(float x0, float y0, float z0, float x1, float y1, float z1) {
-  ObstacleBox box;
-  box.min_x = x0;
-  box.min_y = y0;
-  box.min_z = z0;
-  box.max_x = x1;
-  box.max_y = y1;
-  box.max_z = z1;
-  return box;
 }
 
 // A square patch of points facing the sensor, all about 2.5 m away.
@@ -203,7 +188,7 @@ class ViewerSceneTest : public ::testing::Test {
 TEST_F(ViewerSceneTest, ScreenshotShowsCloudHudLinesAndBoxes) {
   set_latest_cloud(wall_at_two_and_a_half_metres());
   set_distances({1.8f, 1.8f, 1.8f, 1.8f, 1.8f, 1.8f, 1});
-  set_boxes({make_box(1.2f, -2.0f, -0.4f, 1.8f, -1.4f, 0.4f)});
+  set_boxes({corner_box(1.2f, -2.0f, -0.4f, 1.8f, -1.4f, 0.4f)});
   show_axes.store(true);
   show_boxes.store(true);
   {
@@ -278,7 +263,7 @@ TEST_F(ViewerSceneTest, HeightColouredMapScreenshot) {
   show_boxes.store(true);
   show_axes.store(true);
   set_distances({2.85f, 0.f, 1.2f, 1.4f, 0.f, 0.2f, 1});
-  set_boxes({make_box(2.85f, 0.65f, -0.2f, 3.15f, 0.95f, 1.6f)});
+  set_boxes({corner_box(2.85f, 0.65f, -0.2f, 3.15f, 0.95f, 1.6f)});
 
   open_scene();
   refresh_scene(*viewer_, 1000);
@@ -444,7 +429,7 @@ TEST_F(ViewerSceneTest, BoxesAreThrottledCappedAndRemovedOnce) {
   std::vector<ObstacleBox> many;
   for (int i = 0; i < 30; ++i) {
     const float x = 1.0f + 0.2f * static_cast<float>(i);
-    many.push_back(make_box(x, -0.1f, 0.f, x + 0.1f, 0.1f, 0.3f));
+    many.push_back(corner_box(x, -0.1f, 0.f, x + 0.1f, 0.1f, 0.3f));
   }
   set_boxes(many);
   open_scene();

@@ -6,29 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "sdk_core/base/crc.h"
+#include "tests/sdk_core/base/bitwise_crc.h"
 
 namespace lidar::sdk {
 namespace {
 
-// Bit-at-a-time definitions of the two checksums, the reference for the sliced tables.
-uint16_t ReferenceCrc16(const uint8_t* data, std::size_t size) {
-  uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-    for (int b = 0; b < 8; ++b)
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
-
-uint32_t ReferenceCrc32(const uint8_t* data, std::size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
+using testing::BitwiseCrc16;
+using testing::BitwiseCrc32;
 
 TEST(Crc, PublishedCheckValues) {
   const auto* digits = reinterpret_cast<const uint8_t*>("123456789");
@@ -47,13 +31,13 @@ TEST(Crc, SlicedTablesMatchBitwiseOnEveryAlignmentAndLength) {
   for (std::size_t offset = 0; offset < 8; ++offset) {
     for (std::size_t len = 0; len <= 80; ++len) {
       const uint8_t* p = buffer.data() + offset;
-      ASSERT_EQ(Crc16(p, len), ReferenceCrc16(p, len)) << "offset " << offset << " len " << len;
-      ASSERT_EQ(Crc32(p, len), ReferenceCrc32(p, len)) << "offset " << offset << " len " << len;
+      ASSERT_EQ(Crc16(p, len), BitwiseCrc16(p, len)) << "offset " << offset << " len " << len;
+      ASSERT_EQ(Crc32(p, len), BitwiseCrc32(p, len)) << "offset " << offset << " len " << len;
     }
     const uint8_t* p = buffer.data() + offset;
     const std::size_t len = 4096 - offset;
-    EXPECT_EQ(Crc16(p, len), ReferenceCrc16(p, len));
-    EXPECT_EQ(Crc32(p, len), ReferenceCrc32(p, len));
+    EXPECT_EQ(Crc16(p, len), BitwiseCrc16(p, len));
+    EXPECT_EQ(Crc32(p, len), BitwiseCrc32(p, len));
   }
 }
 

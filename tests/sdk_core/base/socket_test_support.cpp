@@ -4,7 +4,7 @@
 
 #include "tests/sdk_core/base/socket_test_support.h"
 
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk::testing {
 namespace {

@@ -120,11 +120,9 @@ class CommandLayerTest : public ::testing::Test {
       const auto* bytes = reinterpret_cast<const uint8_t*>(response);
       result.ret_code = bytes[0];
       result.param_num = load_le<uint16_t>(bytes + 1);
-      std::size_t at = 3;
-      for (uint16_t i = 0; i < result.param_num; ++i) {
-        result.keys.push_back(load_le<uint16_t>(bytes + at));
-        at += 4 + load_le<uint16_t>(bytes + at + 2);
-      }
+      KeyValueEntries entries = KeyValueEntries::OfDeliveredAnswer(bytes);
+      KeyValueEntry entry;
+      while (entries.next(entry)) result.keys.push_back(entry.key);
     }
     self->info_results.push_back(result);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
+#include "sdk_core/base/crc.h"
 #include "tests/sdk_core/command_handler/command_layer_fixture.h"
 
 namespace lidar::sdk::testing {
@@ -133,6 +134,31 @@ TEST_F(GeneralCommandHandlerTest, UntypedPathMatchesAcksAndLogsUnknownOnes) {
   ASSERT_EQ(callback->calls.size(), 1u);
   EXPECT_EQ(callback->calls[0].status, kStatusSuccess);
   EXPECT_EQ(callback->calls[0].length, 3);
+}
+
+// The frame with the upper half of its sequence number set, its header checksum resealed.
+std::vector<uint8_t> WithUpperSeq(std::vector<uint8_t> frame, uint16_t upper) {
+  store_le<uint16_t>(frame.data() + 6, upper);
+  store_le<uint16_t>(frame.data() + 18, Crc16(frame.data(), 18));
+  return frame;
+}
+
+TEST_F(GeneralCommandHandlerTest, TypedAndUntypedPathsMatchAcknowledgementsAlike) {
+  InitConfigMode();
+  Register(kOmniIp, kDeviceTypeOmni);
+  const uint32_t handle = HandleOf(kOmniIp);
+
+  ASSERT_EQ(LidarSetWorkMode(handle, 1, &OnAsync, this), kStatusSuccess);
+  auto typed = WithUpperSeq(Ack(LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0}), 1);
+  General().Handler(kDeviceTypeOmni, handle, kHostCmdPort, typed.data(),
+                    static_cast<uint32_t>(typed.size()));
+  ASSERT_EQ(LidarSetWorkMode(handle, 1, &OnAsync, this), kStatusSuccess);
+  auto untyped = WithUpperSeq(Ack(LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0}), 1);
+  General().Handler(handle, kHostCmdPort, untyped.data(), static_cast<uint32_t>(untyped.size()));
+
+  ASSERT_EQ(async_results.size(), 2u);
+  EXPECT_EQ(async_results[0].status, kStatusSuccess);
+  EXPECT_EQ(async_results[1].status, kStatusSuccess);
 }
 
 TEST_F(GeneralCommandHandlerTest, UnacknowledgedRequestTimesOutOnFirstTickAfterOneSecond) {

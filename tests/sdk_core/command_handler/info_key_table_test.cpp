@@ -5,28 +5,13 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
+#include "tests/sdk_core/command_handler/test_frames.h"
 
 namespace lidar::sdk {
 namespace {
 
-struct Entry {
-  uint16_t key;
-  std::vector<uint8_t> value;
-};
-
-// Push message data: key_num, reserved, entries.
-std::vector<uint8_t> PushData(const std::vector<Entry>& entries) {
-  std::vector<uint8_t> data(4, 0);
-  store_le<uint16_t>(data.data(), static_cast<uint16_t>(entries.size()));
-  for (const Entry& entry : entries) {
-    const std::size_t at = data.size();
-    data.resize(at + 4);
-    store_le<uint16_t>(data.data() + at, entry.key);
-    store_le<uint16_t>(data.data() + at + 2, static_cast<uint16_t>(entry.value.size()));
-    data.insert(data.end(), entry.value.begin(), entry.value.end());
-  }
-  return data;
-}
+using testing::Entry;
+using testing::PushData;
 
 CommPacket PacketOver(std::vector<uint8_t>& data) {
   CommPacket packet;

@@ -74,24 +74,38 @@ inline SentRequest Decode(std::vector<uint8_t> frame) {
   return out;
 }
 
-// Internal-information answer: ret_code, param_num, then (key, length, value) entries.
+// One key/value entry of a parameter list.
 struct Entry {
   uint16_t key;
   std::vector<uint8_t> value;
 };
 
-inline std::vector<uint8_t> InfoAnswer(uint8_t ret_code, const std::vector<Entry>& entries) {
-  std::vector<uint8_t> payload(3, 0);
-  payload[0] = ret_code;
-  store_le<uint16_t>(payload.data() + 1, static_cast<uint16_t>(entries.size()));
+// Appends the entries as (key, length, value) after a list's fixed part of `fixed` bytes, whose
+// u16 entry count sits at `count_offset`.
+inline std::vector<uint8_t> EntryList(std::size_t fixed, std::size_t count_offset,
+                                      const std::vector<Entry>& entries) {
+  std::vector<uint8_t> list(fixed, 0);
+  store_le<uint16_t>(list.data() + count_offset, static_cast<uint16_t>(entries.size()));
   for (const Entry& entry : entries) {
-    const std::size_t at = payload.size();
-    payload.resize(at + 4);
-    store_le<uint16_t>(payload.data() + at, entry.key);
-    store_le<uint16_t>(payload.data() + at + 2, static_cast<uint16_t>(entry.value.size()));
-    payload.insert(payload.end(), entry.value.begin(), entry.value.end());
+    const std::size_t at = list.size();
+    list.resize(at + 4);
+    store_le<uint16_t>(list.data() + at, entry.key);
+    store_le<uint16_t>(list.data() + at + 2, static_cast<uint16_t>(entry.value.size()));
+    list.insert(list.end(), entry.value.begin(), entry.value.end());
   }
+  return list;
+}
+
+// Internal-information answer: ret_code, param_num, then the entries.
+inline std::vector<uint8_t> InfoAnswer(uint8_t ret_code, const std::vector<Entry>& entries) {
+  std::vector<uint8_t> payload = EntryList(kKeyValueAnswerHeaderSize, 1, entries);
+  payload[0] = ret_code;
   return payload;
+}
+
+// Push message data: key_num, two reserved bytes, then the entries.
+inline std::vector<uint8_t> PushData(const std::vector<Entry>& entries) {
+  return EntryList(4, 0, entries);
 }
 
 }  // namespace lidar::sdk::testing

@@ -26,9 +26,6 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kHost = "127.0.0.1";
-constexpr const char* kLidar = "127.0.0.2";
-
 std::size_t Occurrences(const std::string& text, const std::string& what) {
   std::size_t count = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {

@@ -4,29 +4,9 @@
 
 #include "lidar_byte_io.h"
 #include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk::testing {
-
-uint16_t BitwiseCrc16(const uint8_t* data, std::size_t size) {
-  uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return crc;
-}
-
-uint32_t BitwiseCrc32(const uint8_t* data, std::size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
 
 Bytes EncodeFrame(const Frame& frame) {
   Bytes out(24 + frame.payload.size(), 0);

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "sdk_core/base/socket_platform.h"
+#include "tests/sdk_core/base/bitwise_crc.h"
 
 namespace lidar::sdk::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-uint16_t BitwiseCrc16(const uint8_t* data, std::size_t size);
-uint32_t BitwiseCrc32(const uint8_t* data, std::size_t size);
+// The host and the scripted LiDAR on the sandbox's loopback.
+constexpr const char* kHost = "127.0.0.1";
+constexpr const char* kLidar = "127.0.0.2";
 
 struct Frame {
   uint32_t seq = 0;

@@ -18,9 +18,6 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kHost = "127.0.0.1";
-constexpr const char* kLidar = "127.0.0.2";
-
 // Detection broadcasts heard on the LiDAR side during `window`.
 int CountBroadcasts(const UdpEndpoint& listener, milliseconds window) {
   const auto end = std::chrono::steady_clock::now() + window;

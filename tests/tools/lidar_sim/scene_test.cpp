@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tests/app/perception/reference_pipeline.h"
 #include "tests/tools/lidar_sim/host_frames.h"
 #include "tools/lidar_sim/point_source.h"
 #include "tools/lidar_sim/scan_pattern.h"
@@ -88,12 +89,47 @@ void expect_documented(const Scene& scene, bool region_only) {
   }
 }
 
+// The corridor distances the service computes with its default robot box.
+void expect_documented_corridor(const Scene& scene) {
+  ASSERT_FALSE(scene.expected_corridor.empty());
+  PointSource source(scene, field_of_view(9), Motion{}, RangeModel{}, 7);
+  for (int window = 0; window < 3; ++window) {
+    std::vector<app::reference::Point3> points;
+    for (const P& p : thinned(measured_window(source, 0.15 * window))) {
+      points.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+    }
+    const app::ObstacleDistances c = app::reference::corridor(points, app::ProcessingParams{}, 0);
+    const std::map<std::string, double> got = {{"frente", c.frente},  {"tras", c.tras},
+                                               {"esquerda", c.esquerda}, {"direita", c.direita},
+                                               {"sup", c.cima},       {"inf", c.baixo}};
+    for (const auto& [name, value] : scene.expected_corridor)
+      EXPECT_NEAR(got.at(name), value, 1e-6) << scene.name << " " << name << " window " << window;
+  }
+}
+
 TEST(Scene, DocumentedDistancesHoldInEveryWindow) {
   expect_documented(default_scene(), false);  // over the whole cloud, as the service measures
   expect_documented(default_scene(), true);
   expect_documented(scene_file("front_2m.json"), false);
-  // The room's walls and floor cross the axis planes: its values hold inside the region only.
-  expect_documented(scene_file("room.json"), true);
+  expect_documented(scene_file("appear.json"), false);
+  // The room's walls and floor cross the axis planes next to the sensor, so only its corridor
+  // distances are exact.
+  expect_documented_corridor(scene_file("room.json"));
+  expect_documented_corridor(scene_file("appear.json"));
+}
+
+// A toggle box is hidden until the first toggle, then appears and disappears by turns.
+TEST(Scene, ToggleBoxesAppearAndDisappear) {
+  Scene scene = scene_file("appear.json");
+  const auto frente = [&scene] {
+    PointSource source(scene, field_of_view(9), Motion{}, RangeModel{}, 7);
+    return nearest(thinned(measured_window(source, 0)), false).at("frente");
+  };
+  EXPECT_NEAR(frente(), 2.0, 1e-9);
+  EXPECT_EQ(toggle_boxes(scene), std::vector<std::string>{"bin shown"});
+  EXPECT_NEAR(frente(), 1.2, 1e-9);
+  EXPECT_EQ(toggle_boxes(scene), std::vector<std::string>{"bin hidden"});
+  EXPECT_NEAR(frente(), 2.0, 1e-9);
 }
 
 TEST(Scene, OpenFileIsTheBuiltInScene) {

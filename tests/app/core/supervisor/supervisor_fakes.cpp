@@ -14,6 +14,7 @@ namespace {
 std::mutex mutex;
 int starts = 0;
 int stops = 0;
+bool opens = true;
 std::vector<AttitudeCall> attitudes;
 std::vector<app::StatusSnapshot> lidar_documents;
 int imu_documents = 0;
@@ -23,8 +24,14 @@ int imu_documents = 0;
 void reset() {
   std::lock_guard<std::mutex> hold(mutex);
   starts = stops = imu_documents = 0;
+  opens = true;
   attitudes.clear();
   lidar_documents.clear();
+}
+
+void set_viewer_opens(bool open) {
+  std::lock_guard<std::mutex> hold(mutex);
+  opens = open;
 }
 
 int viewer_starts() {
@@ -61,6 +68,7 @@ using namespace supervisor_fakes;
 bool start_viewer() {
   std::lock_guard<std::mutex> hold(mutex);
   ++starts;
+  if (!opens) return false;
   viewer_active.store(true);
   return true;
 }

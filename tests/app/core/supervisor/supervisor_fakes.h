@@ -14,6 +14,8 @@ struct AttitudeCall {
 };
 
 void reset();
+// Whether start_viewer opens a window (true after reset).
+void set_viewer_opens(bool opens);
 int viewer_starts();
 int viewer_stops();
 std::vector<AttitudeCall> attitude_calls();

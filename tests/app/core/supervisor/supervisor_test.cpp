@@ -8,17 +8,20 @@
 #include <cstdio>
 #include <functional>
 #include <thread>
+#include <tuple>
 
-#include "app/core/health_counters.h"
+#include "app/core/app_health.h"
 #include "app/core/link_diagnosis.h"
+#include "app/core/stream_queue.h"
 #include "app/publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
-#include "tests/app/publication/fake_sdk.h"
+#include "tests/app/fake_sdk.h"
 
 namespace app {
 namespace {
 
 constexpr uint32_t kHandle = 42;
+constexpr double kPi = 3.14159265358979323846;
 
 SupervisorConfig fast_config() {
   SupervisorConfig config;
@@ -82,6 +85,7 @@ class SupervisorTest : public ::testing::Test {
     viewer_active.store(false);
     fake_sdk::reset();
     supervisor_fakes::reset();
+    clear_stream_queue();
   }
 };
 
@@ -148,9 +152,20 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(count_calls("LidarSetPclDataType"), 2);
 
   const ObstacleDistances d = copy_distances();
-  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo})
+  const ObstacleDistances c = copy_corridor_distances();
+  for (float v : {d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo, c.frente, c.baixo})
     EXPECT_TRUE(std::isnan(v));
   EXPECT_EQ(d.frame_ms, 0u);
+
+  // One frame-stream entry per transition: the state as it stood (with the boxes), then NaN.
+  StreamEntry ok, off, none;
+  const auto now = std::chrono::milliseconds(0);
+  ASSERT_TRUE(take_stream_entry(ok, now) && take_stream_entry(off, now));
+  EXPECT_FALSE(take_stream_entry(none, now));
+  EXPECT_EQ(std::make_tuple(ok.event, ok.frame.distances.frente, ok.frame.box_count),
+            std::make_tuple(StreamEvent::kStreamOk, 1.f, 3u));
+  EXPECT_EQ(std::make_tuple(off.event, off.frame.box_count), std::make_tuple(StreamEvent::kStreamOff, 0u));
+  EXPECT_TRUE(std::isnan(off.frame.distances.baixo) && std::isnan(off.frame.corridor.frente));
   EXPECT_TRUE(copy_obstacle_boxes().empty());
   const PointFrame cloud = copy_latest_cloud();
   EXPECT_TRUE(cloud.points.empty());
@@ -174,6 +189,29 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(std::isnan(last.baixo));
   EXPECT_EQ(last.freq_pcl, 0.0);
   EXPECT_EQ(last.boxes.size(), 3u);  // while OFF the last frame's boxes stay published
+}
+
+// Without a window (no display, or a build without the viewer) the stream may come and go many
+// times: no "[VIEWER]" line announces a window that never opened, nor its closing.
+TEST_F(SupervisorTest, AWindowThatDidNotOpenIsNeverAnnounced) {
+  debug_mode.store(true);
+  supervisor_fakes::set_viewer_opens(false);
+  lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
+  {
+    RunningSupervisor supervisor;
+    for (int round = 0; round < 2; ++round) {
+      last_imu_ms.store(steady_ms());
+      ASSERT_TRUE(eventually([] { return stream_ok.load(); }));
+      ASSERT_TRUE(eventually([] { return !stream_ok.load(); }));
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n"
+            "[SUP] LiDAR OK (stream ativo)\n"
+            "[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n");
+  EXPECT_EQ(supervisor_fakes::viewer_starts(), 2);
 }
 
 TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
@@ -347,8 +385,8 @@ TEST_F(SupervisorTest, SnapshotCopiesEveryGroup) {
     firmware_version = "1.2.3";
     dev_type = "OMNI";
     attitude.t_ms = 1700000000123ull;
-    attitude.roll = static_cast<float>(M_PI / 2);
-    attitude.pitch = -static_cast<float>(M_PI);
+    attitude.roll = static_cast<float>(kPi / 2);
+    attitude.pitch = -static_cast<float>(kPi);
     temperatura = 25.34f;
     vezes_ligado = 12;
     distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};

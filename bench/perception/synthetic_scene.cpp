@@ -1,4 +1,4 @@
-#include "scene.h"
+#include "synthetic_scene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -30,6 +30,8 @@ struct AppHealth {
   uint64_t worker_pass_ms = 0;   // steady_ms of the worker's last turn; 0 before the first
   uint64_t undecoded_point_datagrams = 0;  // point datagrams that yielded no points
   uint64_t foreign_unit_datagrams = 0;     // stream datagrams of a LiDAR this service ignores
+  uint64_t stream_entries_written = 0;     // frame-stream entries Redis took
+  uint64_t stream_entries_dropped = 0;     // ... given up: queue full, or Redis did not take them
   LinkState link_state = LinkState::kNoDetectionReply;
 };
 
@@ -41,16 +43,21 @@ void note_frame_processed(uint64_t duration_ns);
 void note_publication_failure();
 void note_undecoded_point_datagram();
 void note_foreign_unit_datagram();
+void note_stream_entry_written();
+void note_stream_entry_dropped();
 void note_link_state(LinkState state);
 
-// Runs `process` (the processing of one frame) and records it with its duration.
+// Runs `process` (the processing of one frame) and records it with its duration, which it
+// returns in nanoseconds.
 template <typename Process>
-void measure_frame_processing(Process&& process) {
+uint64_t measure_frame_processing(Process&& process) {
   const auto start = std::chrono::steady_clock::now();
   process();
   const auto took = std::chrono::steady_clock::now() - start;
-  note_frame_processed(
-      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count()));
+  const auto ns =
+      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
+  note_frame_processed(ns);
+  return ns;
 }
 
 AppHealth copy_app_health();

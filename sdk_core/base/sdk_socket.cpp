@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "sdk_core/base/health_counters.h"
+#include "sdk_core/base/sdk_health_counters.h"
 #include "sdk_core/base/receive_scope.h"
-#include "sdk_core/base/udp_socket.h"
+#include "sdk_core/base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {

@@ -1,4 +1,4 @@
-#include "health_counters.h"
+#include "app_health.h"
 
 #include <atomic>
 
@@ -15,6 +15,8 @@ std::atomic<uint64_t> redis_failures{0};
 std::atomic<uint64_t> worker_pass_ms{0};
 std::atomic<uint64_t> undecoded_point_datagrams{0};
 std::atomic<uint64_t> foreign_unit_datagrams{0};
+std::atomic<uint64_t> stream_entries_written{0};
+std::atomic<uint64_t> stream_entries_dropped{0};
 std::atomic<LinkState> link_state{LinkState::kNoDetectionReply};
 
 }  // namespace
@@ -56,6 +58,14 @@ void note_foreign_unit_datagram() {
   foreign_unit_datagrams.fetch_add(1, std::memory_order_relaxed);
 }
 
+void note_stream_entry_written() {
+  stream_entries_written.fetch_add(1, std::memory_order_relaxed);
+}
+
+void note_stream_entry_dropped() {
+  stream_entries_dropped.fetch_add(1, std::memory_order_relaxed);
+}
+
 void note_link_state(LinkState state) { link_state.store(state, std::memory_order_relaxed); }
 
 AppHealth copy_app_health() {
@@ -68,6 +78,8 @@ AppHealth copy_app_health() {
   h.worker_pass_ms = worker_pass_ms.load(std::memory_order_relaxed);
   h.undecoded_point_datagrams = undecoded_point_datagrams.load(std::memory_order_relaxed);
   h.foreign_unit_datagrams = foreign_unit_datagrams.load(std::memory_order_relaxed);
+  h.stream_entries_written = stream_entries_written.load(std::memory_order_relaxed);
+  h.stream_entries_dropped = stream_entries_dropped.load(std::memory_order_relaxed);
   h.link_state = link_state.load(std::memory_order_relaxed);
   return h;
 }

@@ -1,4 +1,4 @@
-#include "health_counters.h"
+#include "sdk_health_counters.h"
 
 #include <algorithm>
 #include <chrono>

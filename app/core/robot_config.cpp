@@ -1,0 +1,74 @@
+#include "robot_config.h"
+
+#include <cmath>
+#include <exception>
+#include <fstream>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
+namespace app {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kMember = "robot_box";
+
+// Reads [x, y, z]; false unless it is exactly three numbers that are finite as f32.
+bool read_corner(const json& box, const char* name, float (&out)[3]) {
+  const auto it = box.find(name);
+  if (it == box.end() || !it->is_array() || it->size() != 3) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const json& value = (*it)[i];
+    if (!value.is_number()) return false;
+    out[i] = static_cast<float>(value.get<double>());
+    if (!std::isfinite(out[i])) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> refusal(const std::string& path, const std::string& reason) {
+  return "[ERR] robot_box invalido em " + path + ": " + reason +
+         "; use \"robot_box\": {\"min\": [x, y, z], \"max\": [x, y, z]} em metros, no "
+         "referencial da LiDAR, com min < max e a LiDAR (0, 0, 0) dentro da caixa\n";
+}
+
+}  // namespace
+
+std::optional<std::string> read_robot_box(const std::string& config_path, RobotBox& box) {
+  std::ifstream in(config_path, std::ios::binary);
+  if (!in) return std::nullopt;
+  // Only the one member is kept: the rest of the file (which may be large or deeply nested) is
+  // the LiDAR layer's business. Deeper than a corner's coordinates nothing is kept either.
+  const auto keep = [](int depth, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::key && depth == 1) return parsed == kMember;
+    return depth <= 3;
+  };
+  json document;
+  try {
+    document = json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(),
+                           keep);
+  } catch (const std::exception&) {
+    // Not JSON, or not readable at all (a directory opens, then fails to read).
+    return std::nullopt;
+  }
+  if (!document.is_object()) return std::nullopt;
+  const auto member = document.find(kMember);
+  if (member == document.end()) return std::nullopt;
+
+  if (!member->is_object()) return refusal(config_path, "nao e um objeto");
+  float lo[3], hi[3];
+  if (!read_corner(*member, "min", lo) || !read_corner(*member, "max", hi)) {
+    return refusal(config_path, "\"min\" e \"max\" devem ser listas de tres numeros");
+  }
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!(lo[axis] < hi[axis])) return refusal(config_path, "min deve ser menor que max");
+    if (lo[axis] > 0.f || hi[axis] < 0.f) {
+      return refusal(config_path, "a caixa nao contem a LiDAR (0, 0, 0)");
+    }
+  }
+  box = RobotBox{lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+  return std::nullopt;
+}
+
+}  // namespace app

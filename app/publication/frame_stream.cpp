@@ -1,0 +1,113 @@
+#include "frame_stream.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "app/core/app_health.h"
+#include "app/publication/redis_client.h"
+#include "app/publication/state_documents.h"
+
+namespace app {
+namespace {
+
+constexpr auto kIdleWait = std::chrono::milliseconds(200);
+
+std::thread writer_thread;
+std::atomic<bool> writer_active{false};
+
+const char* event_name(StreamEvent event) {
+  switch (event) {
+    case StreamEvent::kFrame: return "quadro";
+    case StreamEvent::kStreamOff: return "off";
+    case StreamEvent::kStreamOk: return "ok";
+  }
+  return "";
+}
+
+void add_six(PathEntryList& fields, const char* group, const ObstacleDistances& d) {
+  add_distances(fields, group, d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo);
+}
+
+// One line when entries start failing and one when they are written again, not one per entry.
+void report_outage(bool failing, const char* error) {
+  if (failing) {
+    std::fprintf(stderr, "[REDIS] stream %s: escrita falhou (%s); entradas descartadas ate o "
+                 "Redis responder\n", kFrameStreamKey, error);
+    std::fflush(stderr);
+  } else {
+    std::fprintf(stdout, "[REDIS] stream %s: escrita retomada\n", kFrameStreamKey);
+    std::fflush(stdout);
+  }
+}
+
+void writer_loop(std::string uri) {
+  std::unique_ptr<RedisClient> client;
+  try {
+    client = std::make_unique<RedisClient>(uri);
+  } catch (const RedisError& error) {
+    report_outage(true, error.what());
+  }
+  bool failing = false;
+  StreamEntry entry;
+  while (writer_active.load()) {
+    if (!take_stream_entry(entry, kIdleWait)) continue;
+    if (!client) {
+      note_stream_entry_dropped();
+      continue;
+    }
+    try {
+      client->xadd(kFrameStreamKey, kFrameStreamLength, build_stream_fields(entry));
+      note_stream_entry_written();
+      if (failing) report_outage(false, "");
+      failing = false;
+    } catch (const std::exception& error) {
+      // Redis failures above all; nothing may end the writer thread (and the process with it).
+      note_stream_entry_dropped();
+      if (!failing) report_outage(true, error.what());
+      failing = true;
+    }
+  }
+}
+
+}  // namespace
+
+PathEntryList build_stream_fields(const StreamEntry& entry) {
+  PathEntryList fields;
+  fields.reserve(25);
+  fields.emplace_back("evento", event_name(entry.event));
+  add_integer(fields, "timestamp", entry.stamp_ms);
+  add_six(fields, "dist", entry.frame.distances);
+  add_six(fields, "corredor", entry.frame.corridor);
+  add_integer(fields, "caixas", entry.frame.box_count);
+  if (entry.frame.has_nearest_box) {
+    const ObstacleBox& b = entry.frame.nearest_box;
+    add_fixed(fields, "caixa.dist_m", b.dist_m, 3);
+    add_fixed(fields, "caixa.cx", b.cx, 3);
+    add_fixed(fields, "caixa.cy", b.cy, 3);
+    add_fixed(fields, "caixa.cz", b.cz, 3);
+    add_fixed(fields, "caixa.w", b.w, 3);
+    add_fixed(fields, "caixa.h", b.h, 3);
+    add_fixed(fields, "caixa.d", b.d, 3);
+  }
+  if (entry.event == StreamEvent::kFrame) {
+    add_fixed(fields, "processamento_ms", static_cast<double>(entry.processing_ns) / 1e6, 3);
+  }
+  return fields;
+}
+
+void start_frame_stream(const std::string& uri) {
+  if (writer_active.exchange(true)) return;
+  writer_thread = std::thread(writer_loop, uri);
+}
+
+void stop_frame_stream() {
+  if (!writer_active.exchange(false)) return;
+  wake_stream_queue();
+  if (writer_thread.joinable()) writer_thread.join();
+}
+
+}  // namespace app

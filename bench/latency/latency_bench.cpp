@@ -1,0 +1,250 @@
+// How soon consumers learn that an obstacle appeared: the simulator shows a box on SIGUSR1 and
+// prints the moment on the wall clock; this program reads the frame stream the way a consumer
+// does (XREAD BLOCK) and the Lidar document the way the robot's programs do (GET every 50 ms),
+// and times the first entry whose corridor front distance, and the first document whose front
+// distance, shows the box. Then it hides the box, waits until both say so, and starts again
+// after a random pause, so appearances fall at every phase of the frame and supervisor cycles.
+//
+//   latency_bench --sim-pid PID --sim-log FILE [--appearances N] [--distance M] [--port P]
+//
+// Prints one line: "appearances=N missed=K stream_p50=.. stream_p99=.. document_p50=..
+// document_p99=.." (milliseconds), and each appearance's two figures before it.
+#include <hiredis/hiredis.h>
+#include <signal.h>
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+constexpr const char* kStreamKey = "ctx:dados_modulo_Lidar_quadros";
+constexpr const char* kDocumentKey = "ctx:dados_modulo_Lidar";
+constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+constexpr double kTolerance = 0.03;  // metres
+constexpr double kGiveUpMs = 5000;
+
+double wall_ms() {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+struct Options {
+  pid_t sim_pid = 0;
+  std::string sim_log;
+  int appearances = 60;
+  double distance = 1.2;
+  int port = 6379;
+};
+
+// What one reader saw: the front distance at each reading, with the moment it was read.
+class Readings {
+ public:
+  void add(double at_ms, double value) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    readings_.push_back({at_ms, value});
+  }
+  // The first reading after `since` whose value satisfies `test`.
+  std::optional<double> first_after(double since, const std::function<bool(double)>& test) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const auto& r : readings_)
+      if (r.at_ms >= since && test(r.value)) return r.at_ms;
+    return std::nullopt;
+  }
+
+ private:
+  struct Reading {
+    double at_ms, value;
+  };
+  std::mutex mutex_;
+  std::vector<Reading> readings_;
+};
+
+redisContext* connect(int port) {
+  timeval timeout{2, 0};
+  redisContext* c = redisConnectWithTimeout("127.0.0.1", port, timeout);
+  if (c == nullptr || c->err) {
+    std::fprintf(stderr, "latency_bench: cannot connect to Redis on port %d\n", port);
+    std::exit(1);
+  }
+  return c;
+}
+
+double number(const std::string& text) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return end == text.c_str() ? std::nan("") : v;
+}
+
+// XREAD BLOCK from the newest entry on, one entry at a time as they come.
+void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
+  redisContext* c = connect(port);
+  std::string last = "$";
+  while (running.load()) {
+    auto* reply = static_cast<redisReply*>(
+        redisCommand(c, "XREAD BLOCK 500 STREAMS %s %s", kStreamKey, last.c_str()));
+    const double at = wall_ms();
+    if (reply == nullptr) break;
+    if (reply->type == REDIS_REPLY_ARRAY && reply->elements == 1) {
+      const redisReply* entries = reply->element[0]->element[1];
+      for (std::size_t i = 0; i < entries->elements; ++i) {
+        const redisReply* entry = entries->element[i];
+        last.assign(entry->element[0]->str, entry->element[0]->len);
+        const redisReply* fields = entry->element[1];
+        for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
+          if (std::strcmp(fields->element[f]->str, "corredor.frente") == 0)
+            out.add(at, number(fields->element[f + 1]->str));
+        }
+      }
+    }
+    freeReplyObject(reply);
+  }
+  redisFree(c);
+}
+
+// GET every 50 ms, as a program polling the document would.
+void poll_document(int port, Readings& out, const std::atomic<bool>& running) {
+  redisContext* c = connect(port);
+  auto next = std::chrono::steady_clock::now();
+  while (running.load()) {
+    auto* reply = static_cast<redisReply*>(redisCommand(c, "GET %s", kDocumentKey));
+    const double at = wall_ms();
+    if (reply == nullptr) break;
+    if (reply->type == REDIS_REPLY_STRING) {
+      const auto doc = nlohmann::json::parse(std::string(reply->str, reply->len), nullptr, false);
+      if (!doc.is_discarded() && doc.contains("dist") && doc["dist"].contains("frente")) {
+        const auto& v = doc["dist"]["frente"];
+        out.add(at, v.is_number() ? v.get<double>() : std::nan(""));
+      }
+    }
+    freeReplyObject(reply);
+    next += kPollPeriod;
+    std::this_thread::sleep_until(next);
+  }
+  redisFree(c);
+}
+
+// Sends SIGUSR1 and returns the simulator's stamp of the change it made ("<box> shown" or
+// "<box> hidden"), read from its log past `offset`.
+double toggle(const Options& o, std::streamoff& offset, const char* change) {
+  kill(o.sim_pid, SIGUSR1);
+  const double deadline = wall_ms() + kGiveUpMs;
+  const std::string marker = "scene toggle at wall_ms ";
+  while (wall_ms() < deadline) {
+    std::ifstream log(o.sim_log);
+    log.seekg(offset);
+    std::string line;
+    while (std::getline(log, line)) {
+      if (log.eof()) break;  // a line still being written
+      offset = log.tellg();
+      const std::size_t at = line.find(marker);
+      if (at != std::string::npos && line.find(change) != std::string::npos)
+        return number(line.substr(at + marker.size()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::fprintf(stderr, "latency_bench: the simulator did not report \"%s\"\n", change);
+  std::exit(1);
+}
+
+std::optional<double> wait_for(Readings& r, double since, const std::function<bool(double)>& test) {
+  while (wall_ms() < since + kGiveUpMs) {
+    if (auto at = r.first_after(since, test)) return *at - since;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return std::nullopt;
+}
+
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return std::nan("");
+  std::sort(v.begin(), v.end());
+  const std::size_t rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size())));
+  return v[std::min(v.size(), std::max<std::size_t>(rank, 1)) - 1];
+}
+
+bool parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    if (name == "--sim-pid") o.sim_pid = static_cast<pid_t>(std::atol(value.c_str()));
+    else if (name == "--sim-log") o.sim_log = value;
+    else if (name == "--appearances") o.appearances = std::atoi(value.c_str());
+    else if (name == "--distance") o.distance = number(value);
+    else if (name == "--port") o.port = std::atoi(value.c_str());
+    else return false;
+  }
+  return argc % 2 == 1 && o.sim_pid > 0 && !o.sim_log.empty() && o.appearances > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse(argc, argv, o)) {
+    std::fputs("usage: latency_bench --sim-pid PID --sim-log FILE [--appearances N] "
+               "[--distance M] [--port P]\n", stderr);
+    return 2;
+  }
+  const auto shows = [&o](double v) { return std::fabs(v - o.distance) < kTolerance; };
+  const auto clear = [&o](double v) { return !(std::fabs(v - o.distance) < kTolerance); };
+
+  std::atomic<bool> running{true};
+  Readings stream, document;
+  std::thread stream_reader(read_stream, o.port, std::ref(stream), std::cref(running));
+  std::thread document_poller(poll_document, o.port, std::ref(document), std::cref(running));
+
+  // The service must be streaming, and both readers must see the box absent, before the first.
+  const double start = wall_ms();
+  if (!wait_for(stream, start, clear) || !wait_for(document, start, clear)) {
+    std::fputs("latency_bench: no frame stream or no Lidar document\n", stderr);
+    return 1;
+  }
+
+  std::streamoff offset = 0;
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> pause_ms(200, 700);
+  std::vector<double> stream_ms, document_ms;
+  int missed = 0;
+  for (int i = 0; i < o.appearances; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(rng)));
+    const double shown = toggle(o, offset, " shown");
+    const auto s = wait_for(stream, shown, shows);
+    const auto d = wait_for(document, shown, shows);
+    if (s && d) {
+      stream_ms.push_back(*s);
+      document_ms.push_back(*d);
+      std::printf("appearance %d: stream %.1f ms, document %.1f ms\n", i + 1, *s, *d);
+    } else {
+      ++missed;
+      std::printf("appearance %d: not seen within %.0f ms\n", i + 1, kGiveUpMs);
+    }
+    const double hidden = toggle(o, offset, " hidden");
+    wait_for(stream, hidden, clear);
+    wait_for(document, hidden, clear);
+  }
+  running.store(false);
+  stream_reader.join();
+  document_poller.join();
+
+  std::printf("appearances=%zu missed=%d stream_p50=%.1f stream_p99=%.1f document_p50=%.1f "
+              "document_p99=%.1f\n",
+              stream_ms.size(), missed, percentile(stream_ms, 0.5), percentile(stream_ms, 0.99),
+              percentile(document_ms, 0.5), percentile(document_ms, 0.99));
+  return missed == 0 ? 0 : 1;
+}

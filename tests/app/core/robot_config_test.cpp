@@ -1,0 +1,77 @@
+// The robot's box from the configuration file: the default without the member, the member when
+// it is well formed, and a malformed member refusing the start with status 255 before anything
+// is started.
+#include "app/core/robot_config.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <tuple>
+
+#include "tests/app/core/entry_point_runner.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+class RobotConfig : public entry_point_test::EntryPoint {
+ protected:
+  std::string write(const std::string& text) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("robot-box-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "config.json").string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+};
+
+TEST_F(RobotConfig, DefaultWithoutTheMemberOrAReadableFileAndTheMemberWhenWellFormed) {
+  for (const std::string& path :
+       {write(R"({"OMNI": {}, "notes": [[[[[[1]]]]]]})"), write("{broken"), write("[1]"),
+        std::string("/nonexistent/config.json"),
+        std::filesystem::path(write("")).parent_path().string()}) {
+    app::RobotBox box;
+    box.max_x = 9.f;
+    EXPECT_EQ(app::read_robot_box(path, box), std::nullopt) << path;
+    EXPECT_EQ(box.max_x, 9.f) << "left as it was";
+  }
+  app::RobotBox box;
+  EXPECT_EQ(app::read_robot_box(
+                write(R"({"robot_box": {"min": [-0.6, -0.3, -0.8], "max": [0.1, 0.3, 0]}})"), box),
+            std::nullopt);
+  EXPECT_EQ(std::make_tuple(box.min_x, box.min_y, box.min_z, box.max_x, box.max_y, box.max_z),
+            std::make_tuple(-0.6f, -0.3f, -0.8f, 0.1f, 0.3f, 0.f));
+}
+
+TEST_F(RobotConfig, MalformedMemberRefusesTheStart) {
+  const char* malformed[] = {
+      R"({"robot_box": null})",
+      R"({"robot_box": [[-1, -1, -1], [1, 1, 1]]})",
+      R"({"robot_box": {"min": [-1, -1], "max": [1, 1, 1]}})",
+      R"({"robot_box": {"min": [-1, "-1", -1], "max": [1, 1, 1]}})",
+      R"({"robot_box": {"min": [-1, -1, -1], "max": [1, 1, 1e39]}})",
+      R"({"robot_box": {"min": [-1, -1, -1], "max": [1, -1, 1]}})",
+      R"({"robot_box": {"min": [0.2, -1, -1], "max": [1, 1, 1]}})",
+  };
+  for (const char* text : malformed) {
+    const std::string path = write(text);
+    app::RobotBox box;
+    const auto refused = app::read_robot_box(path, box);
+    ASSERT_TRUE(refused.has_value()) << text;
+    EXPECT_THAT(*refused, HasSubstr("[ERR] robot_box invalido em " + path + ": "));
+  }
+
+  testing::internal::CaptureStderr();
+  const std::string path = write(malformed[5]);
+  EXPECT_EQ(entry_point_test::run({"app", path}), -1);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("[ERR] robot_box invalido em " + path + ": min deve ser menor que max"));
+  EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
+}
+
+}  // namespace
