@@ -47,7 +47,7 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
     return false;
   }
   detection_socket_ = sock;
-  if (detection_loop_) detection_loop_->AddDelegate(sock, delegate_, nullptr);
+  Register(detection_loop_, sock, kDetectionPort);
 
   // The detection socket stays on the host address, so the broadcasts leave on its interface;
   // replies that a LiDAR sends to the broadcast address then need a receiver of their own.
@@ -60,7 +60,7 @@ bool DeviceChannels::CreateDetectionChannel(const std::string& host_ip) {
                      "port {} cannot be opened on every address.", kDetectionPort);
     } else {
       detection_broadcast_socket_ = receiver;
-      if (detection_loop_) detection_loop_->AddDelegate(receiver, delegate_, nullptr);
+      Register(detection_loop_, receiver, kDetectionPort);
     }
   }
   return true;
@@ -104,7 +104,7 @@ bool DeviceChannels::CreateViewDataChannel(const ViewLidarIpInfo& info) {
           info.host_ip, port);
       return false;
     }
-    if (data_loop_) data_loop_->AddDelegate(sock, delegate_, nullptr);
+    Register(data_loop_, sock, port);
   }
   return true;
 }
@@ -119,7 +119,7 @@ bool DeviceChannels::CreateCmdSocketAndAddDelegate(uint8_t dev_type, const std::
                     static_cast<int>(dev_type), host_ip, port);
     return false;
   }
-  if (command_loop_) command_loop_->AddDelegate(sock, delegate_, nullptr);
+  Register(command_loop_, sock, port);
   return true;
 }
 
@@ -134,7 +134,7 @@ bool DeviceChannels::CreateDataSocketAndAddDelegate(const std::string& host_ip, 
                     host_ip, port);
     return false;
   }
-  if (data_loop_) data_loop_->AddDelegate(sock, delegate_, nullptr);
+  Register(data_loop_, sock, port);
   return true;
 }
 
@@ -150,6 +150,13 @@ SocketHandle DeviceChannels::OpenShared(const std::string& host_ip, uint16_t por
   sockets_.emplace(key, sock);
   list.push_back(sock);
   return sock;
+}
+
+void DeviceChannels::Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock,
+                              uint16_t port) {
+  ChannelSocket& entry = registered_[sock];
+  entry.local_port = port;
+  if (loop) loop->AddDelegate(sock, delegate_, &entry);
 }
 
 SocketHandle DeviceChannels::detection_socket() const {
@@ -180,6 +187,7 @@ void DeviceChannels::CloseCommandAndDataSockets() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto* list : {&command_sockets_, &data_sockets_}) {
     for (SocketHandle& sock : *list) {
+      registered_.erase(sock);
       CloseSocket(sock);
       sock = kInvalidSocket;
     }
@@ -190,10 +198,11 @@ void DeviceChannels::CloseCommandAndDataSockets() {
 
 void DeviceChannels::CloseDetectionSocket() {
   std::lock_guard<std::mutex> lock(mutex_);
-  CloseSocket(detection_socket_);
-  detection_socket_ = kInvalidSocket;
-  CloseSocket(detection_broadcast_socket_);
-  detection_broadcast_socket_ = kInvalidSocket;
+  for (SocketHandle* sock : {&detection_socket_, &detection_broadcast_socket_}) {
+    registered_.erase(*sock);
+    CloseSocket(*sock);
+    *sock = kInvalidSocket;
+  }
 }
 
 }  // namespace lidar::sdk

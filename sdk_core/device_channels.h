@@ -17,6 +17,12 @@
 
 namespace lidar::sdk {
 
+// Registered with every socket as its client data, so routing a received datagram asks the
+// system nothing about the socket it arrived on: recorded once, when the socket is opened.
+struct ChannelSocket {
+  uint16_t local_port = 0;
+};
+
 class DeviceChannels {
  public:
   DeviceChannels() = default;
@@ -63,6 +69,9 @@ class DeviceChannels {
   // and in `list`. kInvalidSocket when it cannot be opened.
   SocketHandle OpenShared(const std::string& host_ip, uint16_t port, bool broadcast,
                           const std::string& multicast_ip, std::vector<SocketHandle>& list);
+  // Registers an open socket bound to `port` with `loop` (when there is one), its ChannelSocket
+  // as client data.
+  void Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock, uint16_t port);
 
   mutable std::mutex mutex_;  // the registry is read from every IO thread
   std::shared_ptr<IOLoop> detection_loop_;
@@ -75,6 +84,9 @@ class DeviceChannels {
   std::map<std::string, SocketHandle> sockets_;  // "address:port" -> open socket
   std::vector<SocketHandle> command_sockets_;
   std::vector<SocketHandle> data_sockets_;
+  // The client data of every registered socket. Entries go only when the sockets close, after
+  // the IO threads that hand them to the delegate have stopped.
+  std::map<SocketHandle, ChannelSocket> registered_;
 };
 
 }  // namespace lidar::sdk

@@ -1,5 +1,6 @@
 #include "device_manager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -27,10 +28,15 @@ bool IsFixedLogPort(uint16_t port) {
   return port == kForwardLogPort || port == kLogPort1002 || port == kOmniLogPort;
 }
 
-// What routing needs from a LiDAR's record: the host ports its sockets are bound to.
+// What routing needs from a LiDAR's record: the host ports its sockets are bound to. Only the
+// ports: the record's address texts need not be copied for every datagram.
 struct RouteInfo {
   uint8_t dev_type = 0;
-  HostNetInfo host;
+  uint16_t cmd_data_port = 0;
+  uint16_t push_msg_port = 0;
+  uint16_t point_data_port = 0;
+  uint16_t imu_data_port = 0;
+  uint16_t log_data_port = 0;
 };
 
 }  // namespace
@@ -173,10 +179,17 @@ bool DeviceManager::Abandon() {
 }
 
 bool DeviceManager::CreateIOThread() {
-  auto create = [](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
+  // Streamed datagrams gather between passes only where a readable event takes many of them:
+  // taking one per pass, gathering would cap a socket at one datagram per interval.
+  const bool gather = MaxDatagramsPerReceive() > 1 && receive_limit_.load() > 1;
+  auto create = [gather](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
     thread = std::make_shared<IOThread>();
     thread->ReportProgressTo(&HealthCounters::Instance().IoProgress(role));
-    if (!thread->Init(true, false) || !thread->Start()) {
+    const bool ready = thread->Init(true, false);
+    if (ready && gather && role == HealthCounters::kDataIo) {
+      thread->loop()->SetGatherInterval(kDataGatherInterval);
+    }
+    if (!ready || !thread->Start()) {
       LIDAR_LOG_ERROR(
           "Create command io thread failed, thread_ptr is nullptr or thread init failed");
       thread.reset();
@@ -276,17 +289,41 @@ void DeviceManager::Detection() {
   if (sent < 0) LIDAR_LOG_INFO("Detection lidars failed, Send to lidar failed.");
 }
 
-void DeviceManager::OnData(int sock, void*) {
-  Ipv4Endpoint local;
-  if (!LocalEndpoint(sock, &local)) return;
-  uint8_t buffer[kReceiveBufferSize];
-  const ReceivedDatagram datagram = ReceiveDatagram(sock, buffer, sizeof(buffer));
-  if (datagram.length <= 0) return;
-  if (datagram.drop_count_reported) {
-    HealthCounters::Instance().NoteKernelDrops(sock, datagram.socket_drops);
+void DeviceManager::OnData(int sock, void* client_data) {
+  // Every channel socket is registered with its ChannelSocket; asking the system is the way
+  // for a socket registered without one.
+  uint16_t local_port = 0;
+  if (client_data != nullptr) {
+    local_port = static_cast<const ChannelSocket*>(client_data)->local_port;
+  } else {
+    Ipv4Endpoint local;
+    if (!LocalEndpoint(sock, &local)) return;
+    local_port = local.port;
   }
-  HandleDatagram(datagram.from.address, local.port, buffer,
-                 static_cast<uint32_t>(datagram.length));
+  // One batch per IO thread: this manager is the delegate of all three.
+  thread_local ReceiveBatch batch(kReceiveBatchSize, kReceiveBufferSize);
+  // A full batch means more may be waiting: take them too, up to the limit, while a call takes
+  // several. Where it takes one, select says again when more wait.
+  std::size_t budget = receive_limit_.load(std::memory_order_relaxed);
+  while (budget > 0) {
+    const std::size_t asked = std::min(budget, batch.capacity());
+    const std::size_t received = batch.Receive(sock, asked);
+    for (std::size_t i = 0; i < received; ++i) {
+      const ReceivedDatagram& datagram = batch.datagram(i);
+      if (datagram.drop_count_reported) {
+        HealthCounters::Instance().NoteKernelDrops(sock, datagram.socket_drops);
+      }
+      if (datagram.length <= 0) continue;
+      HandleDatagram(datagram.from.address, local_port, batch.bytes(i),
+                     static_cast<uint32_t>(datagram.length));
+    }
+    if (received < asked || batch.capacity() == 1) return;
+    budget -= received;
+  }
+}
+
+void DeviceManager::SetReceiveLimit(std::size_t limit) {
+  receive_limit_.store(std::max<std::size_t>(1, limit), std::memory_order_relaxed);
 }
 
 void DeviceManager::HandleDatagram(uint32_t sender, uint16_t local_port, uint8_t* bytes,
@@ -316,8 +353,9 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
     const auto it = lidar_cfg_map_.find(handle);
     if (it != lidar_cfg_map_.end()) {
       known = true;
-      route.dev_type = it->second.device_type;
-      route.host = it->second.host_net_info;
+      const HostNetInfo& host = it->second.host_net_info;
+      route = RouteInfo{it->second.device_type, host.cmd_data_port, host.push_msg_port,
+                        host.point_data_port, host.imu_data_port, host.log_data_port};
     }
   }
   if (!known) {
@@ -331,16 +369,15 @@ void DeviceManager::RouteConfigured(uint32_t handle, uint16_t local_port, uint8_
 
   // The sockets are bound to the host ports of the record, so those are the ports datagrams
   // arrive on; the LiDAR-side ports may differ from them.
-  const HostNetInfo& host = route.host;
-  if (local_port == host.log_data_port && !IsFixedLogPort(local_port)) {
+  if (local_port == route.log_data_port && !IsFixedLogPort(local_port)) {
     LoggerManager::GetInstance().HandleLogData(handle, local_port, bytes, count);
   }
-  if (local_port == host.point_data_port || local_port == host.imu_data_port) {
+  if (local_port == route.point_data_port || local_port == route.imu_data_port) {
     DataHandler::Instance().Dispatch(route.dev_type, handle, bytes, count);
     return;
   }
-  if (local_port == kDetectionPort || local_port == host.cmd_data_port ||
-      local_port == host.push_msg_port || local_port == host.log_data_port ||
+  if (local_port == kDetectionPort || local_port == route.cmd_data_port ||
+      local_port == route.push_msg_port || local_port == route.log_data_port ||
       local_port == kThirdPartyCommandPort) {
     GeneralCommandHandler::GetInstance().Handler(route.dev_type, handle, local_port, bytes, count);
   }

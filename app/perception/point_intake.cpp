@@ -73,7 +73,14 @@ void processing_worker_loop() {
     const uint64_t now = steady_ms();
     if (t == 0 || now - last_processed_ms < kMinFrameIntervalMs) {
       note_worker_pass(t != 0);
-      std::this_thread::sleep_for(kIdleSleep);
+      if (t == 0) {
+        std::this_thread::sleep_for(kIdleSleep);
+      } else {
+        // A live stream keeps a frame pending all the time: sleep to the end of the interval
+        // rather than waking every 2 ms to let one go.
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(last_processed_ms + kMinFrameIntervalMs - now));
+      }
       continue;
     }
     last_processed_ms = now;

@@ -1,6 +1,7 @@
 #include "io_loop.h"
 
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "base/multiple_io_select.h"
@@ -32,6 +33,8 @@ void IOLoop::Uninit() {
 }
 
 void IOLoop::Loop() {
+  const auto pass_start = std::chrono::steady_clock::now();
+  served_ = false;
   if (poller_) poller_->Poll(kPollTimeoutMs);
   std::vector<std::function<void()>> tasks;
   {
@@ -39,6 +42,10 @@ void IOLoop::Loop() {
     tasks.swap(tasks_);
   }
   for (auto& task : tasks) task();
+  // Only after data: an idle loop still answers its first datagram at once.
+  if (served_ && gather_interval_.count() > 0) {
+    std::this_thread::sleep_until(pass_start + gather_interval_);
+  }
 }
 
 void IOLoop::AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data) {
@@ -46,8 +53,11 @@ void IOLoop::AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data) 
     IODescriptor descriptor;
     descriptor.fd = sock;
     descriptor.mask = kEventRead;
-    descriptor.on_event = [sock, delegate, client_data](uint32_t fired) {
-      if ((fired & kEventRead) && delegate != nullptr) delegate->OnData(sock, client_data);
+    descriptor.on_event = [this, sock, delegate, client_data](uint32_t fired) {
+      if ((fired & kEventRead) && delegate != nullptr) {
+        delegate->OnData(sock, client_data);
+        served_ = true;
+      }
     };
     if (enable_timer_ && delegate != nullptr) {
       descriptor.on_timer = [delegate](TimePoint now) { delegate->OnTimer(now); };

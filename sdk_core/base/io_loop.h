@@ -3,6 +3,7 @@
 // multiplexer state is touched only by the loop thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,11 @@ class IOLoop {
   // One pass: poll up to 50 ms, then run the tasks posted so far in posting order.
   void Loop();
 
+  // Before the loop thread starts: passes that handed a delegate socket data begin at least
+  // `interval` apart, so datagrams arriving close together are taken in one receive rather than
+  // a wake-up each. Zero, the default, serves every event as it comes.
+  void SetGatherInterval(std::chrono::microseconds interval) { gather_interval_ = interval; }
+
   // Post the registration or removal of `sock` to the loop thread and wake it; returns at once.
   void AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data);
   void RemoveDelegate(int sock, IOLoopDelegate* delegate);
@@ -50,6 +56,8 @@ class IOLoop {
   bool enable_timer_;
   bool enable_wake_;
   std::vector<std::function<void()>> tasks_;
+  std::chrono::microseconds gather_interval_{0};
+  bool served_ = false;  // the current pass handed a delegate socket data; loop thread only
   std::unique_ptr<MultipleIOBase> poller_;
 };
 

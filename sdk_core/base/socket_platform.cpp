@@ -1,6 +1,8 @@
 // Socket operations written the same way on both platforms.
 #include "base/socket_system.h"
 
+#include <algorithm>
+
 namespace lidar::sdk {
 namespace {
 
@@ -13,6 +15,20 @@ struct ListenerGuard {
 };
 
 }  // namespace
+
+std::size_t MaxDatagramsPerReceive() { return kMaxDatagramsPerReceive; }
+
+ReceiveBatch::ReceiveBatch(std::size_t capacity, std::size_t datagram_size)
+    : datagram_size_(datagram_size) {
+  const std::size_t slots = std::max<std::size_t>(1, std::min(capacity, kMaxDatagramsPerReceive));
+  storage_.resize(slots * datagram_size_);
+  datagrams_.resize(slots);
+}
+
+std::size_t ReceiveBatch::ReceiveOne(SocketHandle sock) {
+  datagrams_[0] = ReceiveDatagram(sock, bytes(0), datagram_size_);
+  return datagrams_[0].length >= 0 ? 1 : 0;
+}
 
 int SendDatagram(SocketHandle sock, const uint8_t* bytes, std::size_t length,
                  const Ipv4Endpoint& to) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "base/ipv4_address.h"
 
@@ -62,6 +63,35 @@ struct ReceivedDatagram {
 // One datagram into `buffer`, with its sender and, where the platform reports it, the socket's
 // kernel drop count.
 ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t size);
+
+// The most datagrams one receive call takes off a socket: 64 on Linux (recvmmsg); 1 on Windows,
+// which has no such call.
+std::size_t MaxDatagramsPerReceive();
+
+// Room for the datagrams one call takes off a socket (no more than MaxDatagramsPerReceive),
+// each cut to `datagram_size` bytes as ReceiveDatagram cuts it.
+class ReceiveBatch {
+ public:
+  ReceiveBatch(std::size_t capacity, std::size_t datagram_size);
+
+  // Takes up to `limit` waiting datagrams (no more than the capacity) off `sock` in arrival
+  // order, without waiting; a limit of 1 is one ReceiveDatagram on every platform. Returns how
+  // many: 0 when none was waiting or the call failed.
+  std::size_t Receive(SocketHandle sock, std::size_t limit);
+
+  std::size_t capacity() const { return datagrams_.size(); }
+  // The i-th datagram of the last Receive: its length, sender and drop count, and its bytes.
+  const ReceivedDatagram& datagram(std::size_t i) const { return datagrams_[i]; }
+  uint8_t* bytes(std::size_t i) { return storage_.data() + i * datagram_size_; }
+
+ private:
+  // One ReceiveDatagram into the first slot.
+  std::size_t ReceiveOne(SocketHandle sock);
+
+  std::size_t datagram_size_;
+  std::vector<uint8_t> storage_;
+  std::vector<ReceivedDatagram> datagrams_;
+};
 // The number of bytes sent, or -1.
 int SendDatagram(SocketHandle sock, const uint8_t* bytes, std::size_t length,
                  const Ipv4Endpoint& to);

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -37,31 +38,71 @@ bool RequestKernelDropCount(SocketHandle sock) {
 
 bool KernelDropCountsAvailable() { return true; }
 
-ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t size) {
-  ReceivedDatagram result;
+namespace {
+
+// Where one received datagram lands: its bytes, its sender and its ancillary data.
+struct ReceiveSlot {
   sockaddr_in from{};
-  iovec data{buffer, size};
+  iovec data{};
   // Room for the kernel's drop count (SO_RXQ_OVFL), the only ancillary data asked for.
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(uint32_t))];
-  msghdr message{};
-  message.msg_name = &from;
-  message.msg_namelen = sizeof(from);
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof(control);
-  const ssize_t received = ::recvmsg(sock, &message, 0);
-  if (received < 0) return result;
-  result.length = static_cast<int>(received);
-  result.from = FromSockaddr(from);
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
-        c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
-      std::memcpy(&result.socket_drops, CMSG_DATA(c), sizeof(result.socket_drops));
-      result.drop_count_reported = true;
-    }
+
+  void Prepare(msghdr& message, uint8_t* buffer, std::size_t size) {
+    data = iovec{buffer, size};
+    message = msghdr{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof(from);
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
   }
-  return result;
+
+  // The datagram of `length` bytes the kernel left in `message`.
+  ReceivedDatagram Read(msghdr& message, std::size_t length) const {
+    ReceivedDatagram result;
+    result.length = static_cast<int>(length);
+    result.from = FromSockaddr(from);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+          c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
+        std::memcpy(&result.socket_drops, CMSG_DATA(c), sizeof(result.socket_drops));
+        result.drop_count_reported = true;
+      }
+    }
+    return result;
+  }
+};
+
+}  // namespace
+
+ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t size) {
+  ReceiveSlot slot;
+  msghdr message;
+  slot.Prepare(message, buffer, size);
+  const ssize_t received = ::recvmsg(sock, &message, 0);
+  if (received < 0) return ReceivedDatagram{};
+  return slot.Read(message, static_cast<std::size_t>(received));
+}
+
+std::size_t ReceiveBatch::Receive(SocketHandle sock, std::size_t limit) {
+  const std::size_t wanted = std::min(limit, datagrams_.size());
+  if (wanted == 0) return 0;
+  if (wanted == 1) return ReceiveOne(sock);
+  ReceiveSlot slots[kMaxDatagramsPerReceive];
+  mmsghdr messages[kMaxDatagramsPerReceive];
+  for (std::size_t i = 0; i < wanted; ++i) {
+    slots[i].Prepare(messages[i].msg_hdr, bytes(i), datagram_size_);
+    messages[i].msg_len = 0;
+  }
+  // MSG_DONTWAIT: what is waiting now, never a wait for the rest of the batch to arrive.
+  const int received =
+      ::recvmmsg(sock, messages, static_cast<unsigned>(wanted), MSG_DONTWAIT, nullptr);
+  if (received <= 0) return 0;
+  for (int i = 0; i < received; ++i) {
+    datagrams_[i] = slots[i].Read(messages[i].msg_hdr, messages[i].msg_len);
+  }
+  return static_cast<std::size_t>(received);
 }
 
 bool SelectCanWatch(SocketHandle sock, std::size_t) { return sock >= 0 && sock < FD_SETSIZE; }

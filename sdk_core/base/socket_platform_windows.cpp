@@ -60,6 +60,11 @@ ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t
   return result;
 }
 
+// Datagram by datagram: the batch holds one.
+std::size_t ReceiveBatch::Receive(SocketHandle sock, std::size_t limit) {
+  return limit == 0 ? 0 : ReceiveOne(sock);
+}
+
 bool SelectCanWatch(SocketHandle sock, std::size_t set_size) {
   return IsOpenSocket(sock) && set_size < FD_SETSIZE;
 }

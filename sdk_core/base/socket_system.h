@@ -27,9 +27,13 @@ namespace lidar::sdk {
 #ifdef _WIN32
 using NativeSocket = SOCKET;
 using SockLen = int;
+// Winsock has no call that takes several datagrams at once.
+constexpr std::size_t kMaxDatagramsPerReceive = 1;
 #else
 using NativeSocket = int;
 using SockLen = socklen_t;
+// Datagrams one recvmmsg call takes; its bookkeeping lives on the stack of the call.
+constexpr std::size_t kMaxDatagramsPerReceive = 64;
 #endif
 
 inline NativeSocket Native(SocketHandle sock) { return static_cast<NativeSocket>(sock); }

@@ -2,7 +2,8 @@
 """The service across the sandbox's veth pair, where a LiDAR streams to a multicast group or
 answers detection on the broadcast address (which loopback never shows).
 
-    field_network_test.py --app APP --sim LIDAR_SIM   (under netns-run --veth)
+    field_network_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG
+                          (under netns-run --veth)
 """
 
 import json
@@ -11,9 +12,10 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Process, WorkDir, options, run_tests, wait_for  # noqa: E402
+from harness import Process, WorkDir, run_tests, service_options, wait_for  # noqa: E402
 
 ARGS = None
+SERVICE = None
 HOST_IP, LIDAR_IP = os.environ.get("SANDBOX_HOST_IP"), os.environ.get("SANDBOX_LIDAR_IP")
 LIDAR_NS = os.environ.get("SANDBOX_LIDAR_NS")
 
@@ -29,11 +31,12 @@ class FieldNetwork(unittest.TestCase):
         with open(path, "w") as f:
             json.dump(config, f)
         sim = Process("lidar_sim", ["ip", "netns", "exec", LIDAR_NS, ARGS.sim, "--ip", LIDAR_IP,
-                                    *sim_args], work)
-        app = Process("app", [ARGS.app, path], work)
+                                    *SERVICE.sim_rate()[0], *sim_args], work)
+        app = SERVICE.start([path], work)
         self.addCleanup(sim.stop)
         self.addCleanup(app.stop)
-        wait_for(lambda: "[SUP] LiDAR OK (stream ativo)" in app.text(), 20, "the stream",
+        wait_for(lambda: "[SUP] LiDAR OK (stream ativo)" in app.text(), 20 + SERVICE.start_s,
+                 "the stream",
                  lambda: app.tail() + "\n" + sim.tail())
         return sim.text()
 
@@ -47,5 +50,5 @@ class FieldNetwork(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, rest = options("app", "sim", "config")
+    ARGS, SERVICE, rest = service_options("sim", "config")
     run_tests(rest)

@@ -4,7 +4,11 @@ diagnostics document move as the simulator's faults say they should, the two sta
 keep their shape, a service manager's socket receives READY, WATCHDOG and STOPPING, and the
 start-up self-check speaks up.
 
-    health_test.py --app APP --sim LIDAR_SIM --config CONFIG [unittest options]
+    health_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [unittest options]
+
+Under Wine (the Windows build) the Linux-only parts are left out: the service manager's socket,
+the rmem_max line, and kernel drop counts, which Windows does not keep (the document must say
+they are unavailable rather than 0).
 """
 
 import json
@@ -17,10 +21,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
-                     options, run_tests, wait_for)
+                     run_tests, service_options, wait_for)
 
 POINT_PORT, IMU_PORT = "56301", "56401"
-SIM_POINT_DATAGRAMS_PER_S = 200000 / 96
 WANTED_RECEIVE_BUFFER = 209715200
 LIDAR_MEMBERS = {"bboxes", "conectado", "dev_type", "dist", "executando", "firmware_version",
                  "freq", "handle", "host_ip", "imu", "lidar_ip", "sensor_ativo", "status",
@@ -28,6 +31,7 @@ LIDAR_MEMBERS = {"bboxes", "conectado", "dev_type", "dist", "executando", "firmw
 IMU_MEMBERS = {"frequencia", "latencia", "pitch", "roll", "timestamp", "yaw"}
 
 ARGS = None
+SERVICE = None
 REDIS = None
 
 
@@ -44,8 +48,10 @@ class ServiceRun:
     def __init__(self, label, sim_args=(), config=None, prefix=()):
         REDIS.cli("flushall")
         self.work = WorkDir(label).path
-        self.sim = Process("lidar_sim", [ARGS.sim, "--ip", "127.0.0.2", *sim_args], self.work)
-        self.app = Process("app", [ARGS.app, config or ARGS.config], self.work, prefix=prefix)
+        rate_args, self.point_datagrams_per_s = SERVICE.sim_rate()
+        self.sim = Process("lidar_sim", [ARGS.sim, "--ip", "127.0.0.2", *rate_args, *sim_args],
+                           self.work)
+        self.app = SERVICE.start([config or ARGS.config], self.work, prefix=prefix)
 
     def __enter__(self):
         return self
@@ -64,7 +70,7 @@ class ServiceRun:
     def wait_counter(self, path, above=0, timeout=15):
         """Waits until the counter at `path` of the diagnostics document exceeds `above`."""
         return wait_for(lambda: (member(self.diag(), path, 0) or 0) > above and self.diag(),
-                        timeout, f"{path} above {above}", self.logs)
+                        timeout + SERVICE.start_s, f"{path} above {above}", self.logs)
 
     def point_rate(self, seconds=2.0):
         first = member(self.diag(), "sdk.recebidos." + POINT_PORT, 0)
@@ -92,8 +98,7 @@ class CleanStream(unittest.TestCase):
             self.assertGreaterEqual(member(doc, "app.processamento_ms.maximo"),
                                     member(doc, "app.processamento_ms.ultimo"))
             self.assertTrue(0 < int(REDIS.cli("ttl", DIAG_KEY)) <= 10)
-            self.assertAlmostEqual(run.point_rate(), SIM_POINT_DATAGRAMS_PER_S,
-                                   delta=0.2 * SIM_POINT_DATAGRAMS_PER_S)
+            SERVICE.assert_stream_rate(self, run.point_rate(), run.point_datagrams_per_s, 0.2)
 
             lidar = REDIS.document(LIDAR_KEY)
             self.assertLessEqual(set(lidar), LIDAR_MEMBERS)
@@ -101,9 +106,14 @@ class CleanStream(unittest.TestCase):
             self.assertTrue(0 < int(REDIS.cli("ttl", LIDAR_KEY)) <= 10)
             self.assertTrue(0 < int(REDIS.cli("ttl", IMU_KEY)) <= 3)
 
-    def test_kernel_drops_counted_after_the_service_stalled(self):
+    def test_kernel_drops_after_the_service_stalled(self):
         with ServiceRun("kernel-drops") as run:
             run.wait_counter("sdk.recebidos." + POINT_PORT, above=1000, timeout=10)
+            if SERVICE.windows:
+                doc = run.diag()
+                self.assertEqual(member(doc, "sdk.descartados.curtos"), 0)
+                self.assertIsNone(member(doc, "sdk.descartados.kernel"))
+                return
             self.assertEqual(member(run.diag(), "sdk.descartados.kernel"), 0)
             # Stopped, the service reads nothing while the stream fills its receive buffers.
             run.app.proc.send_signal(signal.SIGSTOP)
@@ -129,7 +139,7 @@ class Faults(unittest.TestCase):
             run.wait_counter("sdk.descartados.malformados", above=20, timeout=15)
             doc = run.wait_counter("sdk.descartados.curtos", above=5, timeout=10)
             self.assertIs(doc["progresso_ok"], True)
-            self.assertGreater(run.point_rate(1.0), 0.5 * SIM_POINT_DATAGRAMS_PER_S)
+            SERVICE.assert_stream_rate(self, run.point_rate(1.0), run.point_datagrams_per_s, 0.5)
 
     def test_lost_requests_or_acknowledgements_time_out(self):
         with ServiceRun("loss", ["--loss", "0.5"]) as run:
@@ -138,12 +148,14 @@ class Faults(unittest.TestCase):
     def test_duplicates_are_received_twice(self):
         with ServiceRun("dup", ["--dup", "0.5"]) as run:
             run.wait_counter("sdk.recebidos." + POINT_PORT, above=1000, timeout=10)
-            self.assertAlmostEqual(run.point_rate(), 1.5 * SIM_POINT_DATAGRAMS_PER_S,
-                                   delta=0.25 * SIM_POINT_DATAGRAMS_PER_S)
+            SERVICE.assert_stream_rate(self, run.point_rate(), 1.5 * run.point_datagrams_per_s,
+                                       1 / 6)
 
 
 class ServiceManager(unittest.TestCase):
     def test_ready_watchdog_and_stopping_reach_the_notify_socket(self):
+        if SERVICE.windows:
+            self.skipTest("no service-manager notification on Windows")
         work = WorkDir("notify").path
         path = os.path.join(work, "notify")
         manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
@@ -177,9 +189,10 @@ class SelfCheckLines(unittest.TestCase):
         with open("/proc/sys/net/core/rmem_max") as f:
             rmem_max = int(f.read())
         with ServiceRun("self-check") as run:
-            wait_for(lambda: "[REDIS] conectado." in run.app.text(), 5, "start-up", run.logs)
+            wait_for(lambda: "[REDIS] conectado." in run.app.text(), 5 + SERVICE.start_s,
+                     "start-up", run.logs)
             text = run.app.text()
-            if rmem_max < WANTED_RECEIVE_BUFFER:
+            if rmem_max < WANTED_RECEIVE_BUFFER and not SERVICE.windows:
                 self.assertIn(f"[ERR] net.core.rmem_max e {rmem_max} bytes", text)
                 self.assertIn("sysctl -w net.core.rmem_max=209715200", text)
             else:
@@ -195,15 +208,18 @@ class SelfCheckLines(unittest.TestCase):
         path = os.path.join(work, "foreign.json")
         with open(path, "w") as f:
             json.dump(config, f)
-        app = Process("app", [ARGS.app, path], work)
+        app = SERVICE.start([path], work)
+        line = ("[ERR] host_ip 192.0.2.10 de " + path +
+                " nao esta em nenhuma interface desta maquina")
         try:
-            app.proc.wait(timeout=10)
+            # The service does not get far on Linux, whose bind refuses the address; Wine's
+            # accepts it and the service runs on.
+            wait_for(lambda: line in app.text(), 10 + SERVICE.start_s, "the self-check line",
+                     app.tail)
         finally:
             app.stop()
-        self.assertIn("[ERR] host_ip 192.0.2.10 de " + path +
-                      " nao esta em nenhuma interface desta maquina", app.text())
 
 
 if __name__ == "__main__":
-    ARGS, rest = options("app", "sim", "config")
+    ARGS, SERVICE, rest = service_options("sim", "config")
     run_tests(rest)

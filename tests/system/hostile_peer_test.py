@@ -7,7 +7,7 @@ lie) to every UDP port the service has open. The service must keep running and p
 keep the LiDAR it has, and never hand data from a host that is not a LiDAR to its point or IMU
 intake. Runs inside the network sandbox.
 
-    hostile_peer_test.py --app APP --sim LIDAR_SIM --config CONFIG [--seconds N]
+    hostile_peer_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [--seconds N]
 """
 
 import json
@@ -22,13 +22,14 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
-                     options, run_tests, wait_for)
+                     run_tests, service_options, wait_for)
 
 LIDAR_IP = "127.0.0.2"
 ROGUE_IP = "127.0.0.5"      # answers detection as a LiDAR would, then misbehaves
 STRANGER_IP = "127.0.0.6"   # never answers detection: an unknown sender
 PLANTED_X_MM = 250          # a wall 0.25 m ahead, sent only by the stranger
 ARGS = None
+SERVICE = None
 
 
 def crc16(data):
@@ -118,16 +119,17 @@ def control_junk(rng, lidar_ip):
                                                    ret_code=rng.choice([0, 0, 1])))
 
 
-def open_udp_ports(pid):
-    """Local ports of the UDP sockets the process holds."""
+def open_udp_ports(pids):
+    """Local ports of the UDP sockets the processes hold."""
     inodes = set()
-    for fd in os.listdir(f"/proc/{pid}/fd"):
-        try:
-            target = os.readlink(f"/proc/{pid}/fd/{fd}")
-        except OSError:
-            continue
-        if target.startswith("socket:["):
-            inodes.add(target[8:-1])
+    for pid in pids:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            try:
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(target[8:-1])
     ports = set()
     with open("/proc/net/udp") as f:
         for line in f.readlines()[1:]:
@@ -141,21 +143,22 @@ class HostilePeers(unittest.TestCase):
     def test_service_survives_hostile_peers_and_keeps_its_lidar(self):
         work = WorkDir("hostile").path
         redis = Redis(work)
-        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP], work)
-        app = Process("app", [ARGS.app, ARGS.config], work)
+        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP, *SERVICE.sim_rate()[0]], work)
+        app = SERVICE.start([ARGS.config], work)
         senders = []
         try:
             def logs():
                 return app.tail(40) + "\n" + sim.tail(10)
 
+            # A processed frame: before the first one the distances read 0.0.
             doc = wait_for(lambda: (d := redis.document(LIDAR_KEY)) and d.get("conectado")
-                           and d.get("lidar_ip") == LIDAR_IP and isinstance(
-                               member(d, "dist.frente"), float) and d, 20,
-                           "the stream and the device information", logs)
+                           and d.get("lidar_ip") == LIDAR_IP
+                           and isinstance(f := member(d, "dist.frente"), float) and f > 0 and d,
+                           20 + SERVICE.start_s, "the stream and the device information", logs)
             before = {name: doc[name] for name in ("handle", "lidar_ip", "dev_type",
                                                    "firmware_version", "host_ip")}
             diag_before = redis.document(DIAG_KEY) or {}
-            ports = open_udp_ports(app.proc.pid)
+            ports = open_udp_ports(SERVICE.socket_pids(app.proc))
             self.assertIn(56000, ports)
             self.assertIn(56301, ports)
 
@@ -234,5 +237,5 @@ class HostilePeers(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, rest = options("app", "sim", "config", seconds=20.0, seed=7)
+    ARGS, SERVICE, rest = service_options("sim", "config", seconds=20.0, seed=7)
     run_tests(rest)

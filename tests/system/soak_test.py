@@ -6,7 +6,7 @@ within 5 s of each recovery, both documents are back within a cycle of Redis ret
 memory stays within 20 MB of its value after the first minute, and malformed datagrams are
 counted as dropped.
 
-    soak_test.py --app APP --sim LIDAR_SIM --config CONFIG [--seconds 180]
+    soak_test.py --app APP [--launcher wine] --sim LIDAR_SIM --config CONFIG [--seconds 180]
 
 The fault times scale with --seconds (at least 150).
 """
@@ -20,10 +20,11 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir, member,  # noqa: E402
-                     options, run_tests, wait_for)
+                     run_tests, service_options, wait_for)
 
 TRUNCATE = 0.01
 ARGS = None
+SERVICE = None
 
 
 def rss_kb(pid):
@@ -51,7 +52,7 @@ class Soak(unittest.TestCase):
             "--bad-crc", "0.01", "--truncate", str(TRUNCATE),
             "--silence", f"{silence1[0]}:{silence1[1]}",
             "--reboot", f"{reboot[0]}:{reboot[1]}"], work)
-        app = Process("app", [ARGS.app, ARGS.config], work)
+        app = SERVICE.start([ARGS.config], work)
         start = time.monotonic()
         report = []
 
@@ -168,5 +169,5 @@ class Soak(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, rest = options("app", "sim", "config", seconds=180.0)
+    ARGS, SERVICE, rest = service_options("sim", "config", seconds=180.0)
     run_tests(rest)

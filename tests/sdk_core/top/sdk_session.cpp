@@ -73,13 +73,15 @@ void Recorder::OnPoint(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* p
                        void* self) {
   auto* recorder = static_cast<Recorder*>(self);
   std::lock_guard<std::mutex> lock(recorder->mutex_);
-  recorder->points_.push_back({handle, dev_type, packet->header[kPacketDataTypeOffset]});
+  recorder->points_.push_back(
+      {handle, dev_type, packet->header[kPacketDataTypeOffset], HeaderHash(packet->header)});
 }
 
 void Recorder::OnImu(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet, void* self) {
   auto* recorder = static_cast<Recorder*>(self);
   std::lock_guard<std::mutex> lock(recorder->mutex_);
-  recorder->imus_.push_back({handle, dev_type, packet->header[kPacketDataTypeOffset]});
+  recorder->imus_.push_back(
+      {handle, dev_type, packet->header[kPacketDataTypeOffset], HeaderHash(packet->header)});
 }
 
 void Recorder::OnInfo(uint32_t handle, const LidarInfo* info, void* self) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,11 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+inline std::size_t HeaderHash(const uint8_t* datagram) {
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(datagram), kPacketHeaderSize));
+}
+
 // Everything the SDK hands back through the three public callbacks.
 class Recorder {
  public:
@@ -61,6 +67,7 @@ class Recorder {
     uint32_t handle;
     uint8_t dev_type;
     uint8_t data_type;
+    std::size_t header_hash;  // tells datagrams apart: their headers carry a checksum
   };
 
   // Registers this recorder with the SDK's three callback setters.
