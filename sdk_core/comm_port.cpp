@@ -1,7 +1,7 @@
 #include <cstdio>
 
-#include "sdk_core/base/log_throttle.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/log_throttle.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 

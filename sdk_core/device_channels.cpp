@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "sdk_core/base/receive_scope.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/receive_scope.h"
+#include "base/sdk_log.h"
+#include "base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {

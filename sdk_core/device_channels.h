@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "sdk_core/base/io_loop.h"
-#include "sdk_core/base/socket_platform.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/device_ports.h"
+#include "base/io_loop.h"
+#include "base/socket_platform.h"
+#include "config_types.h"
+#include "device_ports.h"
 
 namespace lidar::sdk {
 

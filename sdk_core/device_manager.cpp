@@ -6,16 +6,16 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/socket_platform.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/command_handler.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/base/log_throttle.h"
-#include "sdk_core/data_handler/data_handler.h"
-#include "sdk_core/device_channels.h"
-#include "sdk_core/logger_handler/logger_manager.h"
+#include "base/sdk_health_counters.h"
+#include "base/io_thread.h"
+#include "base/socket_platform.h"
+#include "base/sdk_log.h"
+#include "command_handler/command_handler.h"
+#include "command_handler/general_command_handler.h"
+#include "base/log_throttle.h"
+#include "data_handler/data_handler.h"
+#include "device_channels.h"
+#include "logger_handler/logger_manager.h"
 
 namespace lidar::sdk {
 namespace {

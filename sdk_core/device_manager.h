@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/io_loop.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/command_handler/detection_data.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/device_ports.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/io_loop.h"
+#include "base/ipv4_address.h"
+#include "command_handler/detection_data.h"
+#include "config_types.h"
+#include "device_ports.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 

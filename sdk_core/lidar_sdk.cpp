@@ -6,15 +6,15 @@
 #include <string>
 #include <utility>
 
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/base/socket_platform.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/data_handler/data_handler.h"
-#include "sdk_core/device_manager.h"
-#include "sdk_core/logger_handler/logger_manager.h"
-#include "sdk_core/params_check.h"
-#include "sdk_core/parse_cfg_file.h"
+#include "base/sdk_log.h"
+#include "base/socket_platform.h"
+#include "command_handler/general_command_handler.h"
+#include "config_types.h"
+#include "data_handler/data_handler.h"
+#include "device_manager.h"
+#include "logger_handler/logger_manager.h"
+#include "params_check.h"
+#include "parse_cfg_file.h"
 
 namespace {
 

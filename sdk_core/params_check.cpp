@@ -5,9 +5,9 @@
 #include <string>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/device_ports.h"
+#include "base/ipv4_address.h"
+#include "base/sdk_log.h"
+#include "device_ports.h"
 
 namespace lidar::sdk {
 namespace {

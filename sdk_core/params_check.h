@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "sdk_core/config_types.h"
+#include "config_types.h"
 
 namespace lidar::sdk {
 

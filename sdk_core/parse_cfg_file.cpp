@@ -7,7 +7,7 @@
 #include <rapidjson/filereadstream.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 namespace {

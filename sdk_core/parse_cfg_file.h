@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "sdk_core/config_types.h"
+#include "config_types.h"
 
 namespace lidar::sdk {
 

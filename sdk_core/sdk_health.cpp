@@ -1,6 +1,6 @@
 // The SDK's public read-out of its health counters.
 #include "lidar_sdk.h"
-#include "sdk_core/base/sdk_health_counters.h"
+#include "base/sdk_health_counters.h"
 
 void LidarGetHealthCounters(LidarHealthCounters* out) {
   if (out != nullptr) lidar::sdk::HealthCounters::Instance().Fill(*out);

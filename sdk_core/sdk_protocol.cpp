@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/crc.h"
-#include "sdk_core/base/sdk_health_counters.h"
+#include "base/crc.h"
+#include "base/sdk_health_counters.h"
 
 namespace lidar::sdk {
 namespace {

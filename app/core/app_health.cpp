@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

@@ -7,18 +7,18 @@
 #include <string>
 #include <thread>
 
-#include "app/core/platform.h"
-#include "app/core/robot_config.h"
-#include "app/core/self_check.h"
-#include "app/core/service_notify.h"
-#include "app/core/shared_state.h"
-#include "app/core/supervisor.h"
-#include "app/perception/imu_intake.h"
-#include "app/perception/point_intake.h"
-#include "app/publication/device_info.h"
-#include "app/publication/frame_stream.h"
-#include "app/publication/redis_publisher.h"
-#include "app/viewer/viewer.h"
+#include "core/platform.h"
+#include "core/robot_config.h"
+#include "core/self_check.h"
+#include "core/service_notify.h"
+#include "core/shared_state.h"
+#include "core/supervisor.h"
+#include "perception/imu_intake.h"
+#include "perception/point_intake.h"
+#include "publication/device_info.h"
+#include "publication/frame_stream.h"
+#include "publication/redis_publisher.h"
+#include "viewer/viewer.h"
 #include "lidar_sdk.h"
 
 namespace app {

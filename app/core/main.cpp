@@ -1,5 +1,5 @@
-#include "app/core/entry_point.h"
-#include "app/core/platform.h"
+#include "core/entry_point.h"
+#include "core/platform.h"
 
 int main(int argc, char** argv) {
   // Status lines reach a log collector or a pipe as they happen, not when a buffer fills.

@@ -22,7 +22,7 @@ std::set<std::string> interface_addresses();
 
 // True when another socket already holds the UDP port on that address (dotted text; "local"
 // or anything unparsable means every address) or on every address.
-bool udp_port_in_use(const std::string& host_ip, uint16_t port);
+bool udp_port_in_use(const std::string& address, uint16_t port);
 
 // "pid 123 (name)" of a process holding a UDP socket on the port, or empty when the system
 // does not tell.

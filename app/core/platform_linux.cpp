@@ -17,7 +17,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {
@@ -75,13 +75,13 @@ std::set<std::string> interface_addresses() {
   return found;
 }
 
-bool udp_port_in_use(const std::string& host_ip, uint16_t port) {
+bool udp_port_in_use(const std::string& address, uint16_t port) {
   const int sock = socket(AF_INET, SOCK_DGRAM, 0);
   if (sock < 0) return false;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  if (host_ip == "local" || inet_pton(AF_INET, host_ip.c_str(), &addr.sin_addr) != 1) {
+  if (address == "local" || inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
   }
   // Without SO_REUSEADDR the bind fails for any other socket on the port, including one that

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {
@@ -112,7 +112,7 @@ std::set<std::string> interface_addresses() {
   return found;
 }
 
-bool udp_port_in_use(const std::string& host_ip, uint16_t port) {
+bool udp_port_in_use(const std::string& address, uint16_t port) {
   WinsockSession winsock;
   if (!winsock.started()) return false;
   const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -125,7 +125,7 @@ bool udp_port_in_use(const std::string& host_ip, uint16_t port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = host_ip == "local" ? htonl(INADDR_ANY) : parse_address(host_ip);
+  addr.sin_addr.s_addr = address == "local" ? htonl(INADDR_ANY) : parse_address(address);
   bool taken = false;
   if (bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
     const int error = WSAGetLastError();

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 

@@ -2,52 +2,37 @@
 
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <set>
 #include <utility>
 
-#include "app/core/platform.h"
-#include "app/publication/redis_client.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/parse_cfg_file.h"
+#include "core/platform.h"
+#include "lidar_sdk.h"
+#include "publication/redis_client.h"
 
 namespace app {
 namespace {
 
-using lidar::sdk::HostNetInfo;
-using lidar::sdk::LidarCfgList;
+struct HostEndpoints {
+  std::set<std::string> addresses;
+  std::set<std::pair<std::string, uint16_t>> ports;
+};
 
-// Host addresses and host ports the SDK will bind, from the configuration file; false when the
-// file cannot be read.
-bool read_host_endpoints(const std::string& path, std::set<std::string>& addresses,
-                         std::set<std::pair<std::string, uint16_t>>& ports) {
-  auto type_cfgs = std::make_shared<LidarCfgList>();
-  auto custom_cfgs = std::make_shared<LidarCfgList>();
-  auto logger_cfg = std::make_shared<lidar::sdk::LidarLoggerCfg>();
-  auto framework_cfg = std::make_shared<lidar::sdk::LidarSdkFrameworkCfg>();
-  if (!lidar::sdk::ParseCfgFile(path).Parse(type_cfgs, custom_cfgs, logger_cfg, framework_cfg)) {
-    return false;
+void collect_host_endpoints(const LidarConfigHost* host, void* client_data) {
+  auto& endpoints = *static_cast<HostEndpoints*>(client_data);
+  const std::string address = host->host_ip;
+  // "local" binds to any address, so it names no interface.
+  if (address != "local") endpoints.addresses.insert(address);
+  for (uint16_t port : {host->cmd_data_port, host->push_msg_port, host->point_data_port,
+                        host->imu_data_port, host->log_data_port}) {
+    if (port != 0) endpoints.ports.insert({address, port});
   }
-  for (const LidarCfgList* list : {type_cfgs.get(), custom_cfgs.get()}) {
-    for (const auto& cfg : *list) {
-      const HostNetInfo& host = cfg.host_net_info;
-      if (host.host_ip.empty()) continue;
-      // "local" binds to any address, so it names no interface.
-      if (host.host_ip != "local") addresses.insert(host.host_ip);
-      for (uint16_t port : {host.cmd_data_port, host.push_msg_port, host.point_data_port,
-                            host.imu_data_port, host.log_data_port}) {
-        if (port != 0) ports.insert({host.host_ip, port});
-      }
-    }
-  }
-  return true;
 }
 
 void check_addresses_and_ports(const SelfCheckSettings& settings,
                                std::vector<std::string>& problems) {
-  std::set<std::string> addresses;
-  std::set<std::pair<std::string, uint16_t>> ports;
-  if (!read_host_endpoints(settings.config_path, addresses, ports)) {
+  // Host addresses and host ports the SDK will bind.
+  HostEndpoints endpoints;
+  if (!LidarReadConfigHosts(settings.config_path.c_str(), collect_host_endpoints, &endpoints)) {
     // The SDK refuses the same file and says why; here it only means nothing was checked.
     problems.push_back("[ERR] nao foi possivel ler a configuracao " + settings.config_path +
                        ": host_ip e portas do host nao verificados; corrija o caminho ou o "
@@ -56,14 +41,14 @@ void check_addresses_and_ports(const SelfCheckSettings& settings,
   }
 
   const std::set<std::string> local = interface_addresses();
-  for (const std::string& address : addresses) {
+  for (const std::string& address : endpoints.addresses) {
     if (local.count(address) != 0) continue;
     problems.push_back("[ERR] host_ip " + address + " de " + settings.config_path +
                        " nao esta em nenhuma interface desta maquina: atribua-o a interface "
                        "da rede da LiDAR (ip addr add " + address +
                        "/24 dev <interface>) ou corrija host_ip\n");
   }
-  for (const auto& [address, port] : ports) {
+  for (const auto& [address, port] : endpoints.ports) {
     if (address != "local" && local.count(address) == 0) continue;
     if (!udp_port_in_use(address, port)) continue;
     std::string owner = udp_port_owner(port);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/platform.h"
+#include "core/platform.h"
 
 namespace app {
 

@@ -1,9 +1,9 @@
 #include "service_health.h"
 
-#include "app/core/app_health.h"
-#include "app/core/service_notify.h"
-#include "app/core/shared_state.h"
-#include "app/publication/diag_document.h"
+#include "core/app_health.h"
+#include "core/service_notify.h"
+#include "core/shared_state.h"
+#include "publication/diag_document.h"
 #include "lidar_sdk.h"
 
 namespace app {

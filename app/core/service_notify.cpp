@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "app/core/platform.h"
+#include "core/platform.h"
 
 namespace app {
 namespace {

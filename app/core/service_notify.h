@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/app_health.h"
+#include "core/app_health.h"
 
 namespace app {
 

@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/core/app_health.h"
+#include "core/app_health.h"
 
 namespace app {
 namespace {
@@ -18,11 +18,10 @@ std::size_t count = 0;
 
 }  // namespace
 
-FrameSummary summarize_frame(const ObstacleDistances& distances,
-                             const ObstacleDistances& corridor,
+FrameSummary summarize_frame(const ObstacleDistances& nearest, const ObstacleDistances& corridor,
                              const std::vector<ObstacleBox>& boxes) {
   FrameSummary summary;
-  summary.distances = distances;
+  summary.distances = nearest;
   summary.corridor = corridor;
   summary.box_count = static_cast<uint32_t>(boxes.size());
   for (const ObstacleBox& box : boxes) {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 
@@ -30,8 +30,7 @@ struct FrameSummary {
   ObstacleBox nearest_box;  // smallest frente_m, the Lidar document's first box
 };
 
-FrameSummary summarize_frame(const ObstacleDistances& distances,
-                             const ObstacleDistances& corridor,
+FrameSummary summarize_frame(const ObstacleDistances& nearest, const ObstacleDistances& corridor,
                              const std::vector<ObstacleBox>& boxes);
 
 struct StreamEntry {

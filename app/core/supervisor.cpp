@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/link_diagnosis.h"
-#include "app/core/service_health.h"
-#include "app/core/stream_queue.h"
-#include "app/perception/imu_intake.h"
-#include "app/publication/device_info.h"
-#include "app/publication/state_documents.h"
-#include "app/viewer/viewer.h"
+#include "core/link_diagnosis.h"
+#include "core/service_health.h"
+#include "core/stream_queue.h"
+#include "perception/imu_intake.h"
+#include "publication/device_info.h"
+#include "publication/state_documents.h"
+#include "viewer/viewer.h"
 #include "lidar_sdk.h"
 
 namespace app {

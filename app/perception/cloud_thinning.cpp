@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/perception/lanes.h"
+#include "perception/lanes.h"
 
 namespace app {
 namespace {

@@ -1,8 +1,8 @@
 // Voxel-grid thinning that keeps the first point of each occupied voxel.
 #pragma once
 
-#include "app/core/shared_state.h"
-#include "app/perception/cloud_types.h"
+#include "core/shared_state.h"
+#include "perception/cloud_types.h"
 
 namespace app {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/perception/cloud_thinning.h"
-#include "app/perception/lanes.h"
-#include "app/perception/voxel_clustering.h"
+#include "perception/cloud_thinning.h"
+#include "perception/lanes.h"
+#include "perception/voxel_clustering.h"
 
 namespace app {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "app/core/shared_state.h"
-#include "app/core/stream_queue.h"
-#include "app/perception/cloud_types.h"
+#include "core/shared_state.h"
+#include "core/stream_queue.h"
+#include "perception/cloud_types.h"
 
 namespace app {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/core/shared_state.h"
-#include "app/perception/datagram_records.h"
-#include "app/perception/packet_rate.h"
-#include "app/perception/unit_selection.h"
+#include "core/shared_state.h"
+#include "perception/datagram_records.h"
+#include "perception/packet_rate.h"
+#include "perception/unit_selection.h"
 
 namespace app {
 namespace {

@@ -4,13 +4,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/app_health.h"
-#include "app/core/shared_state.h"
-#include "app/core/stream_queue.h"
-#include "app/perception/datagram_records.h"
-#include "app/perception/frame_processing.h"
-#include "app/perception/packet_rate.h"
-#include "app/perception/unit_selection.h"
+#include "core/app_health.h"
+#include "core/shared_state.h"
+#include "core/stream_queue.h"
+#include "perception/datagram_records.h"
+#include "perception/frame_processing.h"
+#include "perception/packet_rate.h"
+#include "perception/unit_selection.h"
 
 namespace app {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "lidar_sdk.h"
 
 namespace app {

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/core/app_health.h"
-#include "app/core/shared_state.h"
+#include "core/app_health.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

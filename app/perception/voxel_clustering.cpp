@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/perception/lanes.h"
+#include "perception/lanes.h"
 
 namespace app {
 namespace {

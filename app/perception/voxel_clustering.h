@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/core/shared_state.h"
-#include "app/perception/cloud_types.h"
+#include "core/shared_state.h"
+#include "perception/cloud_types.h"
 
 namespace app {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
 

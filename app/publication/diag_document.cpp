@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/core/shared_state.h"
-#include "app/publication/state_documents.h"
+#include "core/shared_state.h"
+#include "publication/state_documents.h"
 
 namespace app {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "app/core/app_health.h"
-#include "app/core/service_notify.h"
-#include "app/publication/redis_publisher.h"
+#include "core/app_health.h"
+#include "core/service_notify.h"
+#include "publication/redis_publisher.h"
 #include "lidar_sdk.h"
 
 namespace app {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
-#include "app/core/app_health.h"
-#include "app/publication/redis_client.h"
-#include "app/publication/state_documents.h"
+#include "core/app_health.h"
+#include "publication/redis_client.h"
+#include "publication/state_documents.h"
 
 namespace app {
 namespace {

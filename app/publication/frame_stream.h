@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <string>
 
-#include "app/core/stream_queue.h"
-#include "app/publication/redis_publisher.h"
+#include "core/stream_queue.h"
+#include "publication/redis_publisher.h"
 
 namespace app {
 

@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/app_health.h"
-#include "app/publication/json_path.h"
-#include "app/publication/redis_client.h"
+#include "core/app_health.h"
+#include "publication/json_path.h"
+#include "publication/redis_client.h"
 
 namespace app {
 namespace {

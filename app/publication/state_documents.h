@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/shared_state.h"
-#include "app/publication/redis_publisher.h"
+#include "core/shared_state.h"
+#include "publication/redis_publisher.h"
 
 namespace app {
 

@@ -7,7 +7,7 @@
 
 #include <pcl/visualization/pcl_visualizer.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "viewer_internal.h"
 
 namespace app {

@@ -11,7 +11,7 @@
 
 #include <vtkSmartPointer.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 class vtkPolyData;
 

@@ -6,7 +6,7 @@
 
 #include <pcl/visualization/keyboard_event.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "viewer_internal.h"
 
 namespace app {

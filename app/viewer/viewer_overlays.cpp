@@ -8,7 +8,7 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "viewer_internal.h"
 
 namespace app {

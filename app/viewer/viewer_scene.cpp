@@ -10,7 +10,7 @@
 #include <vtkCallbackCommand.h>
 #include <vtkCommand.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "viewer_internal.h"
 
 namespace app {

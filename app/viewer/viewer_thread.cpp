@@ -9,7 +9,7 @@
 
 #include <X11/Xlib.h>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "viewer_internal.h"
 
 namespace app {

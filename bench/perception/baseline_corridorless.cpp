@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/app_health.h"
-#include "app/perception/cloud_thinning.h"
-#include "app/perception/lanes.h"
-#include "app/perception/voxel_clustering.h"
+#include "core/app_health.h"
+#include "perception/cloud_thinning.h"
+#include "perception/lanes.h"
+#include "perception/voxel_clustering.h"
 
 namespace baseline {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace baseline {
 

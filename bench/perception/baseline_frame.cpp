@@ -11,8 +11,8 @@
 
 #include <pcl/filters/filter.h>
 
-#include "app/perception/frame_processing.h"
-#include "app/perception/voxel_clustering.h"
+#include "perception/frame_processing.h"
+#include "perception/voxel_clustering.h"
 
 namespace baseline {
 namespace {

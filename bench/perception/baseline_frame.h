@@ -7,8 +7,8 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
-#include "app/core/shared_state.h"
-#include "app/perception/cloud_types.h"
+#include "core/shared_state.h"
+#include "perception/cloud_types.h"
 
 namespace baseline {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/perception/datagram_records.h"
+#include "perception/datagram_records.h"
 
 namespace baseline {
 

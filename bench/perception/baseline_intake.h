@@ -7,7 +7,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "lidar_sdk.h"
 
 namespace baseline {

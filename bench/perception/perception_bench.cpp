@@ -12,12 +12,12 @@
 #include <pcl/search/kdtree.h>
 #include <pcl/segmentation/extract_clusters.h>
 
-#include "app/core/shared_state.h"
-#include "app/core/stream_queue.h"
-#include "app/perception/cloud_thinning.h"
-#include "app/perception/frame_processing.h"
-#include "app/perception/point_intake.h"
-#include "app/perception/voxel_clustering.h"
+#include "core/shared_state.h"
+#include "core/stream_queue.h"
+#include "perception/cloud_thinning.h"
+#include "perception/frame_processing.h"
+#include "perception/point_intake.h"
+#include "perception/voxel_clustering.h"
 #include "baseline_corridorless.h"
 #include "baseline_frame.h"
 #include "baseline_intake.h"

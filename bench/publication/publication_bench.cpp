@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/publication/state_documents.h"
+#include "publication/state_documents.h"
 #include "tests/app/publication/redis_server.h"
 
 namespace {

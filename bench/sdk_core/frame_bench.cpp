@@ -4,8 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "sdk_core/base/crc.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/crc.h"
+#include "sdk_protocol.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <thread>
 #include <utility>
 
-#include "sdk_core/base/multiple_io_select.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/multiple_io_select.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "sdk_core/base/multiple_io_base.h"
+#include "base/multiple_io_base.h"
 
 namespace lidar::sdk {
 

@@ -1,6 +1,6 @@
 #include "io_thread.h"
 
-#include "sdk_core/base/sdk_health_counters.h"
+#include "base/sdk_health_counters.h"
 
 namespace lidar::sdk {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "sdk_core/base/io_loop.h"
-#include "sdk_core/base/thread_base.h"
+#include "base/io_loop.h"
+#include "base/thread_base.h"
 
 namespace lidar::sdk {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 

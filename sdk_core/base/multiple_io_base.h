@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "sdk_core/base/wake_up_pipe.h"
+#include "base/wake_up_pipe.h"
 
 namespace lidar::sdk {
 

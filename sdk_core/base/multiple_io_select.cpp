@@ -1,9 +1,9 @@
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "sdk_core/base/multiple_io_select.h"
+#include "base/multiple_io_select.h"
 
 namespace lidar::sdk {
 namespace {

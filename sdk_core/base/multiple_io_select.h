@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "sdk_core/base/multiple_io_base.h"
+#include "base/multiple_io_base.h"
 
 namespace lidar::sdk {
 

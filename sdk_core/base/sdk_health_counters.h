@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace lidar::sdk {
 

@@ -1,10 +1,10 @@
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 #include <cstdio>
 
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/receive_scope.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/sdk_health_counters.h"
+#include "base/receive_scope.h"
+#include "base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {

@@ -1,5 +1,5 @@
 // Socket operations written the same way on both platforms.
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 
 namespace lidar::sdk {
 

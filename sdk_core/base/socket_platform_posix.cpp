@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 namespace lidar::sdk {
 

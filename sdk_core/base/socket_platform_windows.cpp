@@ -1,5 +1,5 @@
 // The Windows Sockets side of the socket platform layer.
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 namespace lidar::sdk {
 namespace {

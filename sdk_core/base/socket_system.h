@@ -20,7 +20,7 @@
 #include <sys/socket.h>
 #endif
 
-#include "sdk_core/base/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace lidar::sdk {
 

@@ -3,7 +3,7 @@
 #include <iostream>
 #include <system_error>
 
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "sdk_core/base/noncopyable.h"
+#include "base/noncopyable.h"
 
 namespace lidar::sdk {
 

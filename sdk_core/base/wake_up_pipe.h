@@ -2,7 +2,7 @@
 // wakes a select() that watches it.
 #pragma once
 
-#include "sdk_core/base/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace lidar::sdk {
 

@@ -5,8 +5,8 @@
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
 #include "lidar_sdk.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/device_ports.h"
+#include "base/sdk_log.h"
+#include "device_ports.h"
 
 namespace lidar::sdk {
 namespace {

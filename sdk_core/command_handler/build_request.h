@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk_core/config_types.h"
+#include "config_types.h"
 
 namespace lidar::sdk {
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/command_handler/command_impl.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/ipv4_address.h"
+#include "command_handler/command_impl.h"
+#include "config_types.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 

@@ -7,9 +7,9 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/sdk_log.h"
+#include "command_handler/general_command_handler.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 namespace {

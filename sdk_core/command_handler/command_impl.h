@@ -31,7 +31,7 @@ class FunctionStatusCallback : public CommandCallback {
   using Function = void (*)(CommandStatus status, uint32_t handle, Response* response,
                             void* client_data);
 
-  FunctionStatusCallback(Function cb, void* client_data) : cb(cb), client_data(client_data) {}
+  FunctionStatusCallback(Function function, void* data) : cb(function), client_data(data) {}
 
   void operator()(CommandStatus status, uint32_t handle, const void* response,
                   uint16_t length) override {
@@ -57,7 +57,7 @@ class FunctionStatusCallback<LidarDiagInternalInfoResponse> : public CommandCall
  public:
   using Function = QueryLidarInternalInfoCallback;
 
-  FunctionStatusCallback(Function cb, void* client_data) : cb(cb), client_data(client_data) {}
+  FunctionStatusCallback(Function function, void* data) : cb(function), client_data(data) {}
 
   void operator()(CommandStatus status, uint32_t handle, const void* response,
                   uint16_t length) override;

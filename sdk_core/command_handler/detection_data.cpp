@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 
 namespace lidar::sdk {
 

@@ -8,12 +8,12 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/build_request.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/base/log_throttle.h"
-#include "sdk_core/device_manager.h"
+#include "base/sdk_health_counters.h"
+#include "base/sdk_log.h"
+#include "command_handler/build_request.h"
+#include "command_handler/general_command_handler.h"
+#include "base/log_throttle.h"
+#include "device_manager.h"
 
 namespace lidar::sdk {
 namespace {

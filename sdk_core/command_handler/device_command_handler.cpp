@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/build_request.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/command_handler/info_key_table.h"
-#include "sdk_core/device_manager.h"
+#include "base/sdk_log.h"
+#include "command_handler/build_request.h"
+#include "command_handler/general_command_handler.h"
+#include "command_handler/info_key_table.h"
+#include "device_manager.h"
 
 namespace lidar::sdk {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <set>
 
-#include "sdk_core/command_handler/command_handler.h"
+#include "command_handler/command_handler.h"
 
 namespace lidar::sdk {
 

@@ -1,7 +1,7 @@
 #include "forward_command_handler.h"
 
-#include "sdk_core/command_handler/build_request.h"
-#include "sdk_core/device_ports.h"
+#include "command_handler/build_request.h"
+#include "device_ports.h"
 
 namespace lidar::sdk {
 

@@ -2,7 +2,7 @@
 // refused configuration is still reported to the application.
 #pragma once
 
-#include "sdk_core/command_handler/device_command_handler.h"
+#include "command_handler/device_command_handler.h"
 
 namespace lidar::sdk {
 

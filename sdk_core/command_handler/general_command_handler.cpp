@@ -5,13 +5,13 @@
 #include <utility>
 
 #include "lidar_keys.h"
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/command_handler/forward_command_handler.h"
-#include "sdk_core/base/log_throttle.h"
-#include "sdk_core/command_handler/omni_command_handler.h"
-#include "sdk_core/device_manager.h"
-#include "sdk_core/device_ports.h"
+#include "base/sdk_health_counters.h"
+#include "base/sdk_log.h"
+#include "command_handler/forward_command_handler.h"
+#include "base/log_throttle.h"
+#include "command_handler/omni_command_handler.h"
+#include "device_manager.h"
+#include "device_ports.h"
 
 namespace lidar::sdk {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "lidar_sdk.h"
-#include "sdk_core/command_handler/command_handler.h"
-#include "sdk_core/command_handler/detection_data.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/sdk_protocol.h"
+#include "command_handler/command_handler.h"
+#include "command_handler/detection_data.h"
+#include "config_types.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 

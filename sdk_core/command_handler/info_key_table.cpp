@@ -10,7 +10,7 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_keys.h"
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 
 namespace lidar::sdk {
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "sdk_core/sdk_protocol.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 

@@ -2,7 +2,7 @@
 // configured; a refused configuration is not reported.
 #pragma once
 
-#include "sdk_core/command_handler/device_command_handler.h"
+#include "command_handler/device_command_handler.h"
 
 namespace lidar::sdk {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_health_counters.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 namespace {

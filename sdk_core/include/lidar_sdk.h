@@ -1,5 +1,12 @@
 // Public interface of the host-side LiDAR SDK: lifecycle, data callbacks and the key/value
 // operations the application uses. Everything behind it lives in namespace lidar::sdk.
+//
+// Threads. Between LidarSdkInit and LidarSdkUninit the SDK runs a detection-broadcast thread and
+// three IO threads (detection, command, data). Every callback below runs on one of the IO
+// threads, synchronously: while it runs, that thread receives nothing, so callbacks return
+// quickly and hand heavy work to a thread of their own. No callback may call LidarSdkUninit,
+// which stops and joins the IO threads. Pointers passed to a callback are valid during the call
+// only. docs/ARCHITECTURE.md maps which code runs on which thread.
 #pragma once
 
 #include <cstddef>
@@ -67,29 +74,47 @@ struct LidarDiagInternalInfoResponse {
 
 static_assert(sizeof(LidarInfo) == 33, "LidarInfo is 33 packed bytes");
 
+// Point and IMU datagrams: on the data IO thread, one datagram per call, in arrival order. The
+// SDK delivers them while it holds the lock that guards these two registrations, so a point or
+// IMU callback must not call SetLidarPointCloudCallback or SetLidarImuDataCallback (the setter
+// waits for the running callback: a deadlock). It may call the key/value operations.
 using LidarPointCloudCallback = void (*)(uint32_t handle, uint8_t dev_type,
                                          LidarEthernetPacket* data, void* client_data);
 using LidarImuDataCallback = LidarPointCloudCallback;
+// A LiDAR accepted its configuration (or needs none): once per LiDAR and Init, on the IO thread
+// that received the acceptance (command IO, or detection IO for a LiDAR reported from its
+// detection reply). Called with no SDK lock held: it may call the key/value operations,
+// QueryLidarInternalInfo and the Set*Callback functions.
 using LidarInfoChangeCallback = void (*)(uint32_t handle, const LidarInfo* info,
                                          void* client_data);
+// Completion of one key/value operation whose send step succeeded (a failed send step is its
+// result alone, no call), called exactly once: on the IO thread that received the
+// acknowledgement; on any IO thread with kStatusTimeout when none came in time; or on the calling
+// thread, before the operation returns, with kStatusSendFailed when the socket refused the
+// frame. Called with no SDK lock held: it may start further operations.
 using AsyncControlCallback = void (*)(CommandStatus status, uint32_t handle,
                                       LidarAsyncControlResponse* response, void* client_data);
+// Completion of QueryLidarInternalInfo, on the same terms as AsyncControlCallback.
 using QueryLidarInternalInfoCallback = void (*)(CommandStatus status, uint32_t handle,
                                                 LidarDiagInternalInfoResponse* response,
                                                 void* client_data);
 
-// Lifecycle. `path` names the configuration file; with a null path, `host_ip` selects
-// host-address mode. Init refuses a second call until Uninit.
+// Lifecycle, from one application thread (never from a callback). `path` names the
+// configuration file; with a null path, `host_ip` selects host-address mode. Init starts the
+// threads and refuses a second call until Uninit, which stops and joins them.
 bool LidarSdkInit(const char* path, const char* host_ip, const LidarLoggerCfgInfo* log_cfg_info);
 bool LidarSdkStart();
 void LidarSdkUninit();
 
+// Registrations, from any thread (see the point callback for the one exception); a null
+// function stops delivery. Uninit clears them.
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data);
 void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data);
 void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
 
-// Key/value operations; the result is the status of the send step, the callback (may be
-// null) is called once later with the acknowledgement.
+// Key/value operations, from any thread, callbacks included; the result is the status of the
+// send step; when it is kStatusSuccess the callback (may be null) is called once with the
+// outcome (AsyncControlCallback).
 CommandStatus LidarSetWorkMode(uint32_t handle, uint8_t work_mode, AsyncControlCallback cb,
                                void* client_data);
 CommandStatus LidarSetPclDataType(uint32_t handle, uint8_t data_type, AsyncControlCallback cb,
@@ -99,8 +124,29 @@ CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void*
 CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,
                                      void* client_data);
 
+// The host side of one record of a configuration file: the address the SDK binds ("local":
+// any address) and its host ports (0: none given).
+struct LidarConfigHost {
+  const char* host_ip;  // NUL-terminated, valid during the callback only
+  uint16_t cmd_data_port;
+  uint16_t push_msg_port;
+  uint16_t point_data_port;
+  uint16_t imu_data_port;
+  uint16_t log_data_port;
+};
+
+using LidarConfigHostCallback = void (*)(const LidarConfigHost* host, void* client_data);
+
+// Reads the configuration file `path` as LidarSdkInit would, without starting anything, and
+// calls `cb` on the calling thread once per record that names a host address (per-device-type
+// records first, then per-LiDAR ones), so an application can check the machine before it starts
+// the SDK. False, and no call, when the file cannot be read or parsed (the reason is logged).
+// Needs no Init and may be called at any time.
+bool LidarReadConfigHosts(const char* path, LidarConfigHostCallback cb, void* client_data);
+
 // Health counters of the SDK since the process started, for an operator to see whether data is
-// being lost and where. Reading them takes no lock and never disturbs the IO threads.
+// being lost and where. Reading them takes no lock and never disturbs the IO threads: any thread
+// may call it at any time.
 constexpr uint32_t kLidarHealthMaxPorts = 16;
 
 struct LidarPortDatagrams {

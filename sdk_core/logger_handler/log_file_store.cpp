@@ -5,8 +5,8 @@
 #include <system_error>
 #include <vector>
 
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/base/log_throttle.h"
+#include "base/sdk_log.h"
+#include "base/log_throttle.h"
 
 namespace lidar::sdk {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/ipv4_address.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 namespace {

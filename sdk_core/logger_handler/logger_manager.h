@@ -14,9 +14,9 @@
 #include <mutex>
 #include <string>
 
-#include "sdk_core/command_handler/detection_data.h"
-#include "sdk_core/config_types.h"
-#include "sdk_core/logger_handler/log_file_store.h"
+#include "command_handler/detection_data.h"
+#include "config_types.h"
+#include "logger_handler/log_file_store.h"
 
 namespace lidar::sdk {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/device_manager.h"
+#include "base/ipv4_address.h"
+#include "command_handler/general_command_handler.h"
+#include "device_manager.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/sdk_core/command_handler/fake_device_manager.h"
 

@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "sdk_core/device_ports.h"
-#include "sdk_core/params_check.h"
-#include "sdk_core/parse_cfg_file.h"
+#include "device_ports.h"
+#include "params_check.h"
+#include "parse_cfg_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

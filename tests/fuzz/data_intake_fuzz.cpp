@@ -5,11 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "app/core/shared_state.h"
-#include "app/perception/frame_processing.h"
-#include "app/perception/imu_intake.h"
-#include "app/perception/point_intake.h"
-#include "sdk_core/data_handler/data_handler.h"
+#include "core/shared_state.h"
+#include "perception/frame_processing.h"
+#include "perception/imu_intake.h"
+#include "perception/point_intake.h"
+#include "data_handler/data_handler.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <spdlog/spdlog.h>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/crc.h"
-#include "sdk_core/base/sdk_log.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/crc.h"
+#include "base/sdk_log.h"
+#include "sdk_protocol.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace fuzz {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/core/shared_state.h"
-#include "app/publication/device_info.h"
-#include "sdk_core/command_handler/command_impl.h"
+#include "core/shared_state.h"
+#include "publication/device_info.h"
+#include "command_handler/command_impl.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

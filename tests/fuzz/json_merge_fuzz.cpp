@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/publication/json_path.h"
-#include "app/publication/redis_publisher.h"
+#include "publication/json_path.h"
+#include "publication/redis_publisher.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

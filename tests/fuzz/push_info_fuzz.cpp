@@ -5,7 +5,7 @@
 
 #include <rapidjson/document.h>
 
-#include "sdk_core/command_handler/info_key_table.h"
+#include "command_handler/info_key_table.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -1,6 +1,6 @@
 #include "control_frame.h"
 
-#include "sdk_core/base/crc.h"
+#include "base/crc.h"
 
 namespace lidar_sim {
 

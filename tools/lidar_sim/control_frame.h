@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tools/lidar_sim/wire.h"
+#include "lidar_sim/wire.h"
 
 namespace lidar_sim {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/lidar_sim/device_keys.h"
+#include "lidar_sim/device_keys.h"
 
 namespace lidar_sim {
 

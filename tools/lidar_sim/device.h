@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/lidar_sim/control_frame.h"
-#include "tools/lidar_sim/wire.h"
+#include "lidar_sim/control_frame.h"
+#include "lidar_sim/wire.h"
 
 namespace lidar_sim {
 

@@ -1,7 +1,7 @@
 #include "faults.h"
 
-#include "tools/lidar_sim/control_frame.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/control_frame.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 

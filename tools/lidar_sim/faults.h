@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "tools/lidar_sim/wire.h"
+#include "lidar_sim/wire.h"
 
 namespace lidar_sim {
 

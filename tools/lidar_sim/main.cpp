@@ -1,7 +1,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "tools/lidar_sim/sim_runner.h"
+#include "lidar_sim/sim_runner.h"
 
 namespace {
 std::atomic<bool> g_stop{false};

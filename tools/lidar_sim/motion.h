@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "tools/lidar_sim/scene.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/scene.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/lidar_sim/stream_packet.h"
-#include "tools/lidar_sim/wire.h"
+#include "lidar_sim/stream_packet.h"
+#include "lidar_sim/wire.h"
 
 namespace lidar_sim {
 

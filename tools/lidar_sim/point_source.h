@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/lidar_sim/motion.h"
-#include "tools/lidar_sim/scan_pattern.h"
-#include "tools/lidar_sim/scene.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/motion.h"
+#include "lidar_sim/scan_pattern.h"
+#include "lidar_sim/scene.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 

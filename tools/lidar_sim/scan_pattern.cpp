@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tools/lidar_sim/device.h"
+#include "lidar_sim/device.h"
 
 namespace lidar_sim {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "tools/lidar_sim/scene.h"
+#include "lidar_sim/scene.h"
 
 namespace lidar_sim {
 

@@ -128,10 +128,10 @@ bool parse_scene(const std::string& json_text, Scene& out, std::string& error) {
       scene.boxes.push_back(box);
     }
   }
-  const auto read_expected = [&j](const char* member, std::map<std::string, double>& out) {
+  const auto read_expected = [&j](const char* member, std::map<std::string, double>& into) {
     if (auto expected = j.find(member); expected != j.end() && expected->is_object()) {
       for (const auto& [name, value] : expected->items())
-        if (value.is_number()) out[name] = value.get<double>();
+        if (value.is_number()) into[name] = value.get<double>();
     }
   };
   read_expected("expected", scene.expected);

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/lidar_sim/device.h"
-#include "tools/lidar_sim/faults.h"
-#include "tools/lidar_sim/motion.h"
-#include "tools/lidar_sim/point_source.h"
+#include "lidar_sim/device.h"
+#include "lidar_sim/faults.h"
+#include "lidar_sim/motion.h"
+#include "lidar_sim/point_source.h"
 
 namespace lidar_sim {
 

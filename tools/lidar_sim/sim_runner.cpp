@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "tools/lidar_sim/pcap_replay.h"
-#include "tools/lidar_sim/point_source.h"
-#include "tools/lidar_sim/scan_pattern.h"
-#include "tools/lidar_sim/udp_socket.h"
+#include "lidar_sim/pcap_replay.h"
+#include "lidar_sim/point_source.h"
+#include "lidar_sim/scan_pattern.h"
+#include "lidar_sim/udp_socket.h"
 
 namespace lidar_sim {
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "tools/lidar_sim/sim_options.h"
+#include "lidar_sim/sim_options.h"
 
 namespace lidar_sim {
 

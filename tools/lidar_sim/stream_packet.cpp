@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "sdk_core/base/crc.h"
-#include "tools/lidar_sim/control_frame.h"
+#include "base/crc.h"
+#include "lidar_sim/control_frame.h"
 
 namespace lidar_sim {
 

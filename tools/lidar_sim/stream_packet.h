@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/lidar_sim/wire.h"
+#include "lidar_sim/wire.h"
 
 namespace lidar_sim {
 

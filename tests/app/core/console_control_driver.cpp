@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "app/core/entry_point.h"
-#include "app/core/shared_state.h"
+#include "core/entry_point.h"
+#include "core/shared_state.h"
 #include "tests/app/fake_sdk.h"
 
 namespace {

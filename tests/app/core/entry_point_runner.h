@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/core/entry_point.h"
-#include "app/core/shared_state.h"
+#include "core/entry_point.h"
+#include "core/shared_state.h"
 #include "tests/app/fake_sdk.h"
 
 namespace entry_point_test {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/core/entry_point.h"
-#include "app/core/shared_state.h"
-#include "app/perception/imu_intake.h"
-#include "app/perception/point_intake.h"
-#include "app/publication/device_info.h"
+#include "core/entry_point.h"
+#include "core/shared_state.h"
+#include "perception/imu_intake.h"
+#include "perception/point_intake.h"
+#include "publication/device_info.h"
 #include "tests/app/core/entry_point_runner.h"
 
 namespace {

@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/entry_point.h"
-#include "app/core/app_health.h"
-#include "app/core/platform.h"
-#include "app/core/service_health.h"
-#include "app/core/service_notify.h"
-#include "app/core/shared_state.h"
+#include "core/entry_point.h"
+#include "core/app_health.h"
+#include "core/platform.h"
+#include "core/service_health.h"
+#include "core/service_notify.h"
+#include "core/shared_state.h"
 #include "tests/app/core/entry_point_runner.h"
 
 namespace {

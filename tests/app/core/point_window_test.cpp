@@ -4,7 +4,7 @@
 #include <cmath>
 #include <random>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "tests/app/core/reference_window.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app::reference {
 

@@ -1,7 +1,7 @@
 // The robot's box from the configuration file: the default without the member, the member when
 // it is well formed, and a malformed member refusing the start with status 255 before anything
 // is started.
-#include "app/core/robot_config.h"
+#include "core/robot_config.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -12,14 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/app_health.h"
-#include "app/core/self_check.h"
-#include "app/core/service_health.h"
-#include "app/core/service_notify.h"
-#include "app/core/shared_state.h"
-#include "app/publication/diag_document.h"
-#include "app/publication/redis_publisher.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "core/app_health.h"
+#include "core/self_check.h"
+#include "core/service_health.h"
+#include "core/service_notify.h"
+#include "core/shared_state.h"
+#include "publication/diag_document.h"
+#include "publication/redis_publisher.h"
+#include "base/sdk_socket.h"
 #include "tests/app/publication/redis_server.h"
 
 namespace {

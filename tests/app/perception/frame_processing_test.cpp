@@ -1,11 +1,11 @@
-#include "app/perception/frame_processing.h"
+#include "perception/frame_processing.h"
 
 #include <cmath>
 #include <limits>
 
 #include <gtest/gtest.h>
 
-#include "app/perception/cloud_thinning.h"
+#include "perception/cloud_thinning.h"
 #include "perception_test_support.h"
 
 namespace app {

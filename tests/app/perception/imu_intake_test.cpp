@@ -1,4 +1,4 @@
-#include "app/perception/imu_intake.h"
+#include "perception/imu_intake.h"
 
 #include <chrono>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "lidar_byte_io.h"
 #include "lidar_sdk.h"
 

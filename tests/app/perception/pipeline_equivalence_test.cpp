@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/perception/cloud_thinning.h"
-#include "app/perception/frame_processing.h"
-#include "app/perception/point_intake.h"
-#include "app/perception/voxel_clustering.h"
+#include "perception/cloud_thinning.h"
+#include "perception/frame_processing.h"
+#include "perception/point_intake.h"
+#include "perception/voxel_clustering.h"
 #include "perception_test_support.h"
 #include "reference_pipeline.h"
 #include "tests/app/core/reference_window.h"

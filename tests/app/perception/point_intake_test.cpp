@@ -1,12 +1,12 @@
-#include "app/perception/point_intake.h"
+#include "perception/point_intake.h"
 
 #include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "app/core/app_health.h"
-#include "app/perception/packet_rate.h"
+#include "core/app_health.h"
+#include "perception/packet_rate.h"
 #include "perception_test_support.h"
 
 namespace app {

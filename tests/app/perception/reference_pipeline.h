@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app::reference {
 

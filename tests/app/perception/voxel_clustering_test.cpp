@@ -1,4 +1,4 @@
-#include "app/perception/voxel_clustering.h"
+#include "perception/voxel_clustering.h"
 
 #include <algorithm>
 #include <cmath>

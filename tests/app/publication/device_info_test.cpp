@@ -1,5 +1,5 @@
 // The information-change and internal-information callbacks.
-#include "app/publication/device_info.h"
+#include "publication/device_info.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 #include "tests/app/fake_sdk.h"
 
 namespace app {

@@ -1,6 +1,6 @@
 // The frame stream against a real redis-server: what each entry holds and their order, and a
 // frozen or dead server costing dropped entries but never a late frame.
-#include "app/publication/frame_stream.h"
+#include "publication/frame_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/app_health.h"
-#include "app/core/shared_state.h"
-#include "app/perception/point_intake.h"
+#include "core/app_health.h"
+#include "core/shared_state.h"
+#include "perception/point_intake.h"
 #include "tests/app/publication/redis_server.h"
 
 namespace app {

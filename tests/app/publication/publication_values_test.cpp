@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/publication/diag_document.h"
-#include "app/publication/json_path.h"
-#include "app/publication/redis_publisher.h"
-#include "app/publication/state_documents.h"
+#include "publication/diag_document.h"
+#include "publication/json_path.h"
+#include "publication/redis_publisher.h"
+#include "publication/state_documents.h"
 
 namespace app {
 namespace {

@@ -1,5 +1,5 @@
 // RedisPublisher against a real redis-server started on a free loopback port.
-#include "app/publication/redis_publisher.h"
+#include "publication/redis_publisher.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

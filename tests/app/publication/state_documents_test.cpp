@@ -1,5 +1,5 @@
 // The two state documents as stored by a real redis-server.
-#include "app/publication/state_documents.h"
+#include "publication/state_documents.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

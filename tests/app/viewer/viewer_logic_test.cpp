@@ -12,8 +12,8 @@
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 
-#include "app/core/shared_state.h"
-#include "app/viewer/viewer_internal.h"
+#include "core/shared_state.h"
+#include "viewer/viewer_internal.h"
 #include "tests/app/viewer/viewer_test_support.h"
 
 namespace app {

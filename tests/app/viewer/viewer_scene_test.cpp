@@ -28,8 +28,8 @@
 #include <vtkTextActor.h>
 #include <vtkVectorText.h>
 
-#include "app/core/shared_state.h"
-#include "app/viewer/viewer_internal.h"
+#include "core/shared_state.h"
+#include "viewer/viewer_internal.h"
 #include "tests/app/viewer/viewer_test_support.h"
 #include "x_server.h"
 

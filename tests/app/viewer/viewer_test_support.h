@@ -2,7 +2,7 @@
 // starts with them.
 #pragma once
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace app {
 

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/shared_state.h"
-#include "app/viewer/viewer.h"
-#include "app/viewer/viewer_internal.h"
+#include "core/shared_state.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_internal.h"
 #include "x_server.h"
 
 namespace app {

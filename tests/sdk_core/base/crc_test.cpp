@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/crc.h"
+#include "base/crc.h"
 #include "tests/sdk_core/base/bitwise_crc.h"
 
 namespace lidar::sdk {

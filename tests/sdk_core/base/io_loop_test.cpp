@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/io_loop.h"
-#include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/multiple_io_select.h"
+#include "base/io_loop.h"
+#include "base/io_thread.h"
+#include "base/multiple_io_select.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 
 namespace lidar::sdk {
@@ -24,7 +24,7 @@ double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-class RecordingDelegate : public IOLoop::IOLoopDelegate {
+class RecordingDelegate final : public IOLoop::IOLoopDelegate {
  public:
   // One datagram per call, as the device manager reads: a delegate that drained until the
   // socket was empty would never return while a fast sender keeps it busy.

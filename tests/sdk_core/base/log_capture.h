@@ -8,7 +8,7 @@
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk::testing {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/io_thread.h"
+#include "base/sdk_health_counters.h"
+#include "base/io_thread.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
 
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/multiple_io_select.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/sdk_health_counters.h"
+#include "base/multiple_io_select.h"
+#include "base/sdk_socket.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 
 namespace lidar::sdk {

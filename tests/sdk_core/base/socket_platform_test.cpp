@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/sdk_socket.h"
-#include "sdk_core/base/wake_up_pipe.h"
+#include "base/ipv4_address.h"
+#include "base/sdk_socket.h"
+#include "base/wake_up_pipe.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 
 namespace lidar::sdk {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/sdk_health_counters.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/sdk_health_counters.h"
+#include "base/sdk_socket.h"
 
 namespace lidar::sdk {
 namespace {

@@ -1,10 +1,10 @@
-#include "sdk_core/base/socket_system.h"
+#include "base/socket_system.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/sdk_core/base/socket_test_support.h"
 
-#include "sdk_core/base/sdk_socket.h"
+#include "base/sdk_socket.h"
 
 namespace lidar::sdk::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sdk_core/base/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace lidar::sdk::testing {
 

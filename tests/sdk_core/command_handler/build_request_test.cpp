@@ -1,4 +1,4 @@
-#include "sdk_core/command_handler/build_request.h"
+#include "command_handler/build_request.h"
 
 #include <gtest/gtest.h>
 

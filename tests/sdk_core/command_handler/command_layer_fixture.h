@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/device_manager.h"
+#include "command_handler/general_command_handler.h"
+#include "device_manager.h"
 #include "tests/sdk_core/base/log_capture.h"
 #include "tests/sdk_core/command_handler/fake_device_manager.h"
 #include "tests/sdk_core/command_handler/test_frames.h"

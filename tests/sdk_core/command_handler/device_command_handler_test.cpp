@@ -1,4 +1,4 @@
-#include "sdk_core/command_handler/device_command_handler.h"
+#include "command_handler/device_command_handler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "fake_device_manager.h"
 
-#include "sdk_core/device_manager.h"
+#include "device_manager.h"
 
 namespace lidar::sdk {
 namespace {

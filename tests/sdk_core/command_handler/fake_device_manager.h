@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk_core/command_handler/detection_data.h"
+#include "command_handler/detection_data.h"
 
 namespace lidar::sdk::testing {
 

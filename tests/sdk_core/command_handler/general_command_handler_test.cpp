@@ -1,9 +1,9 @@
-#include "sdk_core/command_handler/general_command_handler.h"
+#include "command_handler/general_command_handler.h"
 
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/crc.h"
+#include "base/crc.h"
 #include "tests/sdk_core/command_handler/command_layer_fixture.h"
 
 namespace lidar::sdk::testing {

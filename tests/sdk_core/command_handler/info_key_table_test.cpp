@@ -1,4 +1,4 @@
-#include "sdk_core/command_handler/info_key_table.h"
+#include "command_handler/info_key_table.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/ipv4_address.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk::testing {
 

@@ -1,4 +1,4 @@
-#include "sdk_core/data_handler/data_handler.h"
+#include "data_handler/data_handler.h"
 
 #include <memory>
 #include <sstream>
@@ -8,7 +8,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/sdk_log.h"
+#include "base/sdk_log.h"
 
 namespace lidar::sdk {
 namespace {

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/logger_handler/log_file_store.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/logger_handler/logger_manager.h"
+#include "logger_handler/log_file_store.h"
+#include "base/ipv4_address.h"
+#include "logger_handler/logger_manager.h"
 #include "tests/sdk_core/base/temp_dir.h"
 
 namespace lidar::sdk {

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/parse_cfg_file.h"
-#include "sdk_core/params_check.h"
+#include "parse_cfg_file.h"
+#include "params_check.h"
 #include "tests/sdk_core/base/log_capture.h"
 
 namespace lidar::sdk {

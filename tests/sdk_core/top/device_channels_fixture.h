@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sdk_core/base/io_thread.h"
-#include "sdk_core/base/socket_platform.h"
-#include "sdk_core/device_channels.h"
+#include "base/io_thread.h"
+#include "base/socket_platform.h"
+#include "device_channels.h"
 #include "tests/sdk_core/base/log_capture.h"
 
 namespace lidar::sdk::testing {
@@ -33,7 +33,7 @@ inline HostNetInfo Host(const std::string& ip, uint16_t first_port,
   return host;
 }
 
-class RecordingDelegate : public IOLoop::IOLoopDelegate {
+class RecordingDelegate final : public IOLoop::IOLoopDelegate {
  public:
   void OnData(int sock, void*) override {
     uint8_t buffer[64];

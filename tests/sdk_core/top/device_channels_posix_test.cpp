@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 #include "tests/sdk_core/top/device_channels_fixture.h"
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/sdk_socket.h"
 #include "tests/sdk_core/base/socket_test_support.h"
 #include "tests/sdk_core/top/device_channels_fixture.h"
 

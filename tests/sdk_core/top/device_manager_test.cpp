@@ -15,7 +15,7 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_sdk.h"
-#include "sdk_core/device_manager.h"
+#include "device_manager.h"
 #include "tests/sdk_core/base/log_capture.h"
 #include "tests/sdk_core/top/scripted_lidar.h"
 #include "tests/sdk_core/top/sdk_session.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/ipv4_address.h"
-#include "sdk_core/base/sdk_socket.h"
+#include "base/ipv4_address.h"
+#include "base/sdk_socket.h"
 
 namespace lidar::sdk::testing {
 

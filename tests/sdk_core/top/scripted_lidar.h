@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk_core/base/socket_platform.h"
+#include "base/socket_platform.h"
 #include "tests/sdk_core/base/bitwise_crc.h"
 
 namespace lidar::sdk::testing {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "lidar_byte_io.h"
-#include "sdk_core/base/crc.h"
-#include "sdk_core/sdk_protocol.h"
+#include "base/crc.h"
+#include "sdk_protocol.h"
 
 namespace lidar::sdk {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "lidar_sdk.h"
-#include "sdk_core/base/ipv4_address.h"
+#include "base/ipv4_address.h"
 
 namespace lidar::sdk::testing {
 

@@ -22,8 +22,8 @@
 
 #include "lidar_byte_io.h"
 #include "lidar_sdk.h"
-#include "sdk_core/command_handler/general_command_handler.h"
-#include "sdk_core/device_manager.h"
+#include "command_handler/general_command_handler.h"
+#include "device_manager.h"
 #include "tests/sdk_core/top/scripted_lidar.h"
 #include "tests/sdk_core/top/sdk_session.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "tests/tools/lidar_sim/host_frames.h"
-#include "tools/lidar_sim/control_frame.h"
-#include "tools/lidar_sim/device.h"
+#include "lidar_sim/control_frame.h"
+#include "lidar_sim/device.h"
 
 namespace lidar_sim {
 namespace {

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "sdk_core/base/crc.h"
+#include "base/crc.h"
 
 namespace lidar_sim_test {
 

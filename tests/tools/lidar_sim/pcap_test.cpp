@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include "tests/tools/lidar_sim/host_frames.h"
-#include "tools/lidar_sim/pcap_replay.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/pcap_replay.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 namespace {

@@ -8,10 +8,10 @@
 
 #include "tests/app/perception/reference_pipeline.h"
 #include "tests/tools/lidar_sim/host_frames.h"
-#include "tools/lidar_sim/point_source.h"
-#include "tools/lidar_sim/scan_pattern.h"
-#include "tools/lidar_sim/scene.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/point_source.h"
+#include "lidar_sim/scan_pattern.h"
+#include "lidar_sim/scene.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 namespace {

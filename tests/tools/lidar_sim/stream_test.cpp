@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "tests/tools/lidar_sim/host_frames.h"
-#include "tools/lidar_sim/control_frame.h"
-#include "tools/lidar_sim/faults.h"
-#include "tools/lidar_sim/motion.h"
-#include "tools/lidar_sim/stream_packet.h"
+#include "lidar_sim/control_frame.h"
+#include "lidar_sim/faults.h"
+#include "lidar_sim/motion.h"
+#include "lidar_sim/stream_packet.h"
 
 namespace lidar_sim {
 namespace {

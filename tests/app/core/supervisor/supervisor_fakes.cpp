@@ -2,11 +2,11 @@
 
 #include <mutex>
 
-#include "app/core/shared_state.h"
-#include "app/perception/imu_intake.h"
-#include "app/publication/device_info.h"
-#include "app/publication/state_documents.h"
-#include "app/viewer/viewer.h"
+#include "core/shared_state.h"
+#include "perception/imu_intake.h"
+#include "publication/device_info.h"
+#include "publication/state_documents.h"
+#include "viewer/viewer.h"
 
 namespace supervisor_fakes {
 namespace {

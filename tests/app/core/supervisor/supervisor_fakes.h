@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/core/shared_state.h"
+#include "core/shared_state.h"
 
 namespace supervisor_fakes {
 

@@ -1,5 +1,5 @@
 // Supervisor cycles with short time-outs against recording fakes.
-#include "app/core/supervisor.h"
+#include "core/supervisor.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <thread>
 #include <tuple>
 
-#include "app/core/app_health.h"
-#include "app/core/link_diagnosis.h"
-#include "app/core/stream_queue.h"
-#include "app/publication/device_info.h"
+#include "core/app_health.h"
+#include "core/link_diagnosis.h"
+#include "core/stream_queue.h"
+#include "publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
 #include "tests/app/fake_sdk.h"
 
