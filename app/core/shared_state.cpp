@@ -1,5 +1,6 @@
 #include "shared_state.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -117,29 +118,28 @@ void append_locked(PointWindow& window, const CloudPoint* points, std::size_t co
   }
 }
 
+// Calls `run` with each entry's share of a snapshot, newest entry first, an entry cut by the
+// budget giving its last points; returns the newest entry's stamp. Caller holds window.lock.
+template <typename Run>
+uint64_t for_each_run_locked(const PointWindow& window, Run&& run) {
+  if (window.queue.empty()) return 0;
+  std::size_t budget = point_budget(window);
+  for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
+    const auto& points = it->points;
+    const std::size_t take = std::min(points.size(), budget);
+    run(points.data() + (points.size() - take), take);
+    budget -= take;
+  }
+  return window.queue.back().stamp_ms;
+}
+
 // The snapshot of the queue as it stands. Caller holds window.lock.
 void snapshot_locked(const PointWindow& window, PointFrame& out) {
   out.points.clear();
-  out.stamp_ms = 0;
-  if (window.queue.empty()) return;
-
-  const std::size_t max_points = point_budget(window);
-  std::size_t total = 0;
-  for (auto it = window.queue.rbegin(); it != window.queue.rend(); ++it) {
-    total += it->points.size();
-    if (total > max_points) break;
-  }
-  out.points.reserve(total < max_points ? total : max_points);
-  out.stamp_ms = window.queue.back().stamp_ms;
-
-  std::size_t budget = max_points;
-  for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
-    const auto& points = it->points;
-    const std::size_t take = points.size() < budget ? points.size() : budget;
-    out.points.insert(out.points.end(), points.end() - static_cast<std::ptrdiff_t>(take),
-                      points.end());
-    budget -= take;
-  }
+  out.points.reserve(std::min(window.stored_points, point_budget(window)));
+  out.stamp_ms = for_each_run_locked(window, [&out](const CloudPoint* points, std::size_t count) {
+    out.points.insert(out.points.end(), points, points + count);
+  });
 }
 
 // Rebuilds `record` (guarded by `record_mutex`) from the window when packets arrived since it
@@ -200,6 +200,12 @@ PointFrame window_snapshot(PointWindow& window, uint64_t now) {
 void window_snapshot_into(PointWindow& window, PointFrame& out) {
   std::lock_guard<std::mutex> hold(window.lock);
   snapshot_locked(window, out);
+}
+
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t)>& run) {
+  std::lock_guard<std::mutex> hold(window.lock);
+  return for_each_run_locked(window, run);
 }
 
 void window_clear(PointWindow& window) {

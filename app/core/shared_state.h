@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -61,6 +62,11 @@ PointFrame window_snapshot(PointWindow& window, uint64_t now);
 // The same content as of the last append, without pruning, built into `out` (whose buffer is
 // reused).
 void window_snapshot_into(PointWindow& window, PointFrame& out);
+// The content window_snapshot_into would copy, read in place: `run` is called with each entry's
+// share in snapshot order while the window's lock is held, so it must be brief and must not
+// touch the window. Returns the content's stamp (0 for an empty window).
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t)>& run);
 // Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
 // appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);

@@ -142,56 +142,82 @@ inline uint64_t voxel_key(const Point& point, float inverse) {
 // Expected share of distinct voxels in a cloud; the table grows if a cloud has more.
 constexpr std::size_t kVoxelsPerPointDivisor = 2;
 
-// One point per voxel, first come, from any sequence of points with x, y and z.
-template <typename Points>
-void thin_sequence(const Points& points, float leaf, Cloud& out) {
-  out.points.clear();
-  if (!points.empty()) {
-    thread_local VoxelKeySet occupied;
-    occupied.reset(points.size() / kVoxelsPerPointDivisor);
-    // The comparison also turns a NaN leaf into the smallest one.
-    const float inverse = 1.0f / (leaf > 0.00001f ? leaf : 0.00001f);
-    // Indices of the points kept, written unconditionally and counted only when kept.
-    thread_local std::vector<uint32_t> kept;
-    if (kept.size() < points.size()) kept.resize(points.size());
-    std::size_t count = 0;
+// One point per voxel, first come, over runs of points fed in order: the thinned cloud of their
+// concatenation, written into `out` (whose buffer is reused).
+class ThinningPass {
+ public:
+  // `expected` sizes the voxel table ahead (0: as it was left by earlier passes).
+  ThinningPass(float leaf, std::size_t expected, Cloud& out)
+      // The comparison also turns a NaN leaf into the smallest one.
+      : inverse_(1.0f / (leaf > 0.00001f ? leaf : 0.00001f)), out_(out) {
+    out_.points.clear();
+    occupied_.reset(expected / kVoxelsPerPointDivisor);
+  }
+
+  // Points with x, y and z; those with a non-finite coordinate are skipped.
+  template <typename Point>
+  void add(const Point* points, std::size_t n) {
+    // Each point is written to the next free place and counted only when kept.
+    out_.points.resize(count_ + n);
+    XyzPoint* kept = out_.points.data();
     // Keys are computed and their slots prefetched a batch at a time, then inserted in input
     // order: the table lookups are what the scan waits on.
     constexpr std::size_t kBatch = 16;
     uint64_t keys[kBatch];
-    for (std::size_t base = 0; base < points.size(); base += kBatch) {
-      const std::size_t n = std::min(kBatch, points.size() - base);
-      for (std::size_t j = 0; j < n; ++j) {
-        keys[j] = voxel_key(points[base + j], inverse);
-        if (keys[j] != kSkip) occupied.prefetch(keys[j]);
+    for (std::size_t base = 0; base < n; base += kBatch) {
+      const std::size_t m = std::min(kBatch, n - base);
+      for (std::size_t j = 0; j < m; ++j) {
+        keys[j] = voxel_key(points[base + j], inverse_);
+        if (keys[j] != kSkip) occupied_.prefetch(keys[j]);
       }
-      for (std::size_t j = 0; j < n; ++j) {
+      for (std::size_t j = 0; j < m; ++j) {
         if (keys[j] == kSkip) continue;
-        kept[count] = static_cast<uint32_t>(base + j);
-        count += occupied.insert(keys[j]);
+        const Point& point = points[base + j];
+        kept[count_] = XyzPoint(point.x, point.y, point.z);
+        count_ += occupied_.insert(keys[j]);
       }
-    }
-    out.points.reserve(count);
-    for (std::size_t k = 0; k < count; ++k) {
-      const auto& point = points[kept[k]];
-      out.points.emplace_back(point.x, point.y, point.z);
     }
   }
-  out.width = static_cast<uint32_t>(out.points.size());
-  out.height = 1;
-  out.is_dense = false;
-}
+
+  void finish() {
+    out_.points.resize(count_);
+    out_.width = static_cast<uint32_t>(count_);
+    out_.height = 1;
+    out_.is_dense = false;
+  }
+
+ private:
+  // Kept from pass to pass on the calling thread.
+  static thread_local VoxelKeySet occupied_;
+  float inverse_;
+  Cloud& out_;
+  std::size_t count_ = 0;
+};
+
+thread_local VoxelKeySet ThinningPass::occupied_;
 
 }  // namespace
 
 CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
   auto thinned = std::make_shared<Cloud>();
-  if (cloud) thin_sequence(cloud->points, leaf, *thinned);
+  ThinningPass pass(leaf, cloud ? cloud->points.size() : 0, *thinned);
+  if (cloud) pass.add(cloud->points.data(), cloud->points.size());
+  pass.finish();
   return thinned;
 }
 
 void thin_frame(const PointFrame& frame, float leaf, Cloud& out) {
-  thin_sequence(frame.points, leaf, out);
+  ThinningPass pass(leaf, frame.points.size(), out);
+  pass.add(frame.points.data(), frame.points.size());
+  pass.finish();
+}
+
+uint64_t thin_window(PointWindow& window, float leaf, Cloud& out) {
+  ThinningPass pass(leaf, 0, out);
+  const uint64_t stamp = window_read(
+      window, [&pass](const CloudPoint* points, std::size_t n) { pass.add(points, n); });
+  pass.finish();
+  return stamp;
 }
 
 }  // namespace app

@@ -14,4 +14,8 @@ CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf);
 // frame processing does, without first copying the frame into a cloud.
 void thin_frame(const PointFrame& frame, float leaf, Cloud& out);
 
+// The same thinning of the window's snapshot content, read in place under the window's lock
+// rather than copied out first. Returns the content's stamp.
+uint64_t thin_window(PointWindow& window, float leaf, Cloud& out);
+
 }  // namespace app

@@ -111,13 +111,15 @@ ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingPara
   return frame_distances(cloud, params, t).axes;
 }
 
-FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
-  const ProcessingParams params = copy_processing_params();
+namespace {
 
-  // Thinning reads the frame directly and skips its non-finite points, so it yields exactly
-  // the thinned cloud of the frame's finite points; its buffer serves every frame.
+// The thinned cloud's buffer serves every frame of the calling thread.
+Cloud& thinned_buffer() {
   thread_local Cloud thinned;
-  thin_frame(frame, params.voxel_size, thinned);
+  return thinned;
+}
+
+FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& params, uint64_t t) {
   FrameDistances found;
   found.axes.frame_ms = found.corridor.frame_ms = t;
   if (!thinned.points.empty()) found = frame_distances(thinned, params, t);
@@ -131,6 +133,24 @@ FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
   FrameSummary summary = summarize_frame(found.axes, found.corridor, boxes);
   store_boxes(std::move(boxes));
   return summary;
+}
+
+}  // namespace
+
+// Thinning skips the input's non-finite points, so it yields exactly the thinned cloud of its
+// finite points, without first copying them anywhere.
+FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
+  const ProcessingParams params = copy_processing_params();
+  Cloud& thinned = thinned_buffer();
+  thin_frame(frame, params.voxel_size, thinned);
+  return process_thinned(thinned, params, t);
+}
+
+FrameSummary process_window(PointWindow& window, uint64_t t) {
+  const ProcessingParams params = copy_processing_params();
+  Cloud& thinned = thinned_buffer();
+  thin_window(window, params.voxel_size, thinned);
+  return process_thinned(thinned, params, t);
 }
 
 }  // namespace app

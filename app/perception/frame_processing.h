@@ -14,6 +14,9 @@ namespace app {
 // Processes the newest frame, handed off at steady time t; results go to `distances`,
 // `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form.
 FrameSummary process_frame(const PointFrame& frame, uint64_t t);
+// The same for the window's snapshot content, thinned in place (what the worker does): the
+// window's lock is held while its points are thinned, not while the thinned cloud is processed.
+FrameSummary process_window(PointWindow& window, uint64_t t);
 
 struct FrameDistances {
   // Nearest positive coordinate along each axis direction over the whole cloud.

@@ -23,6 +23,16 @@ PacketRateCounter point_rate;
 // The current datagram's points; the callback runs on the SDK's data thread only.
 std::vector<CloudPoint> datagram_points;
 
+// Times the processing (for the diagnostics) and offers the frame's entry to the frame stream.
+template <typename Process>
+void hand_off(Process&& process, uint64_t t) {
+  StreamEntry entry;
+  entry.processing_ns = measure_frame_processing([&] { entry.frame = process(); });
+  // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
+  entry.stamp_ms = wall_ms() - (steady_ms() - t);
+  offer_stream_entry(entry);
+}
+
 void mark_frame_pending(uint64_t now) {
   std::lock_guard<std::mutex> hold(frame_mutex);
   frame_mailbox.pending = true;
@@ -60,7 +70,6 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
 
 void processing_worker_loop() {
   uint64_t last_processed_ms = 0;
-  PointFrame frame;  // its buffer is reused from frame to frame
   while (processing_active.load()) {
     uint64_t t = 0;
     {
@@ -84,17 +93,16 @@ void processing_worker_loop() {
       continue;
     }
     last_processed_ms = now;
-    window_snapshot_into(live_window, frame);
-    process_and_hand_off(frame, t);
+    process_and_hand_off(live_window, t);
   }
 }
 
+void process_and_hand_off(PointWindow& window, uint64_t t) {
+  hand_off([&] { return process_window(window, t); }, t);
+}
+
 void process_and_hand_off(const PointFrame& frame, uint64_t t) {
-  StreamEntry entry;
-  entry.processing_ns = measure_frame_processing([&] { entry.frame = process_frame(frame, t); });
-  // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
-  entry.stamp_ms = wall_ms() - (steady_ms() - t);
-  offer_stream_entry(entry);
+  hand_off([&] { return process_frame(frame, t); }, t);
 }
 
 }  // namespace app

@@ -16,8 +16,10 @@ void on_point_cloud(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* pack
 // Body of the processing worker thread: runs while processing_active is set.
 void processing_worker_loop();
 
-// What the worker does with each frame it takes: processes it (timed, for the diagnostics) and
-// hands its entry to the frame stream.
+// What the worker does with each frame it takes: processes the window's content (timed, for the
+// diagnostics) and hands its entry to the frame stream.
+void process_and_hand_off(PointWindow& window, uint64_t t);
+// The same for a frame already copied out.
 void process_and_hand_off(const PointFrame& frame, uint64_t t);
 
 }  // namespace app

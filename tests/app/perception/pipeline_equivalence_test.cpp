@@ -131,19 +131,23 @@ TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
       set_processing_params(params);
       const FrameSummary summary = process_frame(frame, 500 + round);
       const auto six = [](const ObstacleDistances& v) {
-        return std::make_tuple(v.frente, v.tras, v.esquerda, v.direita, v.cima, v.baixo, v.frame_ms);
+        return std::make_tuple(v.frente, v.tras, v.esquerda, v.direita, v.cima, v.baixo,
+                               v.frame_ms);
       };
       const ObstacleDistances d = copy_distances();
-      const ObstacleDistances e = directional_distances(cloud_of(expected_thin), params, 500 + round);
+      const ObstacleDistances e =
+          directional_distances(cloud_of(expected_thin), params, 500 + round);
       EXPECT_EQ(six(d), six(e));
       const ObstacleDistances c = copy_corridor_distances();
       EXPECT_EQ(six(c), six(reference::corridor(expected_thin, params, 500 + round)));
       EXPECT_EQ(six(summary.distances), six(d));
       EXPECT_EQ(six(summary.corridor), six(c));
-      for (float v : {c.frente, c.tras, c.esquerda, c.direita, c.cima, c.baixo}) corridor_hits += v > 0.f;
+      for (float v : {c.frente, c.tras, c.esquerda, c.direita, c.cima, c.baixo})
+        corridor_hits += v > 0.f;
 
       auto expected_boxes = reference::clusters(expected_thin, params, 500 + round);
-      if (static_cast<int64_t>(expected_thin.size()) < params.min_cluster_voxels) expected_boxes.clear();
+      if (static_cast<int64_t>(expected_thin.size()) < params.min_cluster_voxels)
+        expected_boxes.clear();
       const auto boxes = copy_obstacle_boxes();
       if (expected_boxes.size() <= kMaxObstacleBoxes) {
         EXPECT_EQ(sorted_keys(boxes), sorted_keys(expected_boxes));
@@ -168,6 +172,43 @@ TEST_F(PipelineEquivalence, ThinningIsUnaffectedByEarlierClouds) {
     thin_frame(*frame, 0.05f, out);
     EXPECT_EQ(out.points.size(), reference::thin(frame->points, 0.05f).size());
   }
+}
+
+// The worker thins the window in place: entry by entry, newest first, the oldest cut by the
+// budget. That must give the thinned cloud of the window's snapshot, point for point, whatever
+// size the previous pass left the table at.
+TEST_F(PipelineEquivalence, ThinningTheWindowInPlaceMatchesThinningItsSnapshot) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 6; ++round) {
+    const PointFrame scene =
+        random_scene(rng, 1 + round, static_cast<std::size_t>(500 + 9000 * round));
+    PointWindow window;
+    window.max_points = static_cast<int64_t>(scene.points.size() * 3 / 4);
+    for (std::size_t first = 0, d = 0; first < scene.points.size(); ++d) {
+      const std::size_t n = std::min<std::size_t>(
+          std::uniform_int_distribution<std::size_t>(0, 96)(rng), scene.points.size() - first);
+      window_append(window, scene.points.data() + first, n, 100 + d);
+      first += n;
+    }
+    PointFrame snapshot;
+    window_snapshot_into(window, snapshot);
+    for (float leaf : {0.05f, 0.2f, 0.f}) {
+      Cloud in_place, copied;
+      EXPECT_EQ(thin_window(window, leaf, in_place), snapshot.stamp_ms);
+      thin_frame(snapshot, leaf, copied);
+      ASSERT_EQ(in_place.points.size(), copied.points.size()) << "round " << round;
+      EXPECT_EQ(in_place.width, copied.width);
+      for (std::size_t i = 0; i < copied.points.size(); ++i) {
+        ASSERT_EQ(in_place.points[i].x, copied.points[i].x) << "round " << round << " point " << i;
+        ASSERT_EQ(in_place.points[i].y, copied.points[i].y);
+        ASSERT_EQ(in_place.points[i].z, copied.points[i].z);
+      }
+    }
+  }
+  PointWindow empty;
+  Cloud out;
+  EXPECT_EQ(thin_window(empty, 0.05f, out), 0u);
+  EXPECT_TRUE(out.points.empty());
 }
 
 // A crowd of isolated single voxels: 200 boxes, each a real cluster, none twice; the grid is
