@@ -31,11 +31,13 @@ std::thread worker_thread;
 std::thread supervisor_thread;
 
 void stop_worker() {
-  if (processing_active.exchange(false) && worker_thread.joinable()) worker_thread.join();
+  const bool was_active = processing_active.load();
+  stop_processing_worker();
+  if (was_active && worker_thread.joinable()) worker_thread.join();
 }
 
 void stop_supervisor() {
-  supervisor_active.store(false);
+  stop_supervisor_loop();
   if (supervisor_thread.joinable()) supervisor_thread.join();
 }
 

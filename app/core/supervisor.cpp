@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -21,7 +22,12 @@ namespace app {
 namespace {
 
 constexpr uint8_t kPclDataTypeCartesianHigh = 1;
-constexpr uint64_t kSleepSliceMs = 20;
+// The pause wakes at least this often to see `running`, which a signal handler clears without
+// waking anyone; stop_supervisor_loop wakes it at once.
+constexpr uint64_t kSleepSliceMs = 100;
+
+std::mutex pause_mutex;
+std::condition_variable pause_wake;
 
 // The boxes of the last frame before the stream went OFF, published while it stays OFF (the OFF
 // reset empties the box list the viewer draws). Empty before the first OK, so a new process
@@ -146,14 +152,14 @@ void enter_off(uint64_t now) {
   if (debug_mode.load() && stop_viewer()) print_status("[VIEWER] Debug viewer OFF.\n");
 }
 
-// The cycle's pause, cut into short slices so a stop request is seen within one slice.
+// The cycle's pause, cut into slices so a cleared `running` is seen within one slice.
 void pause(uint64_t ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::unique_lock<std::mutex> hold(pause_mutex);
   while (keep_running()) {
-    const auto left = end - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return;
-    const std::chrono::steady_clock::duration slice = std::chrono::milliseconds(kSleepSliceMs);
-    std::this_thread::sleep_for(std::min(left, slice));
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return;
+    pause_wake.wait_until(hold, std::min(end, now + std::chrono::milliseconds(kSleepSliceMs)));
   }
 }
 
@@ -244,6 +250,13 @@ void supervisor_loop(SupervisorConfig config) {
     pause(config.cycle_ms);
     if (!supervisor_active.load()) return;
   }
+}
+
+void stop_supervisor_loop() {
+  supervisor_active.store(false);
+  // Taking the lock orders the store before a pause that is about to wait.
+  { std::lock_guard<std::mutex> hold(pause_mutex); }
+  pause_wake.notify_all();
 }
 
 void publish_final_status() {

@@ -6,9 +6,12 @@
 
 namespace app {
 
-// Thread body; returns when running or supervisor_active is cleared (within about 50 ms of it,
-// even in the middle of the cycle's pause).
+// Thread body; returns when running or supervisor_active is cleared, even in the middle of the
+// cycle's pause: at once through stop_supervisor_loop, within about 100 ms otherwise.
 void supervisor_loop(SupervisorConfig config);
+
+// Clears supervisor_active and wakes the loop from its pause.
+void stop_supervisor_loop();
 
 // Status of this moment for the Lidar document; each group is copied under its own lock.
 StatusSnapshot take_status_snapshot();

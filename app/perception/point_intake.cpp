@@ -1,6 +1,8 @@
 #include "point_intake.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -15,8 +17,11 @@
 namespace app {
 namespace {
 
-constexpr uint64_t kMinFrameIntervalMs = 100;
-constexpr auto kIdleSleep = std::chrono::milliseconds(2);
+constexpr auto kMinFrameInterval = std::chrono::milliseconds(100);
+constexpr auto kIdleWait = std::chrono::seconds(1);
+
+// Signalled, under frame_mutex's order, when the mailbox turns pending or the worker must stop.
+std::condition_variable frame_ready;
 
 PacketRateCounter point_rate;
 
@@ -33,13 +38,20 @@ void hand_off(Process&& process, uint64_t t) {
   offer_stream_entry(entry);
 }
 
-void mark_frame_pending(uint64_t now) {
-  std::lock_guard<std::mutex> hold(frame_mutex);
-  frame_mailbox.pending = true;
-  frame_mailbox.handoff_ms = now;
-}
-
 }  // namespace
+
+// Wakes the worker only for the first datagram after it took the mailbox: while it sleeps to
+// the end of a frame interval nobody waits here.
+void mark_frame_pending(uint64_t now) {
+  bool was_pending;
+  {
+    std::lock_guard<std::mutex> hold(frame_mutex);
+    was_pending = frame_mailbox.pending;
+    frame_mailbox.pending = true;
+    frame_mailbox.handoff_ms = now;
+  }
+  if (!was_pending) frame_ready.notify_one();
+}
 
 void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
   const bool yields_points = packet != nullptr && packet_yields_points(*packet);
@@ -69,32 +81,39 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
 }
 
 void processing_worker_loop() {
-  uint64_t last_processed_ms = 0;
+  std::chrono::steady_clock::time_point next_frame{};
   while (processing_active.load()) {
     uint64_t t = 0;
     {
-      std::lock_guard<std::mutex> hold(frame_mutex);
+      std::unique_lock<std::mutex> hold(frame_mutex);
+      // With nothing new, wait for the next datagram; the timeout still gives the watchdog a
+      // turn to see.
+      if (!frame_mailbox.pending && processing_active.load()) {
+        frame_ready.wait_for(hold, kIdleWait);
+      }
       if (frame_mailbox.pending) {
         frame_mailbox.pending = false;
         t = frame_mailbox.handoff_ms;
       }
     }
-    const uint64_t now = steady_ms();
-    if (t == 0 || now - last_processed_ms < kMinFrameIntervalMs) {
+    const auto now = std::chrono::steady_clock::now();
+    if (t == 0 || now < next_frame) {
       note_worker_pass(t != 0);
-      if (t == 0) {
-        std::this_thread::sleep_for(kIdleSleep);
-      } else {
-        // A live stream keeps a frame pending all the time: sleep to the end of the interval
-        // rather than waking every 2 ms to let one go.
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(last_processed_ms + kMinFrameIntervalMs - now));
-      }
+      // A live stream keeps a frame pending all the time: sleep to the end of the interval
+      // rather than waking for each datagram to let it go.
+      if (t != 0) std::this_thread::sleep_until(next_frame);
       continue;
     }
-    last_processed_ms = now;
+    next_frame = now + kMinFrameInterval;
     process_and_hand_off(live_window, t);
   }
+}
+
+void stop_processing_worker() {
+  processing_active.store(false);
+  // Taking the lock orders the store before a wait that is about to begin.
+  { std::lock_guard<std::mutex> hold(frame_mutex); }
+  frame_ready.notify_all();
 }
 
 void process_and_hand_off(PointWindow& window, uint64_t t) {

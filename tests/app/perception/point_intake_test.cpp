@@ -231,14 +231,12 @@ class Worker : public PointIntake {
     PointIntake::TearDown();
   }
   void stop() {
-    processing_active = false;
+    stop_processing_worker();
     if (thread_.joinable()) thread_.join();
   }
   static void hand_off(uint64_t stamp) {
     window_push(live_window, frame_of({1.0f}, stamp));
-    std::lock_guard<std::mutex> hold(frame_mutex);
-    frame_mailbox.pending = true;
-    frame_mailbox.handoff_ms = stamp;
+    mark_frame_pending(stamp);
   }
   static bool mailbox_drained() {
     std::lock_guard<std::mutex> hold(frame_mutex);

@@ -126,11 +126,7 @@ TEST_F(FrameStreamTest, AFrozenOrDeadServerNeverDelaysAFrame) {
     while (feeding.load()) {
       const uint64_t now = steady_ms();
       window_append(live_window, points.data(), points.size(), now);
-      {
-        std::lock_guard<std::mutex> hold(frame_mutex);
-        frame_mailbox.pending = true;
-        frame_mailbox.handoff_ms = now;
-      }
+      mark_frame_pending(now);
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });
@@ -166,7 +162,7 @@ TEST_F(FrameStreamTest, AFrozenOrDeadServerNeverDelaysAFrame) {
   probe = std::make_unique<RedisProbe>(server.port());
   EXPECT_TRUE(eventually([&] { return length() >= 3; })) << "the stream did not resume";
 
-  processing_active.store(false);
+  stop_processing_worker();
   worker.join();
   feeding.store(false);
   feeder.join();
