@@ -71,7 +71,7 @@ TEST_F(PointIntake, PublishesTheWindowToViewerAndMailbox) {
   EXPECT_TRUE(box.pending);
   EXPECT_EQ(box.handoff_ms, cloud.stamp_ms);
   PointFrame frame;
-  window_snapshot_into(live_window, frame);  // what the worker takes
+  window_snapshot_into(live_window, frame);  // what the worker thins
   EXPECT_EQ(frame.points.size(), 3u);
   EXPECT_TRUE(copy_viewer_cloud().points.empty());  // not in MAP mode
 }
