@@ -154,9 +154,10 @@ SocketHandle DeviceChannels::OpenShared(const std::string& host_ip, uint16_t por
 
 void DeviceChannels::Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock,
                               uint16_t port) {
-  ChannelSocket& entry = registered_[sock];
-  entry.local_port = port;
-  if (loop) loop->AddDelegate(sock, delegate_, &entry);
+  // A shared socket comes back for every record and every newly detected LiDAR: its entry is
+  // already being read by the thread that serves it, and a second loop must not watch it too.
+  const auto [entry, added] = registered_.emplace(sock, ChannelSocket{port});
+  if (added && loop) loop->AddDelegate(sock, delegate_, &entry->second);
 }
 
 SocketHandle DeviceChannels::detection_socket() const {

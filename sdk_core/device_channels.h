@@ -70,7 +70,7 @@ class DeviceChannels {
   SocketHandle OpenShared(const std::string& host_ip, uint16_t port, bool broadcast,
                           const std::string& multicast_ip, std::vector<SocketHandle>& list);
   // Registers an open socket bound to `port` with `loop` (when there is one), its ChannelSocket
-  // as client data.
+  // as client data. A socket already registered stays as it is.
   void Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock, uint16_t port);
 
   mutable std::mutex mutex_;  // the registry is read from every IO thread

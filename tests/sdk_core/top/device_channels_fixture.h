@@ -1,5 +1,5 @@
 // What the channel tests share: host descriptions, a delegate that records which socket was
-// served on which thread, and three running IO threads with the channels over them.
+// served on which thread for which port, and three running IO threads with the channels over them.
 #pragma once
 
 #include <chrono>
@@ -35,11 +35,13 @@ inline HostNetInfo Host(const std::string& ip, uint16_t first_port,
 
 class RecordingDelegate final : public IOLoop::IOLoopDelegate {
  public:
-  void OnData(int sock, void*) override {
+  void OnData(int sock, void* client_data) override {
+    const uint16_t port =
+        client_data ? static_cast<const ChannelSocket*>(client_data)->local_port : 0;
     uint8_t buffer[64];
     while (ReceiveDatagram(sock, buffer, sizeof(buffer)).length >= 0) {
       std::lock_guard<std::mutex> lock(mutex);
-      received.push_back({sock, std::this_thread::get_id()});
+      received.push_back({sock, std::this_thread::get_id(), port});
       cv.notify_all();
     }
   }
@@ -55,6 +57,7 @@ class RecordingDelegate final : public IOLoop::IOLoopDelegate {
   struct Event {
     int sock;
     std::thread::id thread;
+    uint16_t port;  // from the socket's client data
   };
   std::mutex mutex;
   std::condition_variable cv;
@@ -72,10 +75,20 @@ class DeviceChannelsTest : public ::testing::Test {
   }
   void TearDown() override {
     channels_.RemoveDelegates();
+    StopThreads();
     channels_.CloseCommandAndDataSockets();
     channels_.CloseDetectionSocket();
   }
 
+  // The device manager's order: no thread may still serve a socket (and its client data)
+  // being closed.
+  void StopThreads() {
+    if (stopped_) return;
+    for (auto* thread : {&detection_, &command_, &data_}) thread->Join();
+    stopped_ = true;
+  }
+
+  bool stopped_ = false;
   LogCapture log_;
   RecordingDelegate delegate_;
   IOThread detection_, command_, data_;

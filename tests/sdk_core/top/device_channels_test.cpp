@@ -80,6 +80,32 @@ TEST_F(DeviceChannelsTest, RecordsSharingAnAddressAndPortShareOneSocket) {
   EXPECT_EQ(channels_.FindSocket("127.0.0.1", 56310), point);
 }
 
+// Every newly detected LiDAR creates the channels of all records again while their sockets
+// are being served (run under ThreadSanitizer too).
+TEST_F(DeviceChannelsTest, ChannelsCreatedAgainWhileServedKeepTheirSocketAndPort) {
+  const HostNetInfo host = Host("127.0.0.1", 56140);
+  ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeOmni, host));
+  ASSERT_TRUE(channels_.CreateDataChannel(host));
+  const int point = channels_.FindSocket("127.0.0.1", 56340);
+  ASSERT_GE(point, 0);
+  constexpr int kDatagrams = 100;
+  std::thread sender([] {
+    for (int i = 0; i < kDatagrams; ++i) SendFrom("127.0.0.2", "127.0.0.1", 56340);
+  });
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeOmni, host));
+    ASSERT_TRUE(channels_.CreateDataChannel(host));
+  }
+  sender.join();
+  ASSERT_TRUE(delegate_.WaitFor(kDatagrams));
+  std::lock_guard<std::mutex> lock(delegate_.mutex);
+  for (const auto& event : delegate_.received) {
+    EXPECT_EQ(event.sock, point);
+    EXPECT_EQ(event.port, 56340);
+  }
+  EXPECT_EQ(channels_.FindSocket("127.0.0.1", 56340), point);
+}
+
 TEST_F(DeviceChannelsTest, EmptyAddressZeroPortsAndTheDetectionPortAreSkipped) {
   ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeOmni, Host("", 56120)));
   ASSERT_TRUE(channels_.CreateDataChannel(Host("", 56120)));
@@ -156,14 +182,12 @@ TEST_F(DeviceChannelsTest, TeardownClosesEverySocket) {
   ASSERT_TRUE(channels_.CreateCommandChannel(kDeviceTypeOmni, Host("127.0.0.1", 56190)));
   ASSERT_TRUE(channels_.CreateDataChannel(Host("127.0.0.1", 56190)));
   channels_.RemoveDelegates();
+  StopThreads();
   channels_.CloseCommandAndDataSockets();
   EXPECT_EQ(channels_.FindSocket("127.0.0.1", 56190), kInvalidSocket);
   EXPECT_GE(channels_.detection_socket(), 0);
   channels_.CloseDetectionSocket();
   EXPECT_EQ(channels_.detection_socket(), kInvalidSocket);
-  // A select still blocked on a closed socket keeps its binding until it returns; the device
-  // manager joins its IO threads next, after which every port is free again.
-  for (auto* thread : {&detection_, &command_, &data_}) thread->Join();
   for (uint16_t port : {56000, 56190, 56290, 56390, 56490, 56590, 44332}) {
     const int again = CreateSocket(port, false, PortSharing::kNone, false, "127.0.0.1", "");
     EXPECT_GE(again, 0) << port;
