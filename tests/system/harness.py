@@ -6,6 +6,7 @@ import argparse
 import json
 import os
 import shlex
+import shutil
 import signal
 import subprocess
 import sys
@@ -153,6 +154,8 @@ class Service:
         self.stop_signal = signal.SIGINT if self.windows else signal.SIGTERM
         self.start_s = 4.0 if self.windows else 0.0
         self.env = dict(os.environ, WINEDEBUG="-all") if self.windows else None
+        if self.windows and os.environ.get("LIDAR_SANDBOX_WINE") == "1":
+            self.keep_wine_server()
         # Every datagram app.exe receives costs about four round trips to the Wine server: at the
         # Omni unit's rate this two-core machine falls behind (bench/report --windows measures
         # it), and the backlog in the receive buffer would delay everything the service sees by
@@ -160,6 +163,20 @@ class Service:
         # of its scene.
         self.points_per_s = OMNI_POINTS_PER_S // 2 if self.windows else OMNI_POINTS_PER_S
         self.full_density = not self.windows
+
+    def keep_wine_server(self):
+        """Starts the sandbox's Wine server to stay up until the sandbox ends. Started by the
+        first program, it shuts down within about 0.15 s of the last one's exit, the moment the
+        next test starts its service: a program that reaches a server on its way out dies at once
+        ("wine client error:0: recvmsg: Connection reset by peer", seen in CI).
+        The Windows system processes then stay up as well; booted here with no output of their
+        own, they never hold a test's pipe open, which a run waits to see closed."""
+        launcher = shutil.which(self.launcher[0]) or self.launcher[0]
+        server = os.path.join(os.path.dirname(launcher), "wineserver")
+        subprocess.run([server, "--persistent"], env=self.env, check=True, timeout=60)
+        subprocess.run([*self.launcher, "wineboot"], env=self.env, check=True, timeout=120,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def sim_rate(self, units=1):
         """The simulator's rate option, and the point datagrams/s it then sends, for one of

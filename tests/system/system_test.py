@@ -69,6 +69,11 @@ class ServiceRun:
         """A wait that includes the service's start-up."""
         return self.wait(predicate, timeout + SERVICE.start_s, what)
 
+    def wait_until(self, predicate, deadline_s, what):
+        """A wait for what is due by `deadline_s` after the run started (a fault the simulator
+        injects at a set time): the sooner the service came up, the longer the wait."""
+        return self.wait(predicate, max(0.0, self.started + deadline_s - time.monotonic()), what)
+
     def document(self, key=LIDAR_KEY):
         return REDIS.document(key)
 
@@ -163,8 +168,9 @@ class Supervision(unittest.TestCase):
         with ServiceRun("silence", ["--silence", f"{silent_s:g}:6"]) as run:
             run.wait_from_start(run.streaming_document, 5, "streaming before the silence")
             silent_at = run.started + silent_s
-            run.wait(lambda: run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 9,
-                     "the OFF message")
+            # OFF once the IMU's 3 s time-out has passed, at the next half-second cycle.
+            run.wait_until(lambda: run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"),
+                           silent_s + 6, "the OFF message")
             doc = run.wait(lambda: (d := run.document()) and d["dist"]["frente"] == "nan" and d,
                            3, "nan distances")
             self.assertLess(time.monotonic() - silent_at, 4.5)
@@ -181,7 +187,7 @@ class Supervision(unittest.TestCase):
         with ServiceRun("datatype", ["--switch-data-type", f"{switch_s:g}:3"]) as run:
             run.wait_from_start(run.streaming_document, 5, "points before another program's switch")
             line = "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado 3)"
-            run.wait(lambda: run.app.count(line), 9, "the line about the form")
+            run.wait_until(lambda: run.app.count(line), switch_s + 7, "the line about the form")
             run.wait(lambda: run.sim.count("point data type now 1"), 3, "data type 1 again")
             time.sleep(1)
             run.wait(run.streaming_document, 3, "points again")
