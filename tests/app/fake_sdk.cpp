@@ -111,6 +111,10 @@ void LidarSdkUninit() {
   if (hook != nullptr) hook();
 }
 
+CommandStatus LidarReconfigure(uint32_t handle) {
+  return operation("LidarReconfigure", handle, -1, nullptr, nullptr);
+}
+
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
   record("SetLidarPointCloudCallback", 0, -1, reinterpret_cast<const void*>(cb), client_data);
 }

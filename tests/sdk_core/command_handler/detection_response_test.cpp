@@ -137,33 +137,58 @@ TEST_F(DetectionTest, LidarIsConfiguredOnceAndReportedOnce) {
   EXPECT_EQ(info_changes.size(), 1u) << "the application hears about a LiDAR once";
 }
 
-TEST_F(DetectionTest, RefusedConfigurationIsReportedOnlyForForward) {
+// A refusal is no acceptance, whatever the device type: nothing is reported, and the LiDAR is
+// asked again by its next detection reply, not from the refusal's own handling.
+TEST_F(DetectionTest, RefusedConfigurationIsNotReportedAndIsAskedAgainByTheNextReply) {
   LidarCfg forward = CustomOmni("192.168.1.13");
   forward.device_type = kDeviceTypeForward;
   InitConfigMode({CustomOmni(kIp), forward});
-  FakeDevices().master_sdk = false;
+  for (const auto& [ip, type] :
+       {std::make_pair(kIp, kDeviceTypeOmni), std::make_pair("192.168.1.13", kDeviceTypeForward)}) {
+    Detect(ip, type);
+    AnswerFwQuery(InfoAnswer(0, {{0x8010, {1}}}), ip);
+    Detect(ip, type);
+    const SentRequest request = LastSent();
+    ASSERT_EQ(request.cmd_id, kCommandIdWriteKeyValue);
+    EXPECT_EQ(request.payload.size(), type == kDeviceTypeOmni ? 40u : 28u);
+    LogCapture log;
+    const std::size_t sent = SentCount();
+    Acknowledge(type, ip, request.seq, kCommandIdWriteKeyValue, {1, 0x06, 0x00});
+    EXPECT_TRUE(log.Has("Update lidar failed, the ret_code:1, error_key:6"));
+    EXPECT_EQ(SentCount(), sent);
+    EXPECT_TRUE(info_changes.empty());
+
+    Detect(ip, type);
+    EXPECT_EQ(SentCount(), sent + 1);
+    Acknowledge(type, ip, LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0});
+    ASSERT_EQ(info_changes.size(), 1u);
+    EXPECT_EQ(info_changes[0].info.dev_type, type);
+    info_changes.clear();
+  }
+}
+
+// A LiDAR that lost power comes back without the host's configuration: Reconfigure makes its
+// next detection reply send the request again, and the new acceptance is reported again.
+TEST_F(DetectionTest, ReconfigureSendsTheRequestOnTheNextReplyAndReportsAgain) {
+  InitConfigMode({CustomOmni(kIp)});
+  EXPECT_EQ(General().Reconfigure(HandleOf(kIp)), kStatusNotRegistered);
   Detect(kIp, kDeviceTypeOmni);
-  Detect("192.168.1.13", kDeviceTypeForward);
-  FakeDevices().master_sdk = true;
-
-  LogCapture log;
-  General().GetCommandHandler(kDeviceTypeOmni)->UpdateLidarCfg(HandleOf(kIp), 56100);
-  Acknowledge(kDeviceTypeOmni, kIp, LastSent().seq, kCommandIdWriteKeyValue, {1, 0x06, 0x00});
-  EXPECT_TRUE(log.Has("Update lidar failed, the ret_code:1, error_key:6"));
-  EXPECT_TRUE(info_changes.empty());
-
-  General().GetCommandHandler(kDeviceTypeForward)->UpdateLidarCfg(HandleOf("192.168.1.13"), 56000);
-  const SentRequest request = LastSent();
-  EXPECT_EQ(request.payload.size(), 28u);
-  Acknowledge(kDeviceTypeForward, "192.168.1.13", request.seq, kCommandIdWriteKeyValue,
-              {1, 0x06, 0x00});
+  AnswerFwType(1);
+  Detect(kIp, kDeviceTypeOmni);
+  Acknowledge(kDeviceTypeOmni, kIp, LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0});
   ASSERT_EQ(info_changes.size(), 1u);
-  EXPECT_EQ(info_changes[0].info.dev_type, kDeviceTypeForward);
 
-  // Refused, so still unconfigured: asked again.
+  EXPECT_EQ(General().Reconfigure(HandleOf(kIp)), kStatusSuccess);
   const std::size_t sent = SentCount();
-  General().GetCommandHandler(kDeviceTypeForward)->UpdateLidarCfg(HandleOf("192.168.1.13"), 56000);
-  EXPECT_EQ(SentCount(), sent + 1);
+  Detect(kIp, kDeviceTypeOmni);
+  ASSERT_EQ(SentCount(), sent + 1);
+  const SentRequest request = LastSent();
+  EXPECT_EQ(request.cmd_id, kCommandIdWriteKeyValue);
+  EXPECT_EQ(request.payload.size(), 40u);
+  Acknowledge(kDeviceTypeOmni, kIp, request.seq, kCommandIdWriteKeyValue, {0, 0, 0});
+  EXPECT_EQ(info_changes.size(), 2u);
+  Detect(kIp, kDeviceTypeOmni);
+  EXPECT_EQ(SentCount(), sent + 1) << "configured again, left alone again";
 }
 
 TEST_F(DetectionTest, FirmwareTypeZeroIsNeverConfiguredNorReported) {
@@ -265,6 +290,34 @@ TEST_F(DetectionTest, ViewLidarIsConfiguredThroughTheDeviceManager) {
   Acknowledge(kDeviceTypeOmni, "192.168.1.77", request.seq, kCommandIdWriteKeyValue, {0, 0, 0});
   EXPECT_EQ(FakeDevices().view_cfg_updates, (std::vector<uint32_t>{info.handle}));
   EXPECT_EQ(info_changes.size(), 1u);
+
+  EXPECT_EQ(General().Reconfigure(info.handle), kStatusSuccess);
+  EXPECT_EQ(FakeDevices().view_cfg_forgotten, (std::vector<uint32_t>{info.handle}));
+  General().UpdateViewLidarCfg(info);
+  Acknowledge(kDeviceTypeOmni, "192.168.1.77", LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0});
+  EXPECT_EQ(info_changes.size(), 2u);
+}
+
+// In host-address mode a Forward unit that refuses is not asked again from inside the handling
+// of its refusal (that was a request per answer, as fast as the unit replied).
+TEST_F(DetectionTest, RefusedViewConfigurationIsNotSentAgainFromItsOwnAnswer) {
+  General().InitView("192.168.1.10", true, Manager());
+  General().SetLidarInfoChangeCallback(&CommandLayerTest::OnInfoChange, this);
+  Register("192.168.1.78", kDeviceTypeForward);
+  ViewLidarIpInfo info;
+  info.handle = HandleOf("192.168.1.78");
+  info.dev_type = kDeviceTypeForward;
+  info.host_ip = "192.168.1.10";
+  info.lidar_cmd_port = 56000;
+  info.host_point_port = 57001;
+  info.host_imu_port = 58001;
+  General().UpdateViewLidarCfg(info);
+  const std::size_t sent = SentCount();
+  Acknowledge(kDeviceTypeForward, "192.168.1.78", LastSent().seq, kCommandIdWriteKeyValue,
+              {1, 0x06, 0x00});
+  EXPECT_EQ(SentCount(), sent);
+  EXPECT_TRUE(FakeDevices().view_cfg_updates.empty());
+  EXPECT_TRUE(info_changes.empty());
 }
 
 }  // namespace
