@@ -13,6 +13,7 @@ enum class LinkState : uint8_t {
   kNoDetectionReply,       // no LiDAR has answered detection
   kUnconfiguredLidar,      // only LiDARs the configuration file has no record for answered
   kAwaitingConfiguration,  // a LiDAR answered but has not taken the host configuration
+  kReconfiguring,          // the LiDAR came back after its stream was lost and is configured again
   kNoData,                 // a configured LiDAR, but neither points nor IMU samples arrive
   kPointsMissing,          // IMU samples or undecodable point datagrams, but no points
   kOk,                     // points arrive
@@ -32,6 +33,8 @@ struct AppHealth {
   uint64_t foreign_unit_datagrams = 0;     // stream datagrams of a LiDAR this service ignores
   uint64_t stream_entries_written = 0;     // frame-stream entries Redis took
   uint64_t stream_entries_dropped = 0;     // ... given up: queue full, or Redis did not take them
+  uint64_t reconfigurations = 0;           // bring-ups of a LiDAR after its first
+  uint64_t repeated_writes = 0;            // writes sent again: not acknowledged, or points missing
   LinkState link_state = LinkState::kNoDetectionReply;
 };
 
@@ -46,6 +49,8 @@ void note_foreign_unit_datagram();
 void note_stream_entry_written();
 void note_stream_entry_dropped();
 void note_link_state(LinkState state);
+void note_reconfiguration();
+void note_repeated_write();
 
 // Runs `process` (the processing of one frame) and records it with its duration, which it
 // returns in nanoseconds.
