@@ -44,8 +44,14 @@ Faults:
   --loss P  --dup P  --bad-crc P  --truncate P   probabilities per datagram sent (0..1)
   --silence AT:N          fall silent AT seconds after start for N seconds, then resume
   --reboot AT[:BOOT]      reboot AT seconds after start, silent for BOOT seconds (default 3)
-  --refuse-config [N]     refuse the host-address configuration N times (default: always)
+  --power-cycle AT:OFF    lose power AT seconds after start for OFF seconds, then boot keeping
+                          nothing a host wrote: no host addresses, standby, point sending off
+                          (repeat the option for more cycles, in time order)
+  --refuse-config [N]     refuse the host-address configuration N times (default: always), with
+                          the first host-address key as the error key
   --ignore-cmd ID[:N]     leave command ID (e.g. 0x0101) unanswered N times (default: always)
+  --ignore-write KEY[:N]  lose the first N parameter writes that contain KEY (e.g. 0x001A): no
+                          answer, not applied (default: all)
   --twin-sn TEXT          a second unit with this serial number answers on the same address
   --garbage HZ            junk datagrams per second to every host port known
   --switch-data-type AT:T another program sets the point data type to T (1..3) AT seconds after
@@ -203,6 +209,13 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       if (parts.empty() || parts.size() > 2 || !to_double(parts[0], o.reboot_at_s) || o.reboot_at_s < 0 ||
           (parts.size() == 2 && (!to_double(parts[1], o.reboot_boot_s) || o.reboot_boot_s < 0)))
         return fail("expects AT[:BOOT_SECONDS]");
+    } else if (arg == "--power-cycle") {
+      const auto parts = split(value(), ':');
+      PowerCycles::Cut cut;
+      if (parts.size() != 2 || !to_double(parts[0], cut.at_s) || !to_double(parts[1], cut.off_s) ||
+          cut.at_s < 0 || cut.off_s <= 0)
+        return fail("expects AT:OFF_SECONDS");
+      o.power_cycles.add(cut);
     } else if (arg == "--refuse-config") {
       const std::string v = optional_value();
       if (v.empty()) o.device_faults.refuse_config = -1;
@@ -215,6 +228,13 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
           (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
         return fail("expects ID[:COUNT]");
       o.device_faults.ignore_cmd[static_cast<uint16_t>(id)] = static_cast<int>(count);
+    } else if (arg == "--ignore-write") {
+      const auto parts = split(value(), ':');
+      long key = 0, count = -1;
+      if (parts.empty() || parts.size() > 2 || !to_long(parts[0], key) || key < 0 || key > 0xFFFF ||
+          (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
+        return fail("expects KEY[:COUNT]");
+      o.device_faults.ignore_write[static_cast<uint16_t>(key)] = static_cast<int>(count);
     } else if (arg == "--twin-sn") {
       o.device_faults.twin_sn = value();
       if (o.device_faults.twin_sn.empty() || o.device_faults.twin_sn.size() > 16)
