@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 namespace lidar_sim {
@@ -87,6 +88,17 @@ std::vector<std::string> split(const std::string& s, char sep) {
     start = at + 1;
   }
   return parts;
+}
+
+// "ID[:COUNT]": a 16-bit command id or key and how many times (-1, for always, when left out).
+bool id_and_count(const std::string& s, std::map<uint16_t, int>& out) {
+  const auto parts = split(s, ':');
+  long id = 0, count = -1;
+  if (parts.empty() || parts.size() > 2 || !to_long(parts[0], id) || id < 0 || id > 0xFFFF ||
+      (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
+    return false;
+  out[static_cast<uint16_t>(id)] = static_cast<int>(count);
+  return true;
 }
 
 bool probability(const std::string& s, double& out) { return to_double(s, out) && out >= 0 && out <= 1; }
@@ -222,19 +234,9 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       else if (!to_long(v, n) || n < 0) return fail("expects a count");
       else o.device_faults.refuse_config = static_cast<int>(n);
     } else if (arg == "--ignore-cmd") {
-      const auto parts = split(value(), ':');
-      long id = 0, count = -1;
-      if (parts.empty() || parts.size() > 2 || !to_long(parts[0], id) || id < 0 || id > 0xFFFF ||
-          (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
-        return fail("expects ID[:COUNT]");
-      o.device_faults.ignore_cmd[static_cast<uint16_t>(id)] = static_cast<int>(count);
+      if (!id_and_count(value(), o.device_faults.ignore_cmd)) return fail("expects ID[:COUNT]");
     } else if (arg == "--ignore-write") {
-      const auto parts = split(value(), ':');
-      long key = 0, count = -1;
-      if (parts.empty() || parts.size() > 2 || !to_long(parts[0], key) || key < 0 || key > 0xFFFF ||
-          (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
-        return fail("expects KEY[:COUNT]");
-      o.device_faults.ignore_write[static_cast<uint16_t>(key)] = static_cast<int>(count);
+      if (!id_and_count(value(), o.device_faults.ignore_write)) return fail("expects KEY[:COUNT]");
     } else if (arg == "--twin-sn") {
       o.device_faults.twin_sn = value();
       if (o.device_faults.twin_sn.empty() || o.device_faults.twin_sn.size() > 16)

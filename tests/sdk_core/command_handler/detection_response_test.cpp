@@ -21,6 +21,21 @@ LidarCfg CustomOmni(const char* lidar_ip) {
   return cfg;
 }
 
+// What the device manager stores for a view LiDAR of host 192.168.1.10: the type's ports.
+ViewLidarIpInfo ViewInfo(const char* ip, uint8_t dev_type) {
+  const bool omni = dev_type == kDeviceTypeOmni;
+  ViewLidarIpInfo info;
+  info.handle = HandleOf(ip);
+  info.dev_type = dev_type;
+  info.host_ip = "192.168.1.10";
+  info.lidar_cmd_port = omni ? 56100 : 56000;
+  info.lidar_point_port = omni ? 56300 : 57000;
+  info.lidar_imu_port = omni ? 56400 : 58000;
+  info.host_point_port = omni ? 56301 : 57001;
+  info.host_imu_port = omni ? 56401 : 58001;
+  return info;
+}
+
 std::size_t CountOf(const std::string& text, const std::string& fragment) {
   std::size_t count = 0;
   for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
@@ -268,15 +283,7 @@ TEST_F(DetectionTest, ViewLidarIsConfiguredThroughTheDeviceManager) {
   Acknowledge(kDeviceTypeOmni, "192.168.1.77", LastSent().seq, kCommandIdReadInternalInfo,
               InfoAnswer(0, {{0x8010, {1}}}));
 
-  ViewLidarIpInfo info;
-  info.handle = HandleOf("192.168.1.77");
-  info.dev_type = kDeviceTypeOmni;
-  info.host_ip = "192.168.1.10";
-  info.lidar_cmd_port = 56100;
-  info.lidar_point_port = 56300;
-  info.lidar_imu_port = 56400;
-  info.host_point_port = 56301;
-  info.host_imu_port = 56401;
+  const ViewLidarIpInfo info = ViewInfo("192.168.1.77", kDeviceTypeOmni);
   FakeDevices().master_sdk = false;
   const std::size_t sent = SentCount();
   General().UpdateViewLidarCfg(info);
@@ -304,14 +311,7 @@ TEST_F(DetectionTest, RefusedViewConfigurationIsNotSentAgainFromItsOwnAnswer) {
   General().InitView("192.168.1.10", true, Manager());
   General().SetLidarInfoChangeCallback(&CommandLayerTest::OnInfoChange, this);
   Register("192.168.1.78", kDeviceTypeForward);
-  ViewLidarIpInfo info;
-  info.handle = HandleOf("192.168.1.78");
-  info.dev_type = kDeviceTypeForward;
-  info.host_ip = "192.168.1.10";
-  info.lidar_cmd_port = 56000;
-  info.host_point_port = 57001;
-  info.host_imu_port = 58001;
-  General().UpdateViewLidarCfg(info);
+  General().UpdateViewLidarCfg(ViewInfo("192.168.1.78", kDeviceTypeForward));
   const std::size_t sent = SentCount();
   Acknowledge(kDeviceTypeForward, "192.168.1.78", LastSent().seq, kCommandIdWriteKeyValue,
               {1, 0x06, 0x00});
