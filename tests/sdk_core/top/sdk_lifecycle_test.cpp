@@ -81,12 +81,19 @@ TEST_F(LifecycleTest, UninitClosesEverySocketOnceAndInitWorksAgain) {
 }
 
 TEST_F(LifecycleTest, FailedInitLeavesNoSocketOrDetectionBehind) {
-  // An address of no interface here: the detection socket cannot be bound, after the IO
-  // threads have started.
-  EXPECT_FALSE(LidarSdkInit(nullptr, "192.0.2.1", nullptr));
+  const std::string config = dir_.WriteConfig(OneLidar(kLidar));
+  {
+    // The detection port is held without sharing, so its socket cannot be opened, after the
+    // IO threads have started.
+    UdpEndpoint blocker("127.0.0.1", 56000, false);
+    ASSERT_TRUE(blocker.valid());
+    EXPECT_FALSE(LidarSdkInit(config.c_str(), "", nullptr));
+    EXPECT_TRUE(PortIsFree("127.0.0.1", 56101));
+    EXPECT_TRUE(PortIsFree("127.0.0.1", 56301));
+  }
   UdpEndpoint listener("0.0.0.0", 56000);
   EXPECT_EQ(CountBroadcasts(listener, milliseconds(1200)), 0);
-  EXPECT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar(kLidar)).c_str(), "", nullptr));
+  EXPECT_TRUE(LidarSdkInit(config.c_str(), "", nullptr));
   EXPECT_GE(CountBroadcasts(listener, milliseconds(1200)), 1);
 }
 
