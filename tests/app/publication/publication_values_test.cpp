@@ -86,22 +86,6 @@ TEST(DiagEntries, KernelDropsAreNullWhereThePlatformCountsNone) {
   EXPECT_TRUE(kernel().is_null()) << "never a false 0";
 }
 
-TEST(DiagEntries, WaitingPortsAreAList) {
-  LidarHealthCounters sdk{};
-  const auto waiting = [&] {
-    json document = json::object();
-    for (const auto& [path, text] : build_diag_entries(1, sdk, AppHealth{}, ProgressVerdict{})) {
-      set_json_path(document, path, text, ".");
-    }
-    return document["sdk"]["portas_aguardando"];
-  };
-  EXPECT_EQ(waiting(), json::array());
-  sdk.waiting_port_count = 2;
-  sdk.waiting_ports[0] = 56301;
-  sdk.waiting_ports[1] = 56401;
-  EXPECT_EQ(waiting(), json::array({56301, 56401}));
-}
-
 TEST(RenderBboxes, WritesEveryMemberInOrderWithThreeDecimals) {
   StatusSnapshot snapshot;
   EXPECT_EQ(render_bboxes(snapshot), "[]");

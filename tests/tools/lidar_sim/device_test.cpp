@@ -255,20 +255,6 @@ TEST_F(DeviceTest, RebootForgetsSamplingButKeepsHostAddresses) {
   EXPECT_TRUE(device_->stream_plan().points);
 }
 
-TEST_F(DeviceTest, PowerCycleKeepsNothingAHostWrote) {
-  start_streaming();
-  device_->power_cycle();
-  const StreamPlan plan = device_->stream_plan();
-  EXPECT_FALSE(plan.points);
-  EXPECT_FALSE(plan.imu);
-  auto values = query(lidar_sim_test::query_keys({0x0003, 0x0006, 0x001A}));
-  EXPECT_EQ(values[0x0003], Bytes{1});
-  EXPECT_EQ(values[0x0006], Bytes(8, 0));
-  EXPECT_EQ(values[0x001A], Bytes{2});
-  start_streaming();
-  EXPECT_TRUE(device_->stream_plan().points);
-}
-
 TEST_F(DeviceTest, RefusesBadWritesAndAppliesNothingOfThem) {
   EXPECT_EQ(command(kCmdWriteParams, 1, write_u8(0x0000, 4)).payload, (Bytes{1, 0x00, 0x00}));
   EXPECT_EQ(command(kCmdWriteParams, 2, write_u8(0x8010, 0)).payload, (Bytes{1, 0x10, 0x80}));
@@ -326,17 +312,6 @@ TEST_F(DeviceTest, ConfigurationRefusalAndSilenceFaults) {
 
   EXPECT_TRUE(send(56100, host_request(kCmdQueryInfo, 4, lidar_sim_test::query_keys({0x8010}))).empty());
   EXPECT_EQ(send(56100, host_request(kCmdQueryInfo, 5, lidar_sim_test::query_keys({0x8010}))).size(), 1u);
-}
-
-TEST_F(DeviceTest, LostWritesAreNeitherAnsweredNorApplied) {
-  DeviceFaults f;
-  f.ignore_write[0x001A] = 1;
-  make(omni(), f);
-  EXPECT_EQ(command(kCmdWriteParams, 1, write_u8(0x0003, 0)).payload, (Bytes{0, 0, 0}));
-  EXPECT_TRUE(send(56100, host_request(kCmdWriteParams, 2, write_u8(0x001A, 2))).empty());
-  EXPECT_EQ(query(lidar_sim_test::query_keys({0x001A}))[0x001A], Bytes{1});
-  EXPECT_EQ(command(kCmdWriteParams, 3, write_u8(0x001A, 2)).payload, (Bytes{0, 0, 0}));
-  EXPECT_EQ(query(lidar_sim_test::query_keys({0x001A}))[0x001A], Bytes{2});
 }
 
 TEST_F(DeviceTest, PreconfiguredUnitStreamsWithoutRequests) {
