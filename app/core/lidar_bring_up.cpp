@@ -97,6 +97,10 @@ void note_failure(WriteState& w, CommandStatus status, uint8_t code, uint64_t no
   w.fail_code = code;
 }
 
+// Time since `then`; the answers that stamp `then` run on other threads and may come after the
+// cycle read its clock.
+uint64_t since(uint64_t then, uint64_t now) { return now > then ? now - then : 0; }
+
 void update_confirmed(LidarRecord& record) {
   bool all = true;
   for (const WriteState& w : record.writes) all = all && (!w.wanted || w.done);
@@ -233,7 +237,7 @@ bool follow_stream(LidarRecord& record, const StreamFacts& facts, const Supervis
     return false;
   }
   if (record.silent_gap_ms == 0) record.silent_gap_ms = config.silent_reconfigure_ms;
-  if (now - record.accepted_ms < record.silent_gap_ms) return false;
+  if (since(record.accepted_ms, now) < record.silent_gap_ms) return false;
   record.accepted_ms = now;
   record.silent_gap_ms = std::min(2 * record.silent_gap_ms, 10 * config.silent_reconfigure_ms);
   return true;
@@ -246,7 +250,7 @@ void resend_due(uint32_t handle, LidarRecord& record, const SupervisorConfig& co
     WriteState& w = record.writes[i];
     if (!w.failed) continue;
     if (w.gap_ms == 0) w.gap_ms = config.write_retry_ms;
-    if (now - w.failed_ms < w.gap_ms) continue;
+    if (since(w.failed_ms, now) < w.gap_ms) continue;
     if (!record.told_repeat) {
       record.told_repeat = true;
       lines.push_back(repeat_line(handle, static_cast<Write>(i), w, config));
