@@ -73,9 +73,9 @@ TEST_F(BringUpTest, WritesCountOnlyWhenAcknowledgedAndFailedOnesGoAgainAtGrowing
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "[INFO] InfoChange handle=201435328\n  WM=0 DT=-9 EN=0\n");
   EXPECT_EQ(lidar_handle.load(), kHandle);
-  EXPECT_EQ(fake_sdk::call_names(), (std::vector<std::string>{
-                                        "LidarSetWorkMode", "LidarSetPclDataType",
-                                        "LidarEnablePointSend"}));
+  EXPECT_EQ(fake_sdk::call_names(),
+            (std::vector<std::string>{"LidarSetWorkMode", "LidarSetPclDataType",
+                                      "LidarEnablePointSend"}));
   const auto sent = fake_sdk::calls();
   fake_sdk::answer(sent[2], kStatusSuccess);
   fake_sdk::answer(sent[0], kStatusSuccess, 1);  // refused
@@ -93,7 +93,8 @@ TEST_F(BringUpTest, WritesCountOnlyWhenAcknowledgedAndFailedOnesGoAgainAtGrowing
   // One line for the bring-up, naming the first write that had to go again.
   const std::string line = testing::internal::GetCapturedStdout();
   const std::string head = "[SUP] LiDAR 192.168.1.12 nao confirmou a escrita de ";
-  const std::string tail = "; enviando de novo apos 40 ms, depois a intervalos crescentes ate 120 ms\n";
+  const std::string tail =
+      "; enviando de novo apos 40 ms, depois a intervalos crescentes ate 120 ms\n";
   EXPECT_TRUE(line == head + "modo de trabalho (recusada, codigo 1)" + tail ||
               line == head + "tipo de dado (status -9)" + tail)
       << line;
