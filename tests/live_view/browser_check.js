@@ -134,19 +134,28 @@ async function main() {
     check(stats && stats.points > 0 && stats.cubes > 0, "the page receives a cloud and boxes",
           JSON.stringify(stats));
     await sleep(1000);  // a few frames drawn with the camera fitted to the cloud
-    const full = await screenshot();
-    fs.writeFileSync(outPng, full);
-    await press("b");
-    await sleep(500);
-    const withoutBoxes = await screenshot();
+    // The scan pattern covers the crate sparsely and some frames have no box: a pair of
+    // screenshots (boxes on, then off with b) is taken again until the first one had boxes.
+    let best = null;
+    for (let attempt = 0; attempt < 10 && !(best && best.boxes > 300); ++attempt) {
+      for (let i = 0; i < 20 && !(await evaluate("window.liveView.stats.cubes > 0")); ++i) await sleep(50);
+      const full = await screenshot();
+      await press("b");
+      await sleep(150);
+      const withoutBoxes = decodePng(await screenshot());
+      await press("b");
+      const a = decodePng(full);
+      const pair = { png: full, cloud: countPixels(a, cloudColour),
+                     green: countPixels(a, green), greenWithout: countPixels(withoutBoxes, green) };
+      pair.boxes = pair.green - pair.greenWithout;
+      if (!best || pair.boxes > best.boxes) best = pair;
+      await sleep(300);
+    }
     cdp.close();
-
-    const a = decodePng(full), b = decodePng(withoutBoxes);
-    const cloudPixels = countPixels(a, cloudColour);
-    check(cloudPixels > 300, "the screenshot shows the cloud in its colours", `${cloudPixels} pixels`);
-    const greenWith = countPixels(a, green), greenWithout = countPixels(b, green);
-    check(greenWith - greenWithout > 300, "the screenshot shows the boxes, which b hides",
-          `green pixels ${greenWith} with the boxes, ${greenWithout} without`);
+    fs.writeFileSync(outPng, best.png);
+    check(best.cloud > 300, "the screenshot shows the cloud in its colours", `${best.cloud} pixels`);
+    check(best.boxes > 300, "the screenshot shows the boxes, which b hides",
+          `green pixels ${best.green} with the boxes, ${best.greenWithout} without`);
   } catch (error) {
     check(false, "driving the browser", `${error.stack}\n${browserLog.slice(-2000)}`);
   } finally {

@@ -75,7 +75,39 @@ function pointsOf(message) {
 
 const inside = (p, box, slack) => [0, 1, 2].every((a) => p[a] >= box.min[a] - slack && p[a] <= box.max[a] + slack);
 
+// Meanwhile a second client sends what a broken or hostile one would: text that is not JSON, an
+// unknown operation, a binary message, one over the size limit (each answered with a status
+// error), then one far over it, which closes that connection (1009, or 1006 when the kernel
+// resets it for the bytes still unread), never the service.
+const abuse = { errors: [], closeCode: null };
+function misbehave() {
+  const bad = new WebSocket(url, ["foxglove.sdk.v1"]);
+  bad.on("message", (data, binary) => {
+    if (binary) return;
+    const m = JSON.parse(data.toString());
+    if (m.op === "status" && m.level === 2) abuse.errors.push(m.message);
+  });
+  bad.on("open", () => {
+    abuse.protocol = bad.protocol;
+    bad.send("{not json");
+    bad.send(JSON.stringify({ op: "launch" }));
+    bad.send(Buffer.from([1, 0, 0, 0, 0]));
+    bad.send("x".repeat(100 * 1024));
+    setTimeout(() => bad.send("y".repeat(2 * 1024 * 1024)), 500);
+  });
+  bad.on("close", (code) => { abuse.closeCode = code; });
+  bad.on("error", () => {});
+}
+
 function finish() {
+  check(abuse.protocol === "foxglove.sdk.v1", "the other subprotocol name is accepted", abuse.protocol);
+  check(abuse.errors.length === 4, "malformed, unknown, binary and oversized messages: a status error each",
+        JSON.stringify(abuse.errors));
+  check(abuse.closeCode === 1009 || abuse.closeCode === 1006,
+        "a message far over the limit closes that connection", String(abuse.closeCode));
+  const lateState = received.get("/lidar/state").filter((m) => m.arrived > started + seconds * 1000 - 1500);
+  check(lateState.length > 0, "the well-behaved client is still served after that");
+
   check(ws.protocol === "foxglove.websocket.v1", "subprotocol agreed", ws.protocol);
   check(serverInfo !== null && Array.isArray(serverInfo.capabilities), "serverInfo on connect");
   check(TOPICS.every((t) => channels.some((c) => c.topic === t && c.encoding === "json" &&
@@ -154,5 +186,10 @@ function finish() {
   process.exit(failed === 0 ? 0 : 1);
 }
 
-ws.on("open", () => setTimeout(finish, seconds * 1000));
+let started = 0;
+ws.on("open", () => {
+  started = Date.now();
+  setTimeout(misbehave, 1000);
+  setTimeout(finish, seconds * 1000);
+});
 ws.on("error", (error) => { console.log(`cannot connect to ${url}: ${error.message}`); process.exit(1); });
