@@ -70,7 +70,9 @@ void note_stream_entry_dropped() {
   stream_entries_dropped.fetch_add(1, std::memory_order_relaxed);
 }
 
-void note_live_view_clients(uint64_t open) { live_view_clients.store(open, std::memory_order_relaxed); }
+void note_live_view_clients(uint64_t open) {
+  live_view_clients.store(open, std::memory_order_relaxed);
+}
 
 void note_live_view_sent() { live_view_sent.fetch_add(1, std::memory_order_relaxed); }
 

@@ -7,8 +7,8 @@
 
 namespace app {
 
-std::optional<nlohmann::json> read_config_member(const std::string& config_path,
-                                                 const char* name, int depth) {
+std::optional<nlohmann::json> read_config_member(const std::string& config_path, const char* name,
+                                                 int depth) {
   using nlohmann::json;
   std::ifstream in(config_path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -19,8 +19,8 @@ std::optional<nlohmann::json> read_config_member(const std::string& config_path,
   };
   json document;
   try {
-    document = json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(),
-                           keep);
+    document =
+        json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), keep);
   } catch (const std::exception&) {
     // Not JSON, or not readable at all (a directory opens, then fails to read).
     return std::nullopt;

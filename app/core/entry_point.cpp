@@ -46,13 +46,15 @@ void start_live_view_if_asked(const LiveViewConfig& config, bool instead_of_wind
   const uint16_t port = start_live_view(s);
   if (port == 0) return;
   if (instead_of_window) {
-    std::printf("[VIEWER] Sem janela de debug neste computador: abra http://%s:%u/ no navegador "
-                "(Foxglove e Lichtblick: ws://%s:%u)\n",
-                s.bind.c_str(), port, s.bind.c_str(), port);
+    std::printf(
+        "[VIEWER] Sem janela de debug neste computador: abra http://%s:%u/ no navegador "
+        "(Foxglove e Lichtblick: ws://%s:%u)\n",
+        s.bind.c_str(), port, s.bind.c_str(), port);
   } else {
-    std::printf("[INFO] live view em http://%s:%u/ (navegador); Foxglove e Lichtblick: "
-                "ws://%s:%u\n",
-                s.bind.c_str(), port, s.bind.c_str(), port);
+    std::printf(
+        "[INFO] live view em http://%s:%u/ (navegador); Foxglove e Lichtblick: "
+        "ws://%s:%u\n",
+        s.bind.c_str(), port, s.bind.c_str(), port);
   }
   std::fflush(stdout);
 }

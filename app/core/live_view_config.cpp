@@ -25,7 +25,8 @@ bool is_ipv4(const std::string& text) {
     std::size_t end = text.find('.', i);
     if (end == std::string::npos) end = text.size();
     const std::string part = text.substr(i, end - i);
-    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+    if (part.empty() || part.size() > 3 ||
+        part.find_first_not_of("0123456789") != std::string::npos ||
         std::atoi(part.c_str()) > 255) {
       return false;
     }

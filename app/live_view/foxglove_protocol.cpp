@@ -27,8 +27,8 @@ std::string quaternion() {
 }
 
 std::string pose() {
-  return R"({"type":"object","properties":{"position":)" + vector3() +
-         R"(,"orientation":)" + quaternion() + R"(},"required":["position","orientation"]})";
+  return R"({"type":"object","properties":{"position":)" + vector3() + R"(,"orientation":)" +
+         quaternion() + R"(},"required":["position","orientation"]})";
 }
 
 std::string colour() {
@@ -49,20 +49,24 @@ const std::string& point_cloud_schema() {
 }
 
 const std::string& scene_update_schema() {
-  const std::string cube = R"({"type":"object","properties":{"pose":)" + pose() +
-                           R"(,"size":)" + vector3() + R"(,"color":)" + colour() +
+  const std::string cube = R"({"type":"object","properties":{"pose":)" + pose() + R"(,"size":)" +
+                           vector3() + R"(,"color":)" + colour() +
                            R"(},"required":["pose","size","color"]})";
   const std::string line =
       R"({"type":"object","properties":{"type":{"type":"integer","minimum":0,"maximum":2},)"
-      R"("pose":)" + pose() + R"(,"thickness":{"type":"number"},"scale_invariant":)"
-      R"({"type":"boolean"},"points":{"type":"array","items":)" + vector3() +
-      R"(},"color":)" + colour() + R"(,"colors":{"type":"array","items":)" + colour() +
+      R"("pose":)" +
+      pose() +
+      R"(,"thickness":{"type":"number"},"scale_invariant":)"
+      R"({"type":"boolean"},"points":{"type":"array","items":)" +
+      vector3() + R"(},"color":)" + colour() + R"(,"colors":{"type":"array","items":)" + colour() +
       R"(},"indices":{"type":"array","items":{"type":"integer","minimum":0}}},"required":)"
       R"(["type","pose","thickness","scale_invariant","points","color","colors","indices"]})";
   const std::string text =
       R"({"type":"object","properties":{"pose":)" + pose() +
       R"(,"billboard":{"type":"boolean"},"font_size":{"type":"number"},"scale_invariant":)"
-      R"({"type":"boolean"},"color":)" + colour() + R"(,"text":{"type":"string"}},"required":)"
+      R"({"type":"boolean"},"color":)" +
+      colour() +
+      R"(,"text":{"type":"string"}},"required":)"
       R"(["pose","billboard","font_size","scale_invariant","color","text"]})";
   const std::string any_list = R"({"type":"array"})";
   static const std::string schema =
@@ -71,14 +75,16 @@ const std::string& scene_update_schema() {
       std::string(kTimeSchema) +
       R"(,"type":{"type":"integer","minimum":0,"maximum":1},"id":{"type":"string"}},)"
       R"("required":["timestamp","type","id"]}},"entities":{"type":"array","items":)"
-      R"({"type":"object","properties":{"timestamp":)" + kTimeSchema +
-      R"(,"frame_id":{"type":"string"},"id":{"type":"string"},"lifetime":)" + kTimeSchema +
+      R"({"type":"object","properties":{"timestamp":)" +
+      kTimeSchema + R"(,"frame_id":{"type":"string"},"id":{"type":"string"},"lifetime":)" +
+      kTimeSchema +
       R"(,"frame_locked":{"type":"boolean"},"metadata":{"type":"array","items":{"type":)"
       R"("object","properties":{"key":{"type":"string"},"value":{"type":"string"}}}},)"
-      R"("arrows":)" + any_list + R"(,"cubes":{"type":"array","items":)" + cube +
-      R"(},"spheres":)" + any_list + R"(,"cylinders":)" + any_list +
-      R"(,"lines":{"type":"array","items":)" + line + R"(},"triangles":)" + any_list +
-      R"(,"texts":{"type":"array","items":)" + text + R"(},"models":)" + any_list +
+      R"("arrows":)" +
+      any_list + R"(,"cubes":{"type":"array","items":)" + cube + R"(},"spheres":)" + any_list +
+      R"(,"cylinders":)" + any_list + R"(,"lines":{"type":"array","items":)" + line +
+      R"(},"triangles":)" + any_list + R"(,"texts":{"type":"array","items":)" + text +
+      R"(},"models":)" + any_list +
       R"(},"required":["timestamp","frame_id","id","lifetime","frame_locked","metadata",)"
       R"("arrows","cubes","spheres","cylinders","lines","triangles","texts","models"]}}},)"
       R"("required":["deletions","entities"]})";
@@ -91,7 +97,8 @@ const std::string& frame_transforms_schema() {
       R"({"transforms":{"type":"array","items":{"type":"object","properties":{"timestamp":)" +
       kTimeSchema +
       R"(,"parent_frame_id":{"type":"string"},"child_frame_id":{"type":"string"},)"
-      R"("translation":)" + vector3() + R"(,"rotation":)" + quaternion() +
+      R"("translation":)" +
+      vector3() + R"(,"rotation":)" + quaternion() +
       R"(},"required":["timestamp","parent_frame_id","child_frame_id","translation",)"
       R"("rotation"]}}},"required":["transforms"]})";
   return schema;
@@ -126,9 +133,14 @@ bool known_channel(uint64_t id) { return id >= 1 && id <= kLiveChannelCount; }
 
 // Requests of the protocol that this server does not offer (it advertises no capability).
 bool unsupported_operation(const std::string& op) {
-  static const char* const ops[] = {"advertise", "unadvertise", "getParameters", "setParameters",
-                                    "subscribeParameterUpdates", "unsubscribeParameterUpdates",
-                                    "subscribeConnectionGraph", "unsubscribeConnectionGraph",
+  static const char* const ops[] = {"advertise",
+                                    "unadvertise",
+                                    "getParameters",
+                                    "setParameters",
+                                    "subscribeParameterUpdates",
+                                    "unsubscribeParameterUpdates",
+                                    "subscribeConnectionGraph",
+                                    "unsubscribeConnectionGraph",
                                     "fetchAsset"};
   return std::find(std::begin(ops), std::end(ops), op) != std::end(ops);
 }
@@ -270,9 +282,9 @@ std::vector<std::string> Subscriptions::handle(std::string_view text, bool& chan
       if (!is_u32(item)) {
         error("malformed unsubscribe: subscription ids are integers");
       } else if (by_id_.erase(item.get<uint32_t>()) == 0) {
-        replies.push_back(status_message(
-            StatusLevel::kWarning,
-            "unsubscribe: no subscription " + std::to_string(item.get<uint32_t>())));
+        replies.push_back(
+            status_message(StatusLevel::kWarning,
+                           "unsubscribe: no subscription " + std::to_string(item.get<uint32_t>())));
       } else {
         changed = true;
       }

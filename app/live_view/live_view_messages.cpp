@@ -36,12 +36,10 @@ struct Colour {
 json colour(const Colour& c) { return {{"r", c.r}, {"g", c.g}, {"b", c.b}, {"a", c.a}}; }
 
 json entity(uint64_t stamp_ms, const char* id) {
-  return {{"timestamp", time_of(stamp_ms)}, {"frame_id", kLidarFrame},
-          {"id", id},                       {"lifetime", time_of(0)},
-          {"frame_locked", false},          {"metadata", json::array()},
-          {"arrows", json::array()},        {"cubes", json::array()},
-          {"spheres", json::array()},       {"cylinders", json::array()},
-          {"lines", json::array()},         {"triangles", json::array()},
+  return {{"timestamp", time_of(stamp_ms)}, {"frame_id", kLidarFrame}, {"id", id},
+          {"lifetime", time_of(0)},         {"frame_locked", false},   {"metadata", json::array()},
+          {"arrows", json::array()},        {"cubes", json::array()},  {"spheres", json::array()},
+          {"cylinders", json::array()},     {"lines", json::array()},  {"triangles", json::array()},
           {"texts", json::array()},         {"models", json::array()}};
 }
 
@@ -131,9 +129,12 @@ json corridor_entity(uint64_t stamp_ms, const ObstacleDistances& c, const Proces
     int axis, sign;
   };
   const Span spans[] = {
-      {c.frente, r.max_x, p.roi_x_max, 0, 1},          {c.tras, -r.min_x, std::fabs(p.roi_x_min), 0, -1},
-      {c.esquerda, r.max_y, p.roi_y_max, 1, 1},        {c.direita, -r.min_y, std::fabs(p.roi_y_min), 1, -1},
-      {c.cima, r.max_z, p.roi_z_max, 2, 1},            {c.baixo, -r.min_z, std::fabs(p.roi_z_min), 2, -1},
+      {c.frente, r.max_x, p.roi_x_max, 0, 1},
+      {c.tras, -r.min_x, std::fabs(p.roi_x_min), 0, -1},
+      {c.esquerda, r.max_y, p.roi_y_max, 1, 1},
+      {c.direita, -r.min_y, std::fabs(p.roi_y_min), 1, -1},
+      {c.cima, r.max_z, p.roi_z_max, 2, 1},
+      {c.baixo, -r.min_z, std::fabs(p.roi_z_min), 2, -1},
   };
   const double lo[3] = {r.min_x, r.min_y, r.min_z}, hi[3] = {r.max_x, r.max_y, r.max_z};
   for (const Span& s : spans) {
@@ -148,8 +149,8 @@ json corridor_entity(uint64_t stamp_ms, const ObstacleDistances& c, const Proces
     }
     centre[s.axis] = s.sign * (s.face + far) * 0.5;
     size[s.axis] = far - s.face;
-    e["cubes"].push_back(cube(centre[0], centre[1], centre[2], size[0], size[1], size[2],
-                              found ? blocked : clear));
+    e["cubes"].push_back(
+        cube(centre[0], centre[1], centre[2], size[0], size[1], size[2], found ? blocked : clear));
   }
   return e;
 }
@@ -192,8 +193,7 @@ json six(const ObstacleDistances& d) {
 }  // namespace
 
 void append_base64(std::string& out, const unsigned char* data, std::size_t size) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
@@ -223,21 +223,21 @@ std::string point_cloud_message(uint64_t stamp_ms, const CloudPoint* points, std
 std::string scene_update_message(uint64_t stamp_ms, const FrameSummary& frame,
                                  const std::vector<ObstacleBox>& boxes,
                                  const ProcessingParams& params) {
-  json entities = json::array({boxes_entity(stamp_ms, boxes),
-                               distance_entity(stamp_ms, frame.distances),
-                               robot_entity(stamp_ms, params.robot),
-                               corridor_entity(stamp_ms, frame.corridor, params)});
+  json entities = json::array(
+      {boxes_entity(stamp_ms, boxes), distance_entity(stamp_ms, frame.distances),
+       robot_entity(stamp_ms, params.robot), corridor_entity(stamp_ms, frame.corridor, params)});
   return json{{"deletions", json::array()}, {"entities", std::move(entities)}}.dump();
 }
 
 std::string frame_transforms_message(uint64_t stamp_ms, const AttitudeState& tilt) {
   const double cr = std::cos(tilt.roll * 0.5), sr = std::sin(tilt.roll * 0.5);
   const double cp = std::cos(tilt.pitch * 0.5), sp = std::sin(tilt.pitch * 0.5);
-  json transform = {{"timestamp", time_of(stamp_ms)},
-                    {"parent_frame_id", kBaseFrame},
-                    {"child_frame_id", kLidarFrame},
-                    {"translation", vec(0, 0, 0)},
-                    {"rotation", {{"x", sr * cp}, {"y", cr * sp}, {"z", -sr * sp}, {"w", cr * cp}}}};
+  json transform = {
+      {"timestamp", time_of(stamp_ms)},
+      {"parent_frame_id", kBaseFrame},
+      {"child_frame_id", kLidarFrame},
+      {"translation", vec(0, 0, 0)},
+      {"rotation", {{"x", sr * cp}, {"y", cr * sp}, {"z", -sr * sp}, {"w", cr * cp}}}};
   return json{{"transforms", json::array({std::move(transform)})}}.dump();
 }
 

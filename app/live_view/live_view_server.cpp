@@ -163,8 +163,8 @@ class Server {
   std::vector<std::weak_ptr<HttpSession>> http_sessions_;
   LiveFrame frame_;
   bool have_frame_ = false;
-  uint64_t last_frame_ms_ = 0;     // steady_ms when the last frame's messages went out
-  uint64_t last_window_ms_ = 0;    // ... and the last window cloud
+  uint64_t last_frame_ms_ = 0;   // steady_ms when the last frame's messages went out
+  uint64_t last_window_ms_ = 0;  // ... and the last window cloud
   // Declared last, destroyed first: handlers it still holds end their sessions, which touch the
   // members above.
   net::io_context ioc_{1};
@@ -232,9 +232,9 @@ void WsSession::on_read(error_code ec, std::size_t bytes) {
     send_text(status_message(StatusLevel::kError,
                              "binary client messages are not supported by this server"));
   } else if (bytes > kMaxClientMessageBytes) {
-    send_text(status_message(StatusLevel::kError,
-                             "message of " + std::to_string(bytes) + " bytes is over the limit of " +
-                                 std::to_string(kMaxClientMessageBytes)));
+    send_text(status_message(StatusLevel::kError, "message of " + std::to_string(bytes) +
+                                                      " bytes is over the limit of " +
+                                                      std::to_string(kMaxClientMessageBytes)));
   } else {
     const auto data = buffer_.cdata();
     const std::string_view text(static_cast<const char*>(data.data()), data.size());
@@ -285,8 +285,8 @@ void WsSession::write_next() {
   queue_.pop_front();
   queued_bytes_ -= in_flight_->size();
   ws_.binary(in_flight_->binary);
-  const std::array<net::const_buffer, 2> buffers = {
-      net::buffer(in_flight_->head), net::buffer(*in_flight_->body)};
+  const std::array<net::const_buffer, 2> buffers = {net::buffer(in_flight_->head),
+                                                    net::buffer(*in_flight_->body)};
   ws_.async_write(buffers, beast::bind_front_handler(&WsSession::on_write, shared_from_this()));
 }
 
@@ -360,9 +360,9 @@ void HttpSession::respond(http::status status, const std::string& text, bool kee
   response->keep_alive(keep_alive);
   response->prepare_payload();
   response_ = response;
-  http::async_write(stream_, *response,
-                    beast::bind_front_handler(&HttpSession::on_write, shared_from_this(),
-                                              keep_alive));
+  http::async_write(
+      stream_, *response,
+      beast::bind_front_handler(&HttpSession::on_write, shared_from_this(), keep_alive));
 }
 
 void HttpSession::serve_asset() {
@@ -383,15 +383,14 @@ void HttpSession::serve_asset() {
     response->set(http::field::cache_control, "no-cache");
     response->keep_alive(keep_alive);
     response->content_length(asset.size);
-    response->body().data = request.method() == http::verb::head
-                                ? nullptr
-                                : const_cast<unsigned char*>(asset.data);
+    response->body().data =
+        request.method() == http::verb::head ? nullptr : const_cast<unsigned char*>(asset.data);
     response->body().size = request.method() == http::verb::head ? 0 : asset.size;
     response->body().more = false;
     response_ = response;
-    http::async_write(stream_, *response,
-                      beast::bind_front_handler(&HttpSession::on_write, shared_from_this(),
-                                                keep_alive));
+    http::async_write(
+        stream_, *response,
+        beast::bind_front_handler(&HttpSession::on_write, shared_from_this(), keep_alive));
     return;
   }
   respond(http::status::not_found, "not found\n", keep_alive);
@@ -550,9 +549,8 @@ void Server::on_frame() {
   if (!have_frame_) return;
   const uint64_t stamp = frame_.entry.stamp_ms;
   if (frame_.has_points) {
-    publish(LiveChannel::kPoints, stamp, [&] {
-      return point_cloud_message(stamp, frame_.points.data(), frame_.points.size());
-    });
+    publish(LiveChannel::kPoints, stamp,
+            [&] { return point_cloud_message(stamp, frame_.points.data(), frame_.points.size()); });
   }
   if (frame_.has_boxes) {
     publish(LiveChannel::kObstacles, stamp, [&] {
@@ -561,12 +559,12 @@ void Server::on_frame() {
     });
   }
   const uint64_t now = steady_ms();
-  if (fresh && now - last_window_ms_ >= kWindowPeriodMs && any_subscribed(LiveChannel::kPointsWindow)) {
+  if (fresh && now - last_window_ms_ >= kWindowPeriodMs &&
+      any_subscribed(LiveChannel::kPointsWindow)) {
     last_window_ms_ = now;
     const PointFrame window = copy_latest_cloud();
-    publish(LiveChannel::kPointsWindow, stamp, [&] {
-      return point_cloud_message(stamp, window.points.data(), window.points.size());
-    });
+    publish(LiveChannel::kPointsWindow, stamp,
+            [&] { return point_cloud_message(stamp, window.points.data(), window.points.size()); });
   }
   publish_state(stamp);
   last_frame_ms_ = now;
@@ -624,8 +622,10 @@ uint16_t start_live_view(const LiveViewSettings& settings) {
     if (!server->listen(error)) server.reset();
   }
   if (!server) {
-    std::fprintf(stderr, "[ERR] live view: nao foi possivel escutar em %s:%u (%s); servico segue "
-                 "sem live view\n", settings.bind.c_str(), settings.port, error.c_str());
+    std::fprintf(stderr,
+                 "[ERR] live view: nao foi possivel escutar em %s:%u (%s); servico segue "
+                 "sem live view\n",
+                 settings.bind.c_str(), settings.port, error.c_str());
     std::fflush(stderr);
     return 0;
   }

@@ -70,13 +70,14 @@ bool fit_camera(Visualizer& viewer, const DisplayCloud& cloud) {
     radius += (hi[a] - lo[a]) * (hi[a] - lo[a]) / 4;
   }
   radius = std::max(std::sqrt(radius), 0.5);
-  vtkCamera* camera = viewer.getRenderWindow()->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
+  vtkCamera* camera =
+      viewer.getRenderWindow()->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
   const double distance = radius / std::sin(camera->GetViewAngle() * M_PI / 360.0) * 0.9;
   double from[3] = {-0.75, -0.35, 0.55};
   const double norm = std::sqrt(from[0] * from[0] + from[1] * from[1] + from[2] * from[2]);
   for (double& f : from) f = f / norm * distance;
-  viewer.setCameraPosition(centre[0] + from[0], centre[1] + from[1], centre[2] + from[2],
-                           centre[0], centre[1], centre[2], 0.0, 0.0, 1.0);
+  viewer.setCameraPosition(centre[0] + from[0], centre[1] + from[1], centre[2] + from[2], centre[0],
+                           centre[1], centre[2], 0.0, 0.0, 1.0);
   return true;
 }
 

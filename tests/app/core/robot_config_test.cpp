@@ -87,20 +87,19 @@ TEST_F(LiveViewMember, AbsentLeavesItOffGivenFillsTheSettingsMalformedRefuses) {
   EXPECT_EQ(config.settings.bind, "127.0.0.1") << "loopback unless another address is named";
   EXPECT_EQ(config.settings.port, 8765);
 
-  EXPECT_EQ(app::read_live_view_config(
-                write(R"({"live_view": {"bind": "0.0.0.0", "port": 9000}})"), config),
+  EXPECT_EQ(app::read_live_view_config(write(R"({"live_view": {"bind": "0.0.0.0", "port": 9000}})"),
+                                       config),
             std::nullopt);
   EXPECT_EQ(config.settings.bind, "0.0.0.0");
   EXPECT_EQ(config.settings.port, 9000);
 
-  for (const char* text : {R"({"live_view": true})", R"({"live_view": {"port": 0}})",
-                           R"({"live_view": {"port": 65536}})", R"({"live_view": {"port": "80"}})",
-                           R"({"live_view": {"port": 80.5}})", R"({"live_view": {"bind": 1}})",
-                           R"({"live_view": {"bind": "localhost"}})",
-                           R"({"live_view": {"bind": "10.0.0.256"}})",
-                           R"({"live_view": {"bind": "1.2.3"}})",
-                           R"({"live_view": {"bind": "1.2.3.4.5"}})",
-                           R"({"live_view": {"bnid": "127.0.0.1"}})"}) {
+  for (const char* text :
+       {R"({"live_view": true})", R"({"live_view": {"port": 0}})",
+        R"({"live_view": {"port": 65536}})", R"({"live_view": {"port": "80"}})",
+        R"({"live_view": {"port": 80.5}})", R"({"live_view": {"bind": 1}})",
+        R"({"live_view": {"bind": "localhost"}})", R"({"live_view": {"bind": "10.0.0.256"}})",
+        R"({"live_view": {"bind": "1.2.3"}})", R"({"live_view": {"bind": "1.2.3.4.5"}})",
+        R"({"live_view": {"bnid": "127.0.0.1"}})"}) {
     const std::string path = write(text);
     app::LiveViewConfig refused_config;
     const auto refused = app::read_live_view_config(path, refused_config);

@@ -67,7 +67,8 @@ TEST(PointCloudMessage, PointsComeBackAsPackedFloatsWithTheStamp) {
   std::memcpy(xyz, bytes.data(), sizeof xyz);
   EXPECT_EQ(std::vector<float>(xyz, xyz + 6),
             (std::vector<float>{1.5f, -2.25f, 0.125f, -0.5f, 3.f, -1.f}));
-  const json empty = json::parse(point_cloud_message(0, static_cast<const CloudPoint*>(nullptr), 0));
+  const json empty =
+      json::parse(point_cloud_message(0, static_cast<const CloudPoint*>(nullptr), 0));
   EXPECT_EQ(empty["data"], "");
 }
 

@@ -57,8 +57,8 @@ TEST(Subscriptions, SubscribeAndUnsubscribeByIdAcrossChannels) {
   EXPECT_FALSE(subs.any_on(LiveChannel::kState));
 
   // Unknown ids are a warning; the known one in the same request still goes.
-  const auto replies = statuses(subs.handle(R"({"op":"unsubscribe","subscriptionIds":[5,8]})",
-                                            changed));
+  const auto replies =
+      statuses(subs.handle(R"({"op":"unsubscribe","subscriptionIds":[5,8]})", changed));
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].first, 1);
   EXPECT_TRUE(changed);
@@ -70,7 +70,12 @@ TEST(Subscriptions, MalformedUnknownAndUnsupportedRequestsGetAnErrorAndChangeNot
   bool changed = false;
   subs.handle(R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":2}]})", changed);
   const char* requests[] = {
-      "", "not json", "[1,2]", "{\"op\": 5}", "{}", R"({"op":"subscribe"})",
+      "",
+      "not json",
+      "[1,2]",
+      "{\"op\": 5}",
+      "{}",
+      R"({"op":"subscribe"})",
       R"({"op":"subscribe","subscriptions":{"id":2,"channelId":1}})",
       R"({"op":"subscribe","subscriptions":[{"id":-1,"channelId":1}]})",
       R"({"op":"subscribe","subscriptions":[{"id":4294967296,"channelId":1}]})",
@@ -81,8 +86,10 @@ TEST(Subscriptions, MalformedUnknownAndUnsupportedRequestsGetAnErrorAndChangeNot
       R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":1}]})",  // id in use
       R"({"op":"unsubscribe","subscriptionIds":"1"})",
       R"({"op":"unsubscribe","subscriptionIds":[-3]})",
-      R"({"op":"advertise","channels":[]})", R"({"op":"fetchAsset","uri":"x","requestId":1})",
-      R"({"op":"launchMissiles"})", "{\"op\":\"\xff\xfe\"}",
+      R"({"op":"advertise","channels":[]})",
+      R"({"op":"fetchAsset","uri":"x","requestId":1})",
+      R"({"op":"launchMissiles"})",
+      "{\"op\":\"\xff\xfe\"}",
   };
   for (const char* request : requests) {
     const auto replies = statuses(subs.handle(request, changed));
