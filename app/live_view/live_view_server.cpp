@@ -51,9 +51,10 @@ constexpr std::size_t kMaxQueuedMessages = 32;
 constexpr std::size_t kMaxQueuedBytes = 8u << 20;
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 constexpr auto kHandshakeTimeout = std::chrono::seconds(10);
-// A client that neither sends nor answers a ping for this long (one that stopped reading) is
-// closed.
+// A client that neither sends nor answers a ping for this long is closed; so is one whose write
+// has not completed for as long (it stopped reading: the ping would wait behind that write).
 constexpr auto kIdleTimeout = std::chrono::seconds(20);
+constexpr uint64_t kWriteStallMs = 20000;
 // While no frame comes (stream OFF), state and transforms are still sent this often.
 constexpr auto kStatePeriod = std::chrono::milliseconds(500);
 constexpr uint64_t kWindowPeriodMs = 100;
@@ -80,6 +81,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   const Subscriptions& subscriptions() const { return subscriptions_; }
   void send_data(LiveChannel channel, uint64_t stamp_ns,
                  const std::shared_ptr<const std::string>& payload);
+  void close_if_stalled(uint64_t now_ms);
 
  private:
   void on_accept(error_code ec);
@@ -98,6 +100,7 @@ class WsSession : public std::enable_shared_from_this<WsSession> {
   std::deque<Outgoing> queue_;
   std::size_t queued_bytes_ = 0;
   std::optional<Outgoing> in_flight_;
+  uint64_t write_started_ms_ = 0;
   bool open_ = false;
 };
 
@@ -141,7 +144,7 @@ class Server {
   void add_http(const std::shared_ptr<HttpSession>& session) { http_sessions_.push_back(session); }
   // A client's subscriptions changed, or it went away: what the worker copies follows.
   void subscriptions_changed();
-  // Sends what the newest frame gives to the clients subscribed to it.
+  // Sends what the newest frame in the feed gives to the clients subscribed to it.
   void on_frame();
 
  private:
@@ -284,6 +287,7 @@ void WsSession::write_next() {
   in_flight_ = std::move(queue_.front());
   queue_.pop_front();
   queued_bytes_ -= in_flight_->size();
+  write_started_ms_ = steady_ms();
   ws_.binary(in_flight_->binary);
   const std::array<net::const_buffer, 2> buffers = {net::buffer(in_flight_->head),
                                                     net::buffer(*in_flight_->body)};
@@ -295,6 +299,10 @@ void WsSession::on_write(error_code ec, std::size_t) {
   if (ec) return fail();
   note_live_view_sent();
   write_next();
+}
+
+void WsSession::close_if_stalled(uint64_t now_ms) {
+  if (open_ && in_flight_ && now_ms - write_started_ms_ >= kWriteStallMs) fail();
 }
 
 void WsSession::fail() {
@@ -544,9 +552,9 @@ void Server::publish_state(uint64_t stamp_ms) {
 }
 
 void Server::on_frame() {
-  const bool fresh = take_live_view_frame(frame_);
-  if (fresh) have_frame_ = true;
-  if (!have_frame_) return;
+  // A wake-up whose frame an earlier one already took has nothing new to send.
+  if (!take_live_view_frame(frame_)) return;
+  have_frame_ = true;
   const uint64_t stamp = frame_.entry.stamp_ms;
   if (frame_.has_points) {
     publish(LiveChannel::kPoints, stamp,
@@ -559,8 +567,7 @@ void Server::on_frame() {
     });
   }
   const uint64_t now = steady_ms();
-  if (fresh && now - last_window_ms_ >= kWindowPeriodMs &&
-      any_subscribed(LiveChannel::kPointsWindow)) {
+  if (now - last_window_ms_ >= kWindowPeriodMs && any_subscribed(LiveChannel::kPointsWindow)) {
     last_window_ms_ = now;
     const PointFrame window = copy_latest_cloud();
     publish(LiveChannel::kPointsWindow, stamp,
@@ -594,9 +601,12 @@ void Server::arm_timer() {
 }
 
 void Server::on_timer() {
+  const uint64_t now = steady_ms();
+  for (const auto& weak : ws_sessions_) {
+    if (auto session = weak.lock()) session->close_if_stalled(now);
+  }
   prune(ws_sessions_);
   prune(http_sessions_);
-  const uint64_t now = steady_ms();
   if (now - last_frame_ms_ < static_cast<uint64_t>(kStatePeriod.count())) return;
   const uint64_t stamp = wall_ms();
   if (!stream_ok.load()) publish_stream_down(stamp);

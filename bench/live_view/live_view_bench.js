@@ -154,15 +154,31 @@ async function hostile() {
   };
   let peak = rss0;
   const sampler = setInterval(() => { peak = Math.max(peak, rssKb()); }, 500);
+  // The frame stream keeps about five seconds: its new entries are gathered every two.
+  const stamps = new Set();
+  const gather = () => {
+    const lines = redis("XRANGE", "ctx:dados_modulo_Lidar_quadros", String(t0), "+").split("\n");
+    for (let i = 0; i + 3 < lines.length; ++i) {
+      if (lines[i] === "evento" && lines[i + 1] === "quadro" && lines[i + 2] === "timestamp") {
+        stamps.add(Number(lines[i + 3]));
+      }
+    }
+  };
+  const gatherer = setInterval(gather, 2000);
   await Promise.all([abuse(), sleep(hostileSeconds * 1000)]);
   clearInterval(sampler);
+  clearInterval(gatherer);
+  gather();
   const seconds = (Date.now() - t0) / 1000;
   const d = diag();
-  const frames = frameTimes(t0).length;
+  const sorted = [...stamps].sort((a, b) => a - b);
+  let gap = 0;
+  for (let i = 1; i < sorted.length; ++i) gap = Math.max(gap, sorted[i] - sorted[i - 1]);
+  const frames = sorted.length;
   console.log([`phase=hostile`, `seconds=${seconds.toFixed(0)}`, `rounds=${rounds}`,
                `rss0_mb=${(rss0 / 1024).toFixed(1)}`, `rss_peak_mb=${(peak / 1024).toFixed(1)}`,
                `rss_end_mb=${(rssKb() / 1024).toFixed(1)}`,
-               `frames_per_s=${(frames / seconds).toFixed(2)}`,
+               `frames_per_s=${(frames / seconds).toFixed(2)}`, `longest_gap_ms=${gap}`,
                `good_messages_per_s=${(good.messages / seconds).toFixed(1)}`,
                `dropped=${d.app?.live_view?.descartadas}`, `refused=${d.app?.live_view?.recusadas}`,
                `open_at_end=${d.app?.live_view?.clientes}`,
