@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -17,8 +18,9 @@ void use_line_output();
 // Ctrl+Break, closing the console window and the system shutting down.
 void install_console_control();
 
-// IPv4 addresses of the machine's interfaces, as dotted text.
-std::set<std::string> interface_addresses();
+// IPv4 addresses of the machine's interfaces, as dotted text; nothing when the system cannot
+// list them (an empty list would read as "no address is local").
+std::optional<std::set<std::string>> interface_addresses();
 
 // True when another socket already holds the UDP port on that address (dotted text; "local"
 // or anything unparsable means every address) or on every address.

@@ -62,10 +62,10 @@ void install_console_control() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-std::set<std::string> interface_addresses() {
+std::optional<std::set<std::string>> interface_addresses() {
   std::set<std::string> found;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return found;
+  if (getifaddrs(&list) != 0) return std::nullopt;
   for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
     if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
     found.insert(

@@ -87,7 +87,7 @@ void use_line_output() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
 void install_console_control() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
-std::set<std::string> interface_addresses() {
+std::optional<std::set<std::string>> interface_addresses() {
   std::set<std::string> found;
   const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
   ULONG size = 16 * 1024;
@@ -98,7 +98,7 @@ std::set<std::string> interface_addresses() {
     result = GetAdaptersAddresses(AF_INET, flags, nullptr,
                                   reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
-  if (result != NO_ERROR) return found;
+  if (result != NO_ERROR) return std::nullopt;
   for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
        adapter != nullptr; adapter = adapter->Next) {
     for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;

@@ -40,16 +40,26 @@ void check_addresses_and_ports(const SelfCheckSettings& settings,
     return;
   }
 
-  const std::set<std::string> local = interface_addresses();
+  const std::optional<std::set<std::string>> local = settings.list_interfaces();
+  if (!local && !endpoints.addresses.empty()) {
+    // Not knowing the interfaces is no evidence that the address is missing from them.
+    std::string addresses;
+    for (const std::string& address : endpoints.addresses) {
+      addresses += (addresses.empty() ? "" : ", ") + address;
+    }
+    problems.push_back("[ERR] nao foi possivel listar as interfaces desta maquina: host_ip " +
+                       addresses + " de " + settings.config_path + " nao verificado\n");
+  }
   for (const std::string& address : endpoints.addresses) {
-    if (local.count(address) != 0) continue;
+    if (!local || local->count(address) != 0) continue;
     problems.push_back("[ERR] host_ip " + address + " de " + settings.config_path +
                        " nao esta em nenhuma interface desta maquina: atribua-o a interface "
                        "da rede da LiDAR (ip addr add " + address +
                        "/24 dev <interface>) ou corrija host_ip\n");
   }
   for (const auto& [address, port] : endpoints.ports) {
-    if (address != "local" && local.count(address) == 0) continue;
+    // An address known to be on no interface cannot hold the port; an unknown one is tried.
+    if (address != "local" && local && local->count(address) == 0) continue;
     if (!udp_port_in_use(address, port)) continue;
     std::string owner = udp_port_owner(port);
     owner = owner.empty() ? "outro processo" : "outro processo, " + owner;

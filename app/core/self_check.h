@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,8 @@ struct SelfCheckSettings {
   std::string redis_uri = "tcp://127.0.0.1:6379";
   std::string rmem_max_path = receive_buffer_limit_path();  // empty: not checked
   uint64_t receive_buffer_bytes = 209715200;  // what the SDK asks for on every socket
+  // The machine's interface addresses; nothing when the system cannot list them.
+  std::function<std::optional<std::set<std::string>>()> list_interfaces = interface_addresses;
 };
 
 // The problem lines, each tagged "[ERR] " and ending in a newline; empty when all is well.

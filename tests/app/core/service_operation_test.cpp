@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -148,6 +150,28 @@ TEST_F(SelfCheck, UnreadableConfigurationIsNotReportedAsSound) {
   app::run_self_check(settings_);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), problems[0]);
+}
+
+// An interface list the system will not give leaves the host address unchecked: one line says
+// so, and neither a missing address nor a needless fix is claimed. The ports are still checked.
+TEST_F(SelfCheck, UnlistableInterfacesLeaveTheAddressUncheckedNotMissing) {
+  settings_.list_interfaces = [] { return std::optional<std::set<std::string>>(); };
+  auto problems = app::find_setup_problems(settings_);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0],
+            "[ERR] nao foi possivel listar as interfaces desta maquina: host_ip "
+            "127.0.0.1 de " +
+                settings_.config_path + " nao verificado\n");
+
+  ASSERT_TRUE(lidar::sdk::SocketLibraryStartup());
+  const lidar::sdk::SocketHandle holder = lidar::sdk::CreateSocket(
+      56401, false, lidar::sdk::PortSharing::kShared, false, "127.0.0.1", "");
+  ASSERT_TRUE(lidar::sdk::IsOpenSocket(holder));
+  problems = app::find_setup_problems(settings_);
+  lidar::sdk::CloseSocket(holder);
+  lidar::sdk::SocketLibraryCleanup();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_THAT(problems[1], HasSubstr("[ERR] porta UDP 56401 em 127.0.0.1 ja esta em uso"));
 }
 
 // --- diagnostics document ---------------------------------------------------------------

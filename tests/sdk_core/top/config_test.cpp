@@ -1,6 +1,4 @@
-#include <unistd.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -11,6 +9,7 @@
 #include "parse_cfg_file.h"
 #include "params_check.h"
 #include "tests/sdk_core/base/log_capture.h"
+#include "tests/sdk_core/base/temp_dir.h"
 
 namespace lidar::sdk {
 namespace {
@@ -30,17 +29,22 @@ std::string Section(const std::string& hosts) {
 
 class ConfigFileTest : public ::testing::Test {
  protected:
-  void TearDown() override { std::remove(path_.c_str()); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   bool ParseText(const std::string& json) {
-    std::ofstream(path_, std::ios::binary) << json;
+    std::ofstream file(path_, std::ios::binary);
+    file << json;
+    file.close();
+    // A file that was never written would fail every parse below for a reason of its own.
+    EXPECT_TRUE(file) << "cannot write " << path_;
     return ParseCfgFile(path_).Parse(type_cfgs, custom_cfgs, logger_cfg, framework_cfg);
   }
   bool ParseOmni(const std::string& hosts) {
     return ParseText(R"({"OMNI": )" + Section(hosts) + "}");
   }
 
-  std::string path_ = ::testing::TempDir() + "sdk_cfg_" + std::to_string(::getpid()) + ".json";
+  std::filesystem::path dir_ = testing::MakeTempDir("sdk_cfg_");
+  std::string path_ = (dir_ / "config.json").string();
   testing::LogCapture log;
   std::shared_ptr<LidarCfgList> type_cfgs;
   std::shared_ptr<LidarCfgList> custom_cfgs;
