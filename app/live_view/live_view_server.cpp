@@ -468,6 +468,10 @@ void Server::on_accept(error_code ec, tcp::socket socket) {
       socket.close(ignored);
     } else {
       prune(http_sessions_);
+      // Each message goes out as it is written: with Nagle's algorithm a frame's second message
+      // waited for the client's delayed acknowledgement of the first (about 40 ms).
+      error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
       auto session = std::make_shared<HttpSession>(std::move(socket), *this);
       add_http(session);
       session->start();

@@ -34,7 +34,7 @@ const redis = (...args) => execFileSync("redis-cli", ["--raw", ...args], { encod
 function diag() {
   try { return JSON.parse(redis("GET", "ctx:dados_modulo_Lidar_diag")); } catch (_) { return {}; }
 }
-// Processing times of the frames since `sinceMs` (wall clock), from the frame stream.
+// Processing times of the frames since `sinceMs` (wall clock) still in the frame stream.
 function frameTimes(sinceMs) {
   const lines = redis("XRANGE", "ctx:dados_modulo_Lidar_quadros", String(sinceMs), "+").split("\n");
   const times = [];
@@ -43,6 +43,31 @@ function frameTimes(sinceMs) {
   }
   return times;
 }
+// The frames since `sinceMs`, counted from the frame stream as it goes (it keeps only about five
+// seconds of entries), and the longest gap between two of them.
+function frameCadence(sinceMs) {
+  const stamps = new Set();
+  const gather = () => {
+    const lines = redis("XRANGE", "ctx:dados_modulo_Lidar_quadros", String(sinceMs), "+").split("\n");
+    for (let i = 0; i + 3 < lines.length; ++i) {
+      if (lines[i] === "evento" && lines[i + 1] === "quadro" && lines[i + 2] === "timestamp") {
+        stamps.add(Number(lines[i + 3]));
+      }
+    }
+  };
+  const timer = setInterval(gather, 2000);
+  return {
+    stop() {
+      clearInterval(timer);
+      gather();
+      const sorted = [...stamps].sort((a, b) => a - b);
+      let gap = 0;
+      for (let i = 1; i < sorted.length; ++i) gap = Math.max(gap, sorted[i] - sorted[i - 1]);
+      return { frames: sorted.length, gap };
+    },
+  };
+}
+
 const quantile = (values, q) => {
   if (values.length === 0) return NaN;
   const sorted = [...values].sort((a, b) => a - b);
@@ -76,11 +101,14 @@ async function measure(name, topics) {
   await sleep(2000);  // settle
   if (c) { c.messages = 0; c.bytes = 0; c.delays = []; }
   const since = Date.now();
+  const cadence = frameCadence(since);
   const cpu0 = cpuNs(), t0 = process.hrtime.bigint();
   await sleep(phaseSeconds * 1000);
   const cpu = (cpuNs() - cpu0) / Number(process.hrtime.bigint() - t0) * 100;
   const times = frameTimes(since);
-  const line = [`phase=${name}`, `cpu_pct=${cpu.toFixed(2)}`, `frames=${times.length}`,
+  const { frames, gap } = cadence.stop();
+  const line = [`phase=${name}`, `cpu_pct=${cpu.toFixed(2)}`,
+                `frames_per_s=${(frames / phaseSeconds).toFixed(2)}`, `longest_gap_ms=${gap}`,
                 `frame_p50_ms=${quantile(times, 0.5).toFixed(3)}`,
                 `frame_p90_ms=${quantile(times, 0.9).toFixed(3)}`];
   if (c) {
@@ -154,35 +182,19 @@ async function hostile() {
   };
   let peak = rss0;
   const sampler = setInterval(() => { peak = Math.max(peak, rssKb()); }, 500);
-  // The frame stream keeps about five seconds: its new entries are gathered every two.
-  const stamps = new Set();
-  const gather = () => {
-    const lines = redis("XRANGE", "ctx:dados_modulo_Lidar_quadros", String(t0), "+").split("\n");
-    for (let i = 0; i + 3 < lines.length; ++i) {
-      if (lines[i] === "evento" && lines[i + 1] === "quadro" && lines[i + 2] === "timestamp") {
-        stamps.add(Number(lines[i + 3]));
-      }
-    }
-  };
-  const gatherer = setInterval(gather, 2000);
+  const cadence = frameCadence(t0);
   await Promise.all([abuse(), sleep(hostileSeconds * 1000)]);
   clearInterval(sampler);
-  clearInterval(gatherer);
-  gather();
+  const { frames, gap } = cadence.stop();
   const seconds = (Date.now() - t0) / 1000;
   const d = diag();
-  const sorted = [...stamps].sort((a, b) => a - b);
-  let gap = 0;
-  for (let i = 1; i < sorted.length; ++i) gap = Math.max(gap, sorted[i] - sorted[i - 1]);
-  const frames = sorted.length;
   console.log([`phase=hostile`, `seconds=${seconds.toFixed(0)}`, `rounds=${rounds}`,
                `rss0_mb=${(rss0 / 1024).toFixed(1)}`, `rss_peak_mb=${(peak / 1024).toFixed(1)}`,
                `rss_end_mb=${(rssKb() / 1024).toFixed(1)}`,
                `frames_per_s=${(frames / seconds).toFixed(2)}`, `longest_gap_ms=${gap}`,
                `good_messages_per_s=${(good.messages / seconds).toFixed(1)}`,
                `dropped=${d.app?.live_view?.descartadas}`, `refused=${d.app?.live_view?.recusadas}`,
-               `open_at_end=${d.app?.live_view?.clientes}`,
-               `stalled_closed=${stalled.ws.readyState !== WebSocket.OPEN}`].join(" "));
+               `open_at_end=${d.app?.live_view?.clientes}`].join(" "));
   for (const s of crowd) s.destroy();
   good.close();
   stalled.ws.terminate();
