@@ -17,6 +17,10 @@ std::atomic<uint64_t> undecoded_point_datagrams{0};
 std::atomic<uint64_t> foreign_unit_datagrams{0};
 std::atomic<uint64_t> stream_entries_written{0};
 std::atomic<uint64_t> stream_entries_dropped{0};
+std::atomic<uint64_t> live_view_clients{0};
+std::atomic<uint64_t> live_view_sent{0};
+std::atomic<uint64_t> live_view_dropped{0};
+std::atomic<uint64_t> live_view_refused{0};
 std::atomic<LinkState> link_state{LinkState::kNoDetectionReply};
 
 }  // namespace
@@ -66,6 +70,16 @@ void note_stream_entry_dropped() {
   stream_entries_dropped.fetch_add(1, std::memory_order_relaxed);
 }
 
+void note_live_view_clients(uint64_t open) {
+  live_view_clients.store(open, std::memory_order_relaxed);
+}
+
+void note_live_view_sent() { live_view_sent.fetch_add(1, std::memory_order_relaxed); }
+
+void note_live_view_dropped() { live_view_dropped.fetch_add(1, std::memory_order_relaxed); }
+
+void note_live_view_refused() { live_view_refused.fetch_add(1, std::memory_order_relaxed); }
+
 void note_link_state(LinkState state) { link_state.store(state, std::memory_order_relaxed); }
 
 AppHealth copy_app_health() {
@@ -80,6 +94,10 @@ AppHealth copy_app_health() {
   h.foreign_unit_datagrams = foreign_unit_datagrams.load(std::memory_order_relaxed);
   h.stream_entries_written = stream_entries_written.load(std::memory_order_relaxed);
   h.stream_entries_dropped = stream_entries_dropped.load(std::memory_order_relaxed);
+  h.live_view_clients = live_view_clients.load(std::memory_order_relaxed);
+  h.live_view_sent = live_view_sent.load(std::memory_order_relaxed);
+  h.live_view_dropped = live_view_dropped.load(std::memory_order_relaxed);
+  h.live_view_refused = live_view_refused.load(std::memory_order_relaxed);
   h.link_state = link_state.load(std::memory_order_relaxed);
   return h;
 }

@@ -32,6 +32,10 @@ struct AppHealth {
   uint64_t foreign_unit_datagrams = 0;     // stream datagrams of a LiDAR this service ignores
   uint64_t stream_entries_written = 0;     // frame-stream entries Redis took
   uint64_t stream_entries_dropped = 0;     // ... given up: queue full, or Redis did not take them
+  uint64_t live_view_clients = 0;          // live view connections open now
+  uint64_t live_view_sent = 0;             // live view messages written to clients
+  uint64_t live_view_dropped = 0;          // ... dropped oldest first from a client's full queue
+  uint64_t live_view_refused = 0;          // connections refused over the live view's limit
   LinkState link_state = LinkState::kNoDetectionReply;
 };
 
@@ -45,6 +49,10 @@ void note_undecoded_point_datagram();
 void note_foreign_unit_datagram();
 void note_stream_entry_written();
 void note_stream_entry_dropped();
+void note_live_view_clients(uint64_t open);
+void note_live_view_sent();
+void note_live_view_dropped();
+void note_live_view_refused();
 void note_link_state(LinkState state);
 
 // Runs `process` (the processing of one frame) and records it with its duration, which it
