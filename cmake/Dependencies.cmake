@@ -1,7 +1,8 @@
 # Every dependency comes from a Debian 12 package (scripts/install-deps); the Windows cross build
 # takes hiredis and GoogleTest built for Windows and the header-only libraries from
 # LIDAR_MINGW_PREFIX (scripts/install-deps --windows). Both give the same target names:
-# fmt::fmt, spdlog::spdlog, nlohmann_json::nlohmann_json, rapidjson_headers, hiredis_deps and,
+# fmt::fmt, spdlog::spdlog, nlohmann_json::nlohmann_json, rapidjson_headers, hiredis_deps,
+# beast_deps (Boost's header-only Asio and Beast, the live view's HTTP and WebSocket server) and,
 # where PCL is needed, pcl_deps.
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
@@ -22,6 +23,11 @@ if(WIN32)
   find_package(hiredis 1.0 CONFIG REQUIRED)
   add_library(hiredis_deps INTERFACE)
   target_link_libraries(hiredis_deps INTERFACE hiredis::hiredis ws2_32)
+  add_library(beast_deps INTERFACE)
+  target_include_directories(beast_deps SYSTEM INTERFACE ${lidar_mingw_headers})
+  # Windows 7 and later; Asio asks for the target version to be named.
+  target_compile_definitions(beast_deps INTERFACE _WIN32_WINNT=0x0601)
+  target_link_libraries(beast_deps INTERFACE ws2_32 mswsock)
 else()
   find_package(fmt REQUIRED)
   find_package(spdlog REQUIRED)
@@ -33,6 +39,9 @@ else()
   pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
   add_library(hiredis_deps INTERFACE)
   target_link_libraries(hiredis_deps INTERFACE PkgConfig::HIREDIS)
+  find_package(Boost 1.74 REQUIRED)
+  add_library(beast_deps INTERFACE)
+  target_link_libraries(beast_deps INTERFACE Boost::headers Threads::Threads)
 
   # RapidJSON's config only sets include variables; give it a target.
   add_library(rapidjson_headers INTERFACE)

@@ -19,6 +19,10 @@ std::atomic<uint64_t> stream_entries_written{0};
 std::atomic<uint64_t> stream_entries_dropped{0};
 std::atomic<uint64_t> reconfigurations{0};
 std::atomic<uint64_t> repeated_writes{0};
+std::atomic<uint64_t> live_view_clients{0};
+std::atomic<uint64_t> live_view_sent{0};
+std::atomic<uint64_t> live_view_dropped{0};
+std::atomic<uint64_t> live_view_refused{0};
 std::atomic<LinkState> link_state{LinkState::kNoDetectionReply};
 
 }  // namespace
@@ -69,6 +73,16 @@ void note_stream_entry_dropped() {
   stream_entries_dropped.fetch_add(1, std::memory_order_relaxed);
 }
 
+void note_live_view_clients(uint64_t open) {
+  live_view_clients.store(open, std::memory_order_relaxed);
+}
+
+void note_live_view_sent() { live_view_sent.fetch_add(1, std::memory_order_relaxed); }
+
+void note_live_view_dropped() { live_view_dropped.fetch_add(1, std::memory_order_relaxed); }
+
+void note_live_view_refused() { live_view_refused.fetch_add(1, std::memory_order_relaxed); }
+
 void note_link_state(LinkState state) { link_state.store(state, std::memory_order_relaxed); }
 
 void note_reconfiguration() { reconfigurations.fetch_add(1, std::memory_order_relaxed); }
@@ -89,6 +103,10 @@ AppHealth copy_app_health() {
   h.stream_entries_dropped = stream_entries_dropped.load(std::memory_order_relaxed);
   h.reconfigurations = reconfigurations.load(std::memory_order_relaxed);
   h.repeated_writes = repeated_writes.load(std::memory_order_relaxed);
+  h.live_view_clients = live_view_clients.load(std::memory_order_relaxed);
+  h.live_view_sent = live_view_sent.load(std::memory_order_relaxed);
+  h.live_view_dropped = live_view_dropped.load(std::memory_order_relaxed);
+  h.live_view_refused = live_view_refused.load(std::memory_order_relaxed);
   h.link_state = link_state.load(std::memory_order_relaxed);
   return h;
 }

@@ -35,6 +35,10 @@ struct AppHealth {
   uint64_t stream_entries_dropped = 0;     // ... given up: queue full, or Redis did not take them
   uint64_t reconfigurations = 0;           // bring-ups of a LiDAR after its first
   uint64_t repeated_writes = 0;            // writes sent again: not acknowledged, or points missing
+  uint64_t live_view_clients = 0;          // live view connections open now
+  uint64_t live_view_sent = 0;             // live view messages written to clients
+  uint64_t live_view_dropped = 0;          // ... dropped oldest first from a client's full queue
+  uint64_t live_view_refused = 0;          // connections refused over the live view's limit
   LinkState link_state = LinkState::kNoDetectionReply;
 };
 
@@ -48,6 +52,10 @@ void note_undecoded_point_datagram();
 void note_foreign_unit_datagram();
 void note_stream_entry_written();
 void note_stream_entry_dropped();
+void note_live_view_clients(uint64_t open);
+void note_live_view_sent();
+void note_live_view_dropped();
+void note_live_view_refused();
 void note_link_state(LinkState state);
 void note_reconfiguration();
 void note_repeated_write();

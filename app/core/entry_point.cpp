@@ -8,12 +8,14 @@
 #include <thread>
 
 #include "core/lidar_bring_up.h"
+#include "core/live_view_config.h"
 #include "core/platform.h"
 #include "core/robot_config.h"
 #include "core/self_check.h"
 #include "core/service_notify.h"
 #include "core/shared_state.h"
 #include "core/supervisor.h"
+#include "live_view/live_view.h"
 #include "perception/imu_intake.h"
 #include "perception/point_intake.h"
 #include "publication/frame_stream.h"
@@ -34,6 +36,27 @@ void stop_worker() {
   const bool was_active = processing_active.load();
   stop_processing_worker();
   if (was_active && worker_thread.joinable()) worker_thread.join();
+}
+
+// The live view when the file asks for it, or in place of a debug window that this build or this
+// computer cannot show (its one line then says where to look instead).
+void start_live_view_if_asked(const LiveViewConfig& config, bool instead_of_window) {
+  if (!config.present && !instead_of_window) return;
+  const LiveViewSettings& s = config.settings;
+  const uint16_t port = start_live_view(s);
+  if (port == 0) return;
+  if (instead_of_window) {
+    std::printf(
+        "[VIEWER] Sem janela de debug neste computador: abra http://%s:%u/ no navegador "
+        "(Foxglove e Lichtblick: ws://%s:%u)\n",
+        s.bind.c_str(), port, s.bind.c_str(), port);
+  } else {
+    std::printf(
+        "[INFO] live view em http://%s:%u/ (navegador); Foxglove e Lichtblick: "
+        "ws://%s:%u\n",
+        s.bind.c_str(), port, s.bind.c_str(), port);
+  }
+  std::fflush(stdout);
 }
 
 void stop_supervisor() {
@@ -58,6 +81,15 @@ int run_app(int argc, char** argv) {
     std::fflush(stderr);
     return -1;
   }
+  LiveViewConfig live_view;
+  if (const auto refused = read_live_view_config(config_path, live_view)) {
+    std::fputs(refused->c_str(), stderr);
+    std::fflush(stderr);
+    return -1;
+  }
+  // The probe before anything starts: on a computer without one the window is replaced at once.
+  const bool view_instead_of_window = debug_mode.load() && !viewer_can_open_window();
+  if (view_instead_of_window) forgo_viewer_window();
 
   install_console_control();
   SelfCheckSettings checks;
@@ -94,6 +126,7 @@ int run_app(int argc, char** argv) {
   LidarHealthCounters sdk_health{};
   LidarGetHealthCounters(&sdk_health);
   notify_ready(sdk_health.io_threads);
+  start_live_view_if_asked(live_view, view_instead_of_window);
 
   supervisor_active.store(true);
   supervisor_thread = std::thread(supervisor_loop, SupervisorConfig{});
@@ -105,6 +138,7 @@ int run_app(int argc, char** argv) {
   publish_final_status();
   stop_worker();
   stop_frame_stream();
+  stop_live_view();
   stop_viewer();
   LidarSdkUninit();
   return 0;

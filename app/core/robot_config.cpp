@@ -1,11 +1,8 @@
 #include "robot_config.h"
 
 #include <cmath>
-#include <exception>
-#include <fstream>
-#include <iterator>
 
-#include <nlohmann/json.hpp>
+#include "core/config_member.h"
 
 namespace app {
 namespace {
@@ -36,25 +33,9 @@ std::optional<std::string> refusal(const std::string& path, const std::string& r
 }  // namespace
 
 std::optional<std::string> read_robot_box(const std::string& config_path, RobotBox& box) {
-  std::ifstream in(config_path, std::ios::binary);
-  if (!in) return std::nullopt;
-  // Only the one member is kept: the rest of the file (which may be large or deeply nested) is
-  // the LiDAR layer's business. Deeper than a corner's coordinates nothing is kept either.
-  const auto keep = [](int depth, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::key && depth == 1) return parsed == kMember;
-    return depth <= 3;
-  };
-  json document;
-  try {
-    document = json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(),
-                           keep);
-  } catch (const std::exception&) {
-    // Not JSON, or not readable at all (a directory opens, then fails to read).
-    return std::nullopt;
-  }
-  if (!document.is_object()) return std::nullopt;
-  const auto member = document.find(kMember);
-  if (member == document.end()) return std::nullopt;
+  // Deeper than a corner's coordinates nothing is kept.
+  const std::optional<json> member = read_config_member(config_path, kMember, 2);
+  if (!member) return std::nullopt;
 
   if (!member->is_object()) return refusal(config_path, "nao e um objeto");
   float lo[3], hi[3];

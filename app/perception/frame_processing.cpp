@@ -119,6 +119,12 @@ Cloud& thinned_buffer() {
   return thinned;
 }
 
+}  // namespace
+
+const Cloud& last_thinned_cloud() { return thinned_buffer(); }
+
+namespace {
+
 FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& params, uint64_t t) {
   FrameDistances found;
   found.axes.frame_ms = found.corridor.frame_ms = t;

@@ -18,6 +18,10 @@ FrameSummary process_frame(const PointFrame& frame, uint64_t t);
 // window's lock is held while its points are thinned, not while the thinned cloud is processed.
 FrameSummary process_window(PointWindow& window, uint64_t t);
 
+// The thinned cloud of the calling thread's last processed frame (the worker's), valid until it
+// processes the next one.
+const Cloud& last_thinned_cloud();
+
 struct FrameDistances {
   // Nearest positive coordinate along each axis direction over the whole cloud.
   ObstacleDistances axes;

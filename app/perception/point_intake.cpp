@@ -9,6 +9,7 @@
 #include "core/app_health.h"
 #include "core/shared_state.h"
 #include "core/stream_queue.h"
+#include "live_view/live_view_feed.h"
 #include "perception/datagram_records.h"
 #include "perception/frame_processing.h"
 #include "perception/packet_rate.h"
@@ -28,7 +29,8 @@ PacketRateCounter point_rate;
 // The current datagram's points; the callback runs on the SDK's data thread only.
 std::vector<CloudPoint> datagram_points;
 
-// Times the processing (for the diagnostics) and offers the frame's entry to the frame stream.
+// Times the processing (for the diagnostics) and offers the frame's entry to the frame stream and,
+// with its thinned cloud, to the live view.
 template <typename Process>
 void hand_off(Process&& process, uint64_t t) {
   StreamEntry entry;
@@ -36,6 +38,7 @@ void hand_off(Process&& process, uint64_t t) {
   // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
   entry.stamp_ms = wall_ms() - (steady_ms() - t);
   offer_stream_entry(entry);
+  offer_live_view_frame(entry, last_thinned_cloud());
 }
 
 }  // namespace

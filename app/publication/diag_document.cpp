@@ -55,6 +55,10 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "app.stream.descartadas", app.stream_entries_dropped);
   add_integer(e, "app.reconfiguracoes", app.reconfigurations);
   add_integer(e, "app.escritas_repetidas", app.repeated_writes);
+  add_integer(e, "app.live_view.clientes", app.live_view_clients);
+  add_integer(e, "app.live_view.enviadas", app.live_view_sent);
+  add_integer(e, "app.live_view.descartadas", app.live_view_dropped);
+  add_integer(e, "app.live_view.recusadas", app.live_view_refused);
   add_quoted(e, "lidar.estado", link_state_name(app.link_state));
   add_bool(e, "progresso_ok", progress.ok);
   add_quoted(e, "parado", progress.stalled);

@@ -7,8 +7,13 @@
 
 namespace app {
 
+namespace {
+
+std::atomic<bool> said{false};
+
+}  // namespace
+
 bool start_viewer() {
-  static std::atomic<bool> said{false};
   if (!said.exchange(true)) {
     std::fputs("[VIEWER] Erro: esta versao foi compilada sem a janela de debug; servico segue "
                "sem janela de debug.\n",
@@ -19,5 +24,9 @@ bool start_viewer() {
 }
 
 bool stop_viewer() { return false; }
+
+bool viewer_can_open_window() { return false; }
+
+void forgo_viewer_window() { said.store(true); }
 
 }  // namespace app

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -8,6 +10,9 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkCallbackCommand.h>
+#include <vtkCamera.h>
+#include <vtkRenderer.h>
+#include <vtkRendererCollection.h>
 #include <vtkCommand.h>
 
 #include "core/shared_state.h"
@@ -44,10 +49,45 @@ DisplayCloud::Ptr to_display_cloud(const PointFrame& frame) {
   return cloud;
 }
 
+// Frames the cloud and the sensor from behind, to the right and above, as the live view's page
+// does, keeping the camera's view angle; false when the cloud has no finite point.
+bool fit_camera(Visualizer& viewer, const DisplayCloud& cloud) {
+  double lo[3] = {0.0, 0.0, 0.0}, hi[3] = {0.0, 0.0, 0.0};
+  bool any = false;
+  for (const pcl::PointXYZRGB& p : cloud.points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
+    const double xyz[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], xyz[a]);
+      hi[a] = std::max(hi[a], xyz[a]);
+    }
+    any = true;
+  }
+  if (!any) return false;
+  double centre[3], radius = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    centre[a] = (lo[a] + hi[a]) / 2;
+    radius += (hi[a] - lo[a]) * (hi[a] - lo[a]) / 4;
+  }
+  radius = std::max(std::sqrt(radius), 0.5);
+  vtkCamera* camera =
+      viewer.getRenderWindow()->GetRenderers()->GetFirstRenderer()->GetActiveCamera();
+  const double distance = radius / std::sin(camera->GetViewAngle() * M_PI / 360.0) * 0.9;
+  double from[3] = {-0.75, -0.35, 0.55};
+  const double norm = std::sqrt(from[0] * from[0] + from[1] * from[1] + from[2] * from[2]);
+  for (double& f : from) f = f / norm * distance;
+  viewer.setCameraPosition(centre[0] + from[0], centre[1] + from[1], centre[2] + from[2], centre[0],
+                           centre[1], centre[2], 0.0, 0.0, 1.0);
+  return true;
+}
+
 PointFrame frame_to_show() { return map_mode.load() ? copy_viewer_cloud() : copy_latest_cloud(); }
 
 // Set when the user closes the window (or quits it from the keyboard); viewer thread only.
 bool close_requested = false;
+// Whether this window's camera was fitted to its first cloud: the library's default camera sits
+// inside the axis markers, where the first view is two rectangles of colour. Viewer thread only.
+bool camera_fitted = false;
 
 void note_close_request(vtkObject*, unsigned long, void*, void*) { close_requested = true; }
 
@@ -74,6 +114,7 @@ std::shared_ptr<Visualizer>& parked_viewer() {
 
 std::shared_ptr<Visualizer> open_window() {
   close_requested = false;
+  camera_fitted = false;
   std::shared_ptr<Visualizer> viewer = std::move(parked_viewer());
   if (viewer == nullptr) {
     viewer = std::make_shared<Visualizer>(kViewerWindowTitle, true);
@@ -117,6 +158,7 @@ void refresh_scene(Visualizer& viewer, uint64_t now_ms) {
   for (pcl::PointXYZRGB& point : cloud->points) colorize_point(point, by_distance);
   const pcl::visualization::PointCloudColorHandlerRGBField<pcl::PointXYZRGB> colours(cloud);
   viewer.updatePointCloud<pcl::PointXYZRGB>(cloud, colours, kCloudId);
+  if (!camera_fitted && !cloud->points.empty()) camera_fitted = fit_camera(viewer, *cloud);
 
   draw_hud_top(viewer);
   draw_hud_bottom(viewer);

@@ -23,30 +23,34 @@ std::thread viewer_thread;
 // A missing display is said once per process: the stream may come up many times, and each
 // time the display is probed again without repeating the same line.
 std::atomic<bool> display_problem_said{false};
+std::atomic<bool> window_forgone{false};
+
+enum class DisplayProbe { kOpened, kUnset, kFailed };
 
 // VTK ends the process when it cannot reach an X server, so the display is probed first with a
 // connection of our own.
-bool display_available() {
+DisplayProbe probe_display() {
   const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') {
-    if (!display_problem_said.exchange(true)) {
-      std::fputs("[VIEWER] Erro: DISPLAY nao definido; servico segue sem janela de debug.\n",
-                 stderr);
-    }
-    return false;
-  }
+  if (name == nullptr || *name == '\0') return DisplayProbe::kUnset;
   Display* display = XOpenDisplay(name);
-  if (display == nullptr) {
-    if (!display_problem_said.exchange(true)) {
-      std::fprintf(stderr,
-                   "[VIEWER] Erro: nao foi possivel abrir o display '%s'; servico segue sem "
-                   "janela de debug.\n",
-                   name);
-    }
-    return false;
-  }
+  if (display == nullptr) return DisplayProbe::kFailed;
   XCloseDisplay(display);
-  return true;
+  return DisplayProbe::kOpened;
+}
+
+bool display_available() {
+  const DisplayProbe probe = probe_display();
+  if (probe == DisplayProbe::kOpened) return true;
+  if (display_problem_said.exchange(true)) return false;
+  if (probe == DisplayProbe::kUnset) {
+    std::fputs("[VIEWER] Erro: DISPLAY nao definido; servico segue sem janela de debug.\n", stderr);
+  } else {
+    std::fprintf(stderr,
+                 "[VIEWER] Erro: nao foi possivel abrir o display '%s'; servico segue sem "
+                 "janela de debug.\n",
+                 std::getenv("DISPLAY"));
+  }
+  return false;
 }
 
 std::thread take_viewer_thread() {
@@ -66,6 +70,7 @@ void join_unless_self(std::thread& thread) {
 }  // namespace
 
 bool start_viewer() {
+  if (window_forgone.load()) return false;
   if (viewer_active.exchange(true)) return true;
   slam_enabled.store(false);
 
@@ -90,6 +95,10 @@ bool start_viewer() {
   }
   return true;
 }
+
+bool viewer_can_open_window() { return probe_display() == DisplayProbe::kOpened; }
+
+void forgo_viewer_window() { window_forgone.store(true); }
 
 bool stop_viewer() {
   if (!viewer_active.exchange(false)) return false;

@@ -1,6 +1,7 @@
-// The robot's box from the configuration file: the default without the member, the member when
-// it is well formed, and a malformed member refusing the start with status 255 before anything
-// is started.
+// The service's own members of the configuration file: the robot's box (the default without the
+// member, the member when it is well formed, and a malformed member refusing the start with
+// status 255 before anything is started) and the live view's address.
+#include "core/live_view_config.h"
 #include "core/robot_config.h"
 
 #include <gmock/gmock.h>
@@ -72,6 +73,40 @@ TEST_F(RobotConfig, MalformedMemberRefusesTheStart) {
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("[ERR] robot_box invalido em " + path + ": min deve ser menor que max"));
   EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
+}
+
+using LiveViewMember = RobotConfig;
+
+TEST_F(LiveViewMember, AbsentLeavesItOffGivenFillsTheSettingsMalformedRefuses) {
+  app::LiveViewConfig config;
+  EXPECT_EQ(app::read_live_view_config(write(R"({"OMNI": {}})"), config), std::nullopt);
+  EXPECT_FALSE(config.present);
+
+  EXPECT_EQ(app::read_live_view_config(write(R"({"live_view": {}})"), config), std::nullopt);
+  EXPECT_TRUE(config.present);
+  EXPECT_EQ(config.settings.bind, "127.0.0.1") << "loopback unless another address is named";
+  EXPECT_EQ(config.settings.port, 8765);
+
+  EXPECT_EQ(app::read_live_view_config(write(R"({"live_view": {"bind": "0.0.0.0", "port": 9000}})"),
+                                       config),
+            std::nullopt);
+  EXPECT_EQ(config.settings.bind, "0.0.0.0");
+  EXPECT_EQ(config.settings.port, 9000);
+
+  for (const char* text :
+       {R"({"live_view": true})", R"({"live_view": {"port": 0}})",
+        R"({"live_view": {"port": 65536}})", R"({"live_view": {"port": "80"}})",
+        R"({"live_view": {"port": 80.5}})", R"({"live_view": {"bind": 1}})",
+        R"({"live_view": {"bind": "localhost"}})", R"({"live_view": {"bind": "10.0.0.256"}})",
+        R"({"live_view": {"bind": "1.2.3"}})", R"({"live_view": {"bind": "1.2.3.4.5"}})",
+        R"({"live_view": {"bnid": "127.0.0.1"}})"}) {
+    const std::string path = write(text);
+    app::LiveViewConfig refused_config;
+    const auto refused = app::read_live_view_config(path, refused_config);
+    ASSERT_TRUE(refused.has_value()) << text;
+    EXPECT_THAT(*refused, HasSubstr("[ERR] live_view invalido em " + path + ": ")) << text;
+    EXPECT_FALSE(refused_config.present) << text;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkActor.h>
+#include <vtkCamera.h>
 #include <vtkCommand.h>
 #include <vtkFollower.h>
 #include <vtkImageData.h>
@@ -154,8 +155,11 @@ class ViewerSceneTest : public ::testing::Test {
     viewer_->setSize(width, height);
     viewer_->spinOnce(1, true);
   }
+  // A camera placed by hand, with the clipping range the window's interactor gives a camera the
+  // user moved (the one of the fitted first view may not hold the whole scene from there).
   void look_from(double x, double y, double z, double fx, double fy, double fz) {
     viewer_->setCameraPosition(x, y, z, fx, fy, fz, 0.0, 0.0, 1.0);
+    renderer()->ResetCameraClippingRange();
   }
   vtkRenderer* renderer() { return viewer_->getRenderWindow()->GetRenderers()->GetFirstRenderer(); }
   std::array<double, 2> project(double x, double y, double z) {
@@ -230,6 +234,30 @@ TEST_F(ViewerSceneTest, ScreenshotShowsCloudHudLinesAndBoxes) {
   EXPECT_TRUE(shot.any_near(edge[0], edge[1], 3, colour_near(0, 255, 0, 25)));
   const auto vertical_edge = project(1.2, -2.0, 0.0);
   EXPECT_TRUE(shot.any_near(vertical_edge[0], vertical_edge[1], 3, colour_near(0, 255, 0, 25)));
+}
+
+// The first cloud of a window brings the camera out of the axis markers to frame the scene, once:
+// a camera the user moved afterwards stays where it is.
+TEST_F(ViewerSceneTest, FirstCloudFramesTheCameraOnce) {
+  open_scene();
+  refresh_scene(*viewer_, 1000);  // no cloud yet: the library's camera
+  std::vector<CloudPoint> far_wall = wall_at_two_and_a_half_metres();
+  for (CloudPoint& p : far_wall) p.x = 12.f;
+  set_latest_cloud(far_wall);
+  refresh_scene(*viewer_, 1100);
+  vtkCamera* camera = renderer()->GetActiveCamera();
+  const auto wall = project(12.0, 0.0, 0.0), origin = project(0.0, 0.0, 0.0);
+  for (const auto& at : {wall, origin}) {
+    EXPECT_GT(at[0], 0.0);
+    EXPECT_LT(at[0], 800.0);
+    EXPECT_GT(at[1], 0.0);
+    EXPECT_LT(at[1], 600.0);
+  }
+  look_from(-3.0, 0.0, 1.0, 0.0, 0.0, 0.0);
+  refresh_scene(*viewer_, 1200);
+  double position[3];
+  camera->GetPosition(position);
+  EXPECT_DOUBLE_EQ(position[0], -3.0);
 }
 
 // A small room seen in MAP mode with height colouring: floor dark blue, pillar top dark red.
