@@ -21,7 +21,18 @@ const HELP = () =>
 
 // ---- the scene ------------------------------------------------------------------------------
 const container = document.getElementById("scene");
-const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+// A browser without WebGL (graphics acceleration off, or none in a remote desktop) would leave
+// "conectando..." on screen for ever: say what is missing instead.
+function createRenderer() {
+  try {
+    return new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+  } catch (error) {
+    document.getElementById("hud").textContent =
+      "WebGL indisponivel neste navegador: ative a aceleracao grafica (ou o WebGL) e recarregue";
+    throw error;
+  }
+}
+const renderer = createRenderer();
 renderer.setPixelRatio(window.devicePixelRatio);
 container.appendChild(renderer.domElement);
 const scene = new THREE.Scene();
