@@ -318,8 +318,8 @@ class LifeCycle(unittest.TestCase):
 
     def test_lost_work_mode_write_and_power_cycles(self):
         """A unit that boots in standby and never gets the first work-mode write, then loses
-        power and boots without the host's configuration (--power-cycles of them): streaming
-        again within 10 s of answering detection again, every time."""
+        power and boots without the host's configuration (--power_cycles N times, 1 by
+        default): streaming again within 10 s of answering detection again, every time."""
         first_cut = 7 + SERVICE.start_s
         cuts = [first_cut + 13 * i for i in range(ARGS.power_cycles)]
         cycle_args = [arg for at in cuts for arg in ("--power-cycle", f"{at:g}:4")]
