@@ -1,8 +1,10 @@
 #include "device_channels.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/receive_scope.h"
+#include "base/sdk_health_counters.h"
 #include "base/sdk_log.h"
 #include "base/sdk_socket.h"
 
@@ -70,86 +72,106 @@ bool DeviceChannels::CreateCommandChannel(uint8_t dev_type, const HostNetInfo& h
   std::vector<uint16_t> ports = {host.cmd_data_port, host.push_msg_port};
   if (dev_type == kDeviceTypeThirdParty) ports.push_back(kThirdPartyHostCommandPort);
   ports.push_back(host.log_data_port);
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool all_open = true;
   for (uint16_t port : ports) {
-    if (!CreateCmdSocketAndAddDelegate(dev_type, host.host_ip, port)) {
+    if (host.host_ip.empty() || port == 0) continue;
+    if (!OpenAndRegister({Kind::kCommand, host.host_ip, port, true, ""})) {
+      LIDAR_LOG_ERROR(
+          "Add command channel faileld, can not create socket, dev_type:{}, the ip {} port {}",
+          static_cast<int>(dev_type), host.host_ip, port);
       LIDAR_LOG_ERROR("Create socket and add delegate failed.");
-      return false;
+      all_open = false;
     }
   }
-  return true;
+  return all_open;
 }
 
 bool DeviceChannels::CreateDataChannel(const HostNetInfo& host) {
-  for (uint16_t port : {host.point_data_port, host.imu_data_port}) {
-    if (!CreateDataSocketAndAddDelegate(host.host_ip, port, host.multicast_ip)) {
-      LIDAR_LOG_ERROR("Create socket and add delegate failed.");
-      return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool all_open = true;
+  for (uint16_t port : {host.point_data_port, host.imu_data_port, kDebugPointCloudPort}) {
+    // 56000 belongs to the detection socket.
+    if (host.host_ip.empty() || port == 0 || port == kDetectionPort) continue;
+    if (!OpenAndRegister({Kind::kData, host.host_ip, port, false, host.multicast_ip})) {
+      LIDAR_LOG_ERROR("Add command channel faileld, can not create socket, the ip {} port {}",
+                      host.host_ip, port);
+      LIDAR_LOG_ERROR(port == kDebugPointCloudPort
+                          ? "Create debug point cloud socket and add delegate failed."
+                          : "Create socket and add delegate failed.");
+      all_open = false;
     }
   }
-  if (!CreateDataSocketAndAddDelegate(host.host_ip, kDebugPointCloudPort, host.multicast_ip)) {
-    LIDAR_LOG_ERROR("Create debug point cloud socket and add delegate failed.");
-    return false;
-  }
-  return true;
+  return all_open;
 }
 
 bool DeviceChannels::CreateViewDataChannel(const ViewLidarIpInfo& info) {
   std::lock_guard<std::mutex> lock(mutex_);
+  bool all_open = true;
   for (uint16_t port : {info.host_point_port, info.host_imu_port}) {
     if (info.host_ip.empty() || port == 0) continue;
-    const SocketHandle sock = OpenShared(info.host_ip, port, true, "", data_sockets_);
-    if (!IsOpenSocket(sock)) {
+    if (!OpenAndRegister({Kind::kData, info.host_ip, port, true, ""})) {
       LIDAR_LOG_ERROR(
           "Create View point data channel faileld, can not create socket, the ip {} port {}",
           info.host_ip, port);
-      return false;
+      all_open = false;
     }
-    Register(data_loop_, sock, port);
   }
-  return true;
+  return all_open;
 }
 
-bool DeviceChannels::CreateCmdSocketAndAddDelegate(uint8_t dev_type, const std::string& host_ip,
-                                                   uint16_t port) {
-  if (host_ip.empty() || port == 0) return true;
+void DeviceChannels::RetryWaiting() {
   std::lock_guard<std::mutex> lock(mutex_);
-  const SocketHandle sock = OpenShared(host_ip, port, true, "", command_sockets_);
-  if (!IsOpenSocket(sock)) {
-    LIDAR_LOG_ERROR("Add command channel faileld, can not create socket, dev_type:{}, the ip {} port {}",
-                    static_cast<int>(dev_type), host_ip, port);
-    return false;
+  if (waiting_.empty()) return;
+  std::vector<SocketRequest> still;
+  for (const SocketRequest& request : waiting_) {
+    const SocketHandle sock = OpenShared(request);
+    if (!IsOpenSocket(sock)) {
+      still.push_back(request);
+      continue;
+    }
+    Register(request.kind == Kind::kCommand ? command_loop_ : data_loop_, sock, request.port);
+    LIDAR_LOG_INFO("The port {} of {} is free again and open.", request.port, request.host_ip);
   }
-  Register(command_loop_, sock, port);
-  return true;
+  waiting_ = std::move(still);
+  PublishWaiting();
 }
 
-bool DeviceChannels::CreateDataSocketAndAddDelegate(const std::string& host_ip, uint16_t port,
-                                                    const std::string& multicast_ip) {
-  // 56000 belongs to the detection socket.
-  if (host_ip.empty() || port == 0 || port == kDetectionPort) return true;
-  std::lock_guard<std::mutex> lock(mutex_);
-  const SocketHandle sock = OpenShared(host_ip, port, false, multicast_ip, data_sockets_);
-  if (!IsOpenSocket(sock)) {
-    LIDAR_LOG_ERROR("Add command channel faileld, can not create socket, the ip {} port {}",
-                    host_ip, port);
-    return false;
+bool DeviceChannels::OpenAndRegister(const SocketRequest& request) {
+  const SocketHandle sock = OpenShared(request);
+  if (IsOpenSocket(sock)) {
+    Register(request.kind == Kind::kCommand ? command_loop_ : data_loop_, sock, request.port);
+    return true;
   }
-  Register(data_loop_, sock, port);
-  return true;
+  const std::string key = RegistryKey(request.host_ip, request.port);
+  const bool known = std::any_of(waiting_.begin(), waiting_.end(), [&](const SocketRequest& w) {
+    return RegistryKey(w.host_ip, w.port) == key;
+  });
+  if (!known) {
+    waiting_.push_back(request);
+    LIDAR_LOG_WARN("The port {} of {} is taken, it is tried again every second.", request.port,
+                   request.host_ip);
+    PublishWaiting();
+  }
+  return false;
 }
 
-SocketHandle DeviceChannels::OpenShared(const std::string& host_ip, uint16_t port, bool broadcast,
-                                        const std::string& multicast_ip,
-                                        std::vector<SocketHandle>& list) {
-  const std::string key = RegistryKey(host_ip, port);
+SocketHandle DeviceChannels::OpenShared(const SocketRequest& request) {
+  const std::string key = RegistryKey(request.host_ip, request.port);
   const auto it = sockets_.find(key);
   if (it != sockets_.end()) return it->second;
-  const SocketHandle sock =
-      CreateSocket(port, true, PortSharing::kOwned, broadcast, BindAddress(host_ip), multicast_ip);
+  const SocketHandle sock = CreateSocket(request.port, true, PortSharing::kOwned, request.broadcast,
+                                         BindAddress(request.host_ip), request.multicast_ip);
   if (!IsOpenSocket(sock)) return kInvalidSocket;
   sockets_.emplace(key, sock);
-  list.push_back(sock);
+  (request.kind == Kind::kCommand ? command_sockets_ : data_sockets_).push_back(sock);
   return sock;
+}
+
+void DeviceChannels::PublishWaiting() const {
+  std::vector<uint16_t> ports;
+  for (const SocketRequest& request : waiting_) ports.push_back(request.port);
+  HealthCounters::Instance().SetWaitingPorts(ports);
 }
 
 void DeviceChannels::Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock,
@@ -195,6 +217,8 @@ void DeviceChannels::CloseCommandAndDataSockets() {
     list->clear();
   }
   sockets_.clear();
+  waiting_.clear();
+  PublishWaiting();
 }
 
 void DeviceChannels::CloseDetectionSocket() {

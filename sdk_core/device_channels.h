@@ -40,6 +40,8 @@ class DeviceChannels {
   // platform needs it, a second socket on port 56000 of every address for replies sent to the
   // broadcast address.
   bool CreateDetectionChannel(const std::string& host_ip);
+  // The channels below open every port they can. A port that cannot be opened (another
+  // process holds it) makes them return false and waits: RetryWaiting opens it later.
   // Command, push, (type 16: 42867,) log ports of the host description, on the command loop.
   bool CreateCommandChannel(uint8_t dev_type, const HostNetInfo& host);
   // Point-data, IMU and debug point-cloud ports, joined to the record's multicast group, on the
@@ -47,6 +49,8 @@ class DeviceChannels {
   bool CreateDataChannel(const HostNetInfo& host);
   // Host point-data and IMU ports of a viewed LiDAR, on the data loop.
   bool CreateViewDataChannel(const ViewLidarIpInfo& info);
+  // Tries once more to open each waiting port; those that open join their loops.
+  void RetryWaiting();
 
   SocketHandle detection_socket() const;
   // The socket open for `ip` and `port`, or kInvalidSocket.
@@ -60,15 +64,26 @@ class DeviceChannels {
   void CloseDetectionSocket();
 
  private:
-  enum class Kind { kCommand, kData, kViewData };
+  // What a socket serves: commands (command loop) or data (data loop).
+  enum class Kind { kCommand, kData };
 
-  bool CreateCmdSocketAndAddDelegate(uint8_t dev_type, const std::string& host_ip, uint16_t port);
-  bool CreateDataSocketAndAddDelegate(const std::string& host_ip, uint16_t port,
-                                      const std::string& multicast_ip);
+  // How to open a socket for a port, kept for a port that waits.
+  struct SocketRequest {
+    Kind kind = Kind::kData;
+    std::string host_ip;
+    uint16_t port = 0;
+    bool broadcast = false;
+    std::string multicast_ip;
+  };
+
+  // Opens (or finds) the socket of `request` and registers it with its loop; a port that cannot
+  // be opened joins the waiting list. Caller holds mutex_.
+  bool OpenAndRegister(const SocketRequest& request);
   // Socket for the key of (ip, port): the registered one, or a new one recorded in the registry
-  // and in `list`. kInvalidSocket when it cannot be opened.
-  SocketHandle OpenShared(const std::string& host_ip, uint16_t port, bool broadcast,
-                          const std::string& multicast_ip, std::vector<SocketHandle>& list);
+  // and in the list of its kind. kInvalidSocket when it cannot be opened.
+  SocketHandle OpenShared(const SocketRequest& request);
+  // The waiting ports into the health counters. Caller holds mutex_.
+  void PublishWaiting() const;
   // Registers an open socket bound to `port` with `loop` (when there is one), its ChannelSocket
   // as client data. A socket already registered stays as it is.
   void Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock, uint16_t port);
@@ -84,6 +99,7 @@ class DeviceChannels {
   std::map<std::string, SocketHandle> sockets_;  // "address:port" -> open socket
   std::vector<SocketHandle> command_sockets_;
   std::vector<SocketHandle> data_sockets_;
+  std::vector<SocketRequest> waiting_;  // ports another process held when they were opened
   // The client data of every registered socket. Entries go only when the sockets close, after
   // the IO threads that hand them to the delegate have stopped.
   std::map<SocketHandle, ChannelSocket> registered_;

@@ -219,21 +219,9 @@ bool DeviceManager::CreateChannel() {
     LIDAR_LOG_ERROR("Create detection channel failed.");
     return false;
   }
-  LidarCfgList records;
-  {
-    std::lock_guard<std::mutex> lock(registry_mutex_);
-    records = *custom_lidars_cfg_;
-  }
-  for (const LidarCfg& cfg : records) {
-    if (!channels_->CreateDataChannel(cfg.host_net_info)) {
-      LIDAR_LOG_ERROR("Create data channel failed.");
-      return false;
-    }
-    if (!channels_->CreateCommandChannel(cfg.device_type, cfg.host_net_info)) {
-      LIDAR_LOG_ERROR("Create command channel failed.");
-      return false;
-    }
-  }
+  // A record's port held by another process does not stop the start: it waits and is opened
+  // once it is free.
+  CreateLidarChannels();
   return true;
 }
 
@@ -261,6 +249,7 @@ void DeviceManager::StartDetection() {
 void DeviceManager::DetectionWorker() {
   while (!detection_stop_) {
     const auto round_start = std::chrono::steady_clock::now();
+    channels_->RetryWaiting();
     Detection();
     std::unique_lock<std::mutex> lock(detection_wait_mutex_);
     detection_wait_.wait_until(lock, round_start + kDetectionPeriod,
@@ -638,13 +627,18 @@ void DeviceManager::UpdateViewLidarCfgCallback(uint32_t handle) {
         handle);
     return;
   }
-  // Called once the LiDAR accepted its addresses: later detection replies leave it alone.
-  {
-    std::lock_guard<std::mutex> lock(view_mutex_);
-    const auto it = view_lidars_.find(handle);
-    if (it != view_lidars_.end()) it->second->configured = true;
-  }
-  GeneralCommandHandler::GetInstance().UpdateViewLidarCfg(*info);
+  // Called once the LiDAR accepted its addresses. Nothing is sent from here: this runs inside
+  // the handling of the LiDAR's answer, and a request sent from it would be answered and
+  // handled again at once, as fast as the LiDAR replies.
+  std::lock_guard<std::mutex> lock(view_mutex_);
+  const auto it = view_lidars_.find(handle);
+  if (it != view_lidars_.end()) it->second->configured = true;
+}
+
+void DeviceManager::ForgetViewLidarCfg(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(view_mutex_);
+  const auto it = view_lidars_.find(handle);
+  if (it != view_lidars_.end()) it->second->configured = false;
 }
 
 void DeviceManager::Teardown() {

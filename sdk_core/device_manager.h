@@ -73,8 +73,10 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   static void GetLidarInternalInfoCallback(CommandStatus status, uint32_t handle,
                                            LidarDiagInternalInfoResponse* response,
                                            void* client_data);
-  // A view LiDAR's information changed: its stored addresses are sent to it again.
+  // A view LiDAR accepted its addresses: later detection replies leave it alone.
   void UpdateViewLidarCfgCallback(uint32_t handle);
+  // A view LiDAR is to be configured again: its next detection reply sends its stored addresses.
+  void ForgetViewLidarCfg(uint32_t handle);
 
   // master_sdk of the framework configuration. Host-address mode has no configuration file
   // and counts as master, like a file without "master_sdk".

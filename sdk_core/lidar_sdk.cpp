@@ -70,6 +70,10 @@ void LidarSdkUninit() {
   sdk_initialised = false;
 }
 
+CommandStatus LidarReconfigure(uint32_t handle) {
+  return lidar::sdk::GeneralCommandHandler::GetInstance().Reconfigure(handle);
+}
+
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
   lidar::sdk::DataHandler::Instance().SetPointDataCallback(Wrap(cb), client_data);
 }

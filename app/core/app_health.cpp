@@ -17,6 +17,8 @@ std::atomic<uint64_t> undecoded_point_datagrams{0};
 std::atomic<uint64_t> foreign_unit_datagrams{0};
 std::atomic<uint64_t> stream_entries_written{0};
 std::atomic<uint64_t> stream_entries_dropped{0};
+std::atomic<uint64_t> reconfigurations{0};
+std::atomic<uint64_t> repeated_writes{0};
 std::atomic<uint64_t> live_view_clients{0};
 std::atomic<uint64_t> live_view_sent{0};
 std::atomic<uint64_t> live_view_dropped{0};
@@ -30,6 +32,7 @@ const char* link_state_name(LinkState state) {
     case LinkState::kNoDetectionReply: return "sem_resposta_deteccao";
     case LinkState::kUnconfiguredLidar: return "lidar_fora_da_configuracao";
     case LinkState::kAwaitingConfiguration: return "aguardando_configuracao";
+    case LinkState::kReconfiguring: return "reconfigurando";
     case LinkState::kNoData: return "sem_dados";
     case LinkState::kPointsMissing: return "sem_pontos";
     case LinkState::kOk: return "ok";
@@ -82,6 +85,10 @@ void note_live_view_refused() { live_view_refused.fetch_add(1, std::memory_order
 
 void note_link_state(LinkState state) { link_state.store(state, std::memory_order_relaxed); }
 
+void note_reconfiguration() { reconfigurations.fetch_add(1, std::memory_order_relaxed); }
+
+void note_repeated_write() { repeated_writes.fetch_add(1, std::memory_order_relaxed); }
+
 AppHealth copy_app_health() {
   AppHealth h;
   h.frames_processed = frames_processed.load(std::memory_order_relaxed);
@@ -94,6 +101,8 @@ AppHealth copy_app_health() {
   h.foreign_unit_datagrams = foreign_unit_datagrams.load(std::memory_order_relaxed);
   h.stream_entries_written = stream_entries_written.load(std::memory_order_relaxed);
   h.stream_entries_dropped = stream_entries_dropped.load(std::memory_order_relaxed);
+  h.reconfigurations = reconfigurations.load(std::memory_order_relaxed);
+  h.repeated_writes = repeated_writes.load(std::memory_order_relaxed);
   h.live_view_clients = live_view_clients.load(std::memory_order_relaxed);
   h.live_view_sent = live_view_sent.load(std::memory_order_relaxed);
   h.live_view_dropped = live_view_dropped.load(std::memory_order_relaxed);

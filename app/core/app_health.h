@@ -13,6 +13,7 @@ enum class LinkState : uint8_t {
   kNoDetectionReply,       // no LiDAR has answered detection
   kUnconfiguredLidar,      // only LiDARs the configuration file has no record for answered
   kAwaitingConfiguration,  // a LiDAR answered but has not taken the host configuration
+  kReconfiguring,          // the LiDAR came back after its stream was lost and is configured again
   kNoData,                 // a configured LiDAR, but neither points nor IMU samples arrive
   kPointsMissing,          // IMU samples or undecodable point datagrams, but no points
   kOk,                     // points arrive
@@ -32,6 +33,8 @@ struct AppHealth {
   uint64_t foreign_unit_datagrams = 0;     // stream datagrams of a LiDAR this service ignores
   uint64_t stream_entries_written = 0;     // frame-stream entries Redis took
   uint64_t stream_entries_dropped = 0;     // ... given up: queue full, or Redis did not take them
+  uint64_t reconfigurations = 0;           // bring-ups of a LiDAR after its first
+  uint64_t repeated_writes = 0;            // writes sent again: not acknowledged, or points missing
   uint64_t live_view_clients = 0;          // live view connections open now
   uint64_t live_view_sent = 0;             // live view messages written to clients
   uint64_t live_view_dropped = 0;          // ... dropped oldest first from a client's full queue
@@ -54,6 +57,8 @@ void note_live_view_sent();
 void note_live_view_dropped();
 void note_live_view_refused();
 void note_link_state(LinkState state);
+void note_reconfiguration();
+void note_repeated_write();
 
 // Runs `process` (the processing of one frame) and records it with its duration, which it
 // returns in nanoseconds.

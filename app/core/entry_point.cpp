@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "core/lidar_bring_up.h"
 #include "core/live_view_config.h"
 #include "core/platform.h"
 #include "core/robot_config.h"
@@ -17,7 +18,6 @@
 #include "live_view/live_view.h"
 #include "perception/imu_intake.h"
 #include "perception/point_intake.h"
-#include "publication/device_info.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
 #include "viewer/viewer.h"

@@ -19,6 +19,7 @@ bool streaming(LinkState state) {
 LinkState judge_link(const LinkFacts& f) {
   if (f.stream_ok && f.points_alive) return LinkState::kOk;
   if (f.stream_ok || f.points_undecoded) return LinkState::kPointsMissing;
+  if (f.reconfiguring) return LinkState::kReconfiguring;
   if (f.handle != 0) return LinkState::kNoData;
   if (f.detection_replies != 0) return LinkState::kAwaitingConfiguration;
   if (f.unconfigured_replies != 0) return LinkState::kUnconfiguredLidar;
@@ -50,7 +51,21 @@ std::string link_problem_line(LinkState state, const LinkFacts& f, bool answerin
                     "linhas do SDK\n",
                     seconds);
       break;
+    case LinkState::kReconfiguring:
+      std::snprintf(line, sizeof(line),
+                    "[ERR] LiDAR %s voltou a responder e foi configurado de novo, mas nenhum dado "
+                    "chega ha %llu s: confira as linhas [SUP] e as do SDK\n",
+                    handle_address(f.handle).c_str(), seconds);
+      break;
     case LinkState::kNoData:
+      if (f.waiting_port != 0) {
+        std::snprintf(line, sizeof(line),
+                      "[ERR] LiDAR %s sem dados ha %llu s: a porta %u do host esta ocupada por "
+                      "outro processo; tentando abri-la de novo a cada segundo\n",
+                      handle_address(f.handle).c_str(), seconds,
+                      static_cast<unsigned>(f.waiting_port));
+        break;
+      }
       std::snprintf(line, sizeof(line),
                     answering ? "[ERR] LiDAR %s responde a deteccao mas nenhum dado de pontos ou "
                                 "IMU chega ha %llu s: porta de dados do host ocupada por outro "

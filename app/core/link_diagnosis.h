@@ -16,9 +16,11 @@ struct LinkFacts {
   bool stream_ok = false;           // points or IMU samples arrive
   bool points_alive = false;        // points arrive
   bool points_undecoded = false;    // point datagrams arrive, in a form not decoded here
+  bool reconfiguring = false;       // it came back after its stream was lost, configured again
   uint64_t detection_replies = 0;   // from the SDK's health counters
   uint64_t unconfigured_replies = 0;
   uint32_t unconfigured_lidar = 0;
+  uint16_t waiting_port = 0;  // a host port another process holds, 0 when none
 };
 
 LinkState judge_link(const LinkFacts& facts);

@@ -134,6 +134,11 @@ struct SupervisorConfig {
   uint64_t info_query_period_ms = 3000;
   uint64_t cycle_ms = 500;
   uint64_t link_report_period_ms = 10000;  // spacing of the line saying that nothing streams
+  uint64_t write_retry_ms = 1000;          // a write not acknowledged is sent again after this,
+  uint64_t write_retry_max_ms = 3000;      // then at gaps doubling up to this
+  // A LiDAR that sent nothing this long after it accepted its configuration is configured
+  // again, then at gaps doubling up to ten times this.
+  uint64_t silent_reconfigure_ms = 5000;
 };
 
 struct StatusSnapshot {

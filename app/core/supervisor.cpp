@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/lidar_bring_up.h"
 #include "core/link_diagnosis.h"
 #include "core/service_health.h"
 #include "core/stream_queue.h"
@@ -21,7 +22,6 @@
 namespace app {
 namespace {
 
-constexpr uint8_t kPclDataTypeCartesianHigh = 1;
 // The pause wakes at least this often to see `running`, which a signal handler clears without
 // waking anyone; stop_supervisor_loop wakes it at once.
 constexpr uint64_t kSleepSliceMs = 100;
@@ -34,66 +34,12 @@ std::condition_variable pause_wake;
 // never republishes an earlier one's boxes. Supervisor thread, then the final publication.
 std::vector<ObstacleBox> boxes_at_off;
 
-// Re-sends of the point configuration while the LiDAR is heard but its points are missing.
-struct PointRequests {
-  bool missing = false;  // an episode is under way
-  uint64_t next_ms = 0;  // next re-send due
-  uint64_t gap_ms = 0;   // the gap before the one after it
-  bool told = false;     // the episode's console line is out
-};
-
 bool keep_running() { return running.load() && supervisor_active.load(); }
 
 // A packet stamped after `now` was read (the callbacks run concurrently) is as fresh as can be,
 // not 2^64 ms old.
 bool stream_alive(uint32_t handle, uint64_t last_ms, uint64_t now, uint64_t timeout_ms) {
   return handle != 0 && last_ms != 0 && (last_ms >= now || now - last_ms <= timeout_ms);
-}
-
-// Configuration requests, repeated every cycle until one of them is handed to the device.
-void configure_lidar(uint32_t handle) {
-  const CommandStatus data_type =
-      LidarSetPclDataType(handle, kPclDataTypeCartesianHigh, nullptr, nullptr);
-  const CommandStatus point_send = LidarEnablePointSend(handle, nullptr, nullptr);
-  conectado.store(data_type == kStatusSuccess || point_send == kStatusSuccess);
-}
-
-// Whether the point configuration (which also sets the data type) is due again. Points are
-// missing while the LiDAR is heard otherwise, by IMU samples or by point datagrams in a form not
-// decoded here: it came back from a reboot with point sending off or another data type, or
-// another program changed them. The first re-send comes once points have been missing for the
-// point time-out; each later gap doubles up to the information query period, so a unit whose
-// points were stopped on purpose is not written to every cycle for as long as that lasts.
-bool point_request_due(PointRequests& r, bool missing, uint64_t now, uint64_t last_points_ms,
-                       const SupervisorConfig& config) {
-  if (!missing) {
-    r = PointRequests{};
-    return false;
-  }
-  if (!r.missing) {
-    r.missing = true;
-    r.next_ms = (last_points_ms != 0 ? last_points_ms : now) + config.pcl_timeout_ms;
-    r.gap_ms = config.cycle_ms;
-  }
-  if (now < r.next_ms) return false;
-  r.gap_ms = std::min(2 * r.gap_ms, std::max(config.info_query_period_ms, config.cycle_ms));
-  r.next_ms = now + r.gap_ms;
-  return true;
-}
-
-void tell_points_missing(bool undecoded) {
-  if (undecoded) {
-    std::fprintf(stdout,
-                 "[SUP] LiDAR envia pontos em formato nao decodificado (tipo de dado %u); "
-                 "pedindo o tipo %u de novo, com intervalo crescente\n",
-                 static_cast<unsigned>(undecoded_data_type.load()),
-                 static_cast<unsigned>(kPclDataTypeCartesianHigh));
-  } else {
-    std::fputs("[SUP] LiDAR sem pontos enquanto a IMU continua; pedindo o envio de pontos de "
-               "novo, com intervalo crescente\n",
-               stdout);
-  }
-  std::fflush(stdout);
 }
 
 // The cycle's stream verdicts and the SDK's detection counters, for the operator's diagnosis.
@@ -105,9 +51,11 @@ LinkFacts link_facts(uint32_t handle, bool ok, bool points_alive, bool undecoded
   facts.stream_ok = ok;
   facts.points_alive = points_alive;
   facts.points_undecoded = undecoded && !points_alive;
+  facts.reconfiguring = bring_up_reconfiguring(handle);
   facts.detection_replies = sdk.detection_replies;
   facts.unconfigured_replies = sdk.unconfigured_replies;
   facts.unconfigured_lidar = sdk.last_unconfigured_lidar;
+  facts.waiting_port = sdk.waiting_port_count > 0 ? sdk.waiting_ports[0] : 0;
   return facts;
 }
 
@@ -126,7 +74,6 @@ void enter_ok() {
 
 void enter_off(uint64_t now) {
   print_status("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)\n");
-  conectado.store(false);
   sensor_ativo.store(false);
   window_clear(live_window);
   {
@@ -186,7 +133,6 @@ void offer_transition_entry(StreamEvent event) {
 void supervisor_loop(SupervisorConfig config) {
   if (!supervisor_active.load()) return;
   uint64_t last_query_ms = 0;
-  PointRequests point_requests;
   LinkWatch link;
   boxes_at_off.clear();
   while (running.load()) {
@@ -199,8 +145,8 @@ void supervisor_loop(SupervisorConfig config) {
     // IMU samples within the point time-out: the IMU flows while the points do not (both fall
     // silent together when the unit is switched off, and the IMU's longer time-out is no sign).
     const bool imu_flows = stream_alive(handle, last_imu, now, config.pcl_timeout_ms);
-    const bool undecoded =
-        stream_alive(handle, last_undecoded_pcl_ms.load(), now, config.pcl_timeout_ms);
+    const uint64_t last_undecoded = last_undecoded_pcl_ms.load();
+    const bool undecoded = stream_alive(handle, last_undecoded, now, config.pcl_timeout_ms);
     const bool ok = points_alive || imu_alive;
     const bool was_ok = stream_ok.exchange(ok);
 
@@ -210,14 +156,14 @@ void supervisor_loop(SupervisorConfig config) {
     // A LiDAR that rebooted within the IMU time-out comes back with point sending off (or in
     // another data type) and its IMU stream on, which keeps the stream OK: no OFF transition
     // would ever ask for the points again.
-    const bool points_missing = handle != 0 && !points_alive && (imu_flows || undecoded);
-    const bool ask_again =
-        point_request_due(point_requests, points_missing, now, last_points_ms, config);
-    if (ask_again && !point_requests.told) {
-      point_requests.told = true;
-      tell_points_missing(undecoded);
-    }
-    if (handle != 0 && (!conectado.load() || ask_again)) configure_lidar(handle);
+    StreamFacts facts;
+    facts.handle = handle;
+    facts.ok = ok;
+    facts.points_missing = handle != 0 && !points_alive && (imu_flows || undecoded);
+    facts.undecoded = undecoded;
+    facts.last_points_ms = last_points_ms;
+    facts.last_heard_ms = std::max({last_points_ms, last_imu, last_undecoded});
+    bring_up_cycle(facts, config, now);
 
     if (ok) {
       if (handle != 0 && now - last_query_ms >= config.info_query_period_ms) {
@@ -233,7 +179,12 @@ void supervisor_loop(SupervisorConfig config) {
       boxes_at_off = copy_obstacle_boxes();
       enter_off(now);
       offer_transition_entry(StreamEvent::kStreamOff);
+      // It may have lost power and come back without the host's configuration.
+      bring_up_stream_lost(handle);
     }
+
+    conectado.store(bring_up_confirmed(handle));
+
     // While OFF no unit is followed: another one streaming to this host may be taken (also when
     // the followed one fell silent before a cycle ever saw it OK).
     if (!ok) followed_handle.store(0);

@@ -1,6 +1,5 @@
 #include "device_info.h"
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -10,9 +9,6 @@
 
 namespace app {
 namespace {
-
-constexpr uint8_t kWorkModeNormal = 1;
-constexpr uint8_t kPclDataTypeCartesianHigh = 1;
 
 void store_text(std::string& field, std::string value) {
   std::lock_guard<std::mutex> hold(state_mutex);
@@ -84,22 +80,6 @@ void apply_entries(lidar::KeyValueEntries entries) {
 
 void apply_internal_info(const uint8_t* bytes, std::size_t length) {
   apply_entries(lidar::KeyValueEntries::OfAnswer(bytes, length));
-}
-
-void on_info_change(uint32_t handle, const LidarInfo* info, void*) {
-  std::printf("[INFO] InfoChange handle=%u\n", static_cast<unsigned>(handle));
-  std::fflush(stdout);
-  if (!info) return;
-  // A second unit coming up does not take the place of the one whose stream is followed.
-  const uint32_t followed = followed_handle.load();
-  if (followed == 0 || followed == handle) lidar_handle.store(handle);
-  const CommandStatus work_mode = LidarSetWorkMode(handle, kWorkModeNormal, nullptr, nullptr);
-  const CommandStatus data_type =
-      LidarSetPclDataType(handle, kPclDataTypeCartesianHigh, nullptr, nullptr);
-  const CommandStatus point_send = LidarEnablePointSend(handle, nullptr, nullptr);
-  std::printf("  WM=%d DT=%d EN=%d\n", static_cast<int>(work_mode), static_cast<int>(data_type),
-              static_cast<int>(point_send));
-  std::fflush(stdout);
 }
 
 void on_internal_info(CommandStatus status, uint32_t, LidarDiagInternalInfoResponse* response,

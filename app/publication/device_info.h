@@ -1,5 +1,5 @@
-// Device information callbacks: configure the LiDAR on an information change and fill the
-// device fields from the internal-information answer.
+// The internal-information callback: fills the device fields from the LiDAR's answer (the
+// information-change callback, which brings the LiDAR to streaming, is core/lidar_bring_up).
 #pragma once
 
 #include <cstddef>
@@ -8,10 +8,6 @@
 #include "lidar_sdk.h"
 
 namespace app {
-
-// Records the handle and sends work mode 1, point data type 1 and point sending; prints the
-// handle and the three send statuses. A null info prints the handle only.
-void on_info_change(uint32_t handle, const LidarInfo* info, void* client_data);
 
 // Completion of the internal-information query: a successful answer updates the device
 // strings, the temperature and the power-on count.

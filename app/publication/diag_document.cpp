@@ -35,6 +35,11 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "sdk.comandos_expirados", sdk.requests_timed_out);
   add_integer(e, "sdk.threads_io", sdk.io_threads);
   add_integer(e, "sdk.io_parado_ms", sdk.io_stall_ms);
+  std::string waiting = "[";
+  for (uint32_t i = 0; i < sdk.waiting_port_count && i < kLidarHealthMaxWaitingPorts; ++i) {
+    waiting += (i == 0 ? "" : ",") + std::to_string(sdk.waiting_ports[i]);
+  }
+  e.emplace_back("sdk.portas_aguardando", waiting + "]");
   add_integer(e, "sdk.deteccao.respostas", sdk.detection_replies);
   add_integer(e, "sdk.deteccao.fora_da_configuracao", sdk.unconfigured_replies);
   add_quoted(e, "sdk.deteccao.ultimo_fora_da_configuracao",
@@ -48,6 +53,8 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "app.descartados.outro_lidar", app.foreign_unit_datagrams);
   add_integer(e, "app.stream.entradas", app.stream_entries_written);
   add_integer(e, "app.stream.descartadas", app.stream_entries_dropped);
+  add_integer(e, "app.reconfiguracoes", app.reconfigurations);
+  add_integer(e, "app.escritas_repetidas", app.repeated_writes);
   add_integer(e, "app.live_view.clientes", app.live_view_clients);
   add_integer(e, "app.live_view.enviadas", app.live_view_sent);
   add_integer(e, "app.live_view.descartadas", app.live_view_dropped);

@@ -47,6 +47,12 @@ void HealthCounters::NoteKernelDrops(SocketHandle sock, uint32_t socket_total) {
   kernel_drops_.fetch_add(static_cast<uint32_t>(socket_total - seen), std::memory_order_relaxed);
 }
 
+void HealthCounters::SetWaitingPorts(const std::vector<uint16_t>& ports) {
+  for (std::size_t i = 0; i < kLidarHealthMaxWaitingPorts; ++i) {
+    waiting_ports_[i].store(i < ports.size() ? ports[i] : 0, std::memory_order_relaxed);
+  }
+}
+
 void HealthCounters::Fill(LidarHealthCounters& out) const {
   out = LidarHealthCounters{};
   for (const PortSlot& slot : ports_) {
@@ -67,6 +73,11 @@ void HealthCounters::Fill(LidarHealthCounters& out) const {
   out.detection_replies = detection_replies_.load(std::memory_order_relaxed);
   out.unconfigured_replies = unconfigured_replies_.load(std::memory_order_relaxed);
   out.last_unconfigured_lidar = last_unconfigured_lidar_.load(std::memory_order_relaxed);
+
+  for (const auto& port : waiting_ports_) {
+    const uint16_t waiting = port.load(std::memory_order_relaxed);
+    if (waiting != 0) out.waiting_ports[out.waiting_port_count++] = waiting;
+  }
 
   const int64_t now = HealthClockMs();
   for (const auto& progress : io_progress_ms_) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "lidar_sdk.h"
 #include "base/socket_platform.h"
@@ -35,6 +36,10 @@ class HealthCounters {
     last_unconfigured_lidar_.store(handle, std::memory_order_relaxed);
     unconfigured_replies_.fetch_add(1, std::memory_order_relaxed);
   }
+
+  // The host ports that could not be opened yet (another process holds them), at most
+  // kLidarHealthMaxWaitingPorts of them; written by the channels whenever the list changes.
+  void SetWaitingPorts(const std::vector<uint16_t>& ports);
 
   // A socket was opened on this descriptor: its kernel drop count starts from zero.
   void ResetKernelDrops(SocketHandle sock);
@@ -72,6 +77,7 @@ class HealthCounters {
   std::atomic<uint32_t> last_unconfigured_lidar_{0};
   std::atomic<uint32_t> kernel_seen_[kMaxTrackedSockets] = {};
   std::atomic<int64_t> io_progress_ms_[kIoRoles] = {};
+  std::atomic<uint16_t> waiting_ports_[kLidarHealthMaxWaitingPorts] = {};  // 0 = unused
 };
 
 // Steady-clock milliseconds, the time base of the progress slots.

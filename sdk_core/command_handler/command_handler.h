@@ -44,6 +44,8 @@ class CommandHandler {
   // Sends the host's addresses and ports to a LiDAR that has not accepted them yet.
   virtual void UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) = 0;
   virtual void UpdateLidarCfg(const ViewLidarIpInfo& info) = 0;
+  // Forgets that `handle` accepted its configuration, so that UpdateLidarCfg sends it again.
+  virtual void ForgetLidarCfg(uint32_t handle) = 0;
   // Sends a request to the device type's command port, or its log port. A request carrying a
   // callback must already be in the general handler's pending table: a failed send takes it
   // out and completes the callback with -9.

@@ -247,6 +247,29 @@ void GeneralCommandHandler::LidarInfoChange(uint32_t handle) {
   if (!already_reported && cb != nullptr) cb(handle, &info, client_data);
 }
 
+CommandStatus GeneralCommandHandler::Reconfigure(uint32_t handle) {
+  uint8_t dev_type = 0;
+  {
+    std::lock_guard<std::mutex> lock(detected_mutex_);
+    auto it = detected_lidars_.find(handle);
+    if (it == detected_lidars_.end()) {
+      LIDAR_LOG_ERROR("Reconfigure lidar failed, can not found device, the handle:{}", handle);
+      return kStatusNotRegistered;
+    }
+    it->second.config_done = false;
+    it->second.info_reported = false;
+    dev_type = it->second.dev_type;
+  }
+  if (std::shared_ptr<CommandHandler> handler = GetCommandHandler(dev_type)) {
+    handler->ForgetLidarCfg(handle);
+  }
+  DeviceManager* manager = device_manager_;
+  if (manager != nullptr && host_mode_) manager->ForgetViewLidarCfg(handle);
+  LIDAR_LOG_INFO("Reconfigure lidar:{}, the configuration follows its next detection reply.",
+                 handle);
+  return kStatusSuccess;
+}
+
 void GeneralCommandHandler::UpdateViewLidarCfg(const ViewLidarIpInfo& info) {
   std::shared_ptr<CommandHandler> handler = GetCommandHandler(info.dev_type);
   if (handler && IsMasterSdk()) handler->UpdateLidarCfg(info);

@@ -72,6 +72,11 @@ void DeviceCommandHandler::UpdateLidarCfg(const ViewLidarIpInfo& info) {
   SetViewLidar(info);
 }
 
+void DeviceCommandHandler::ForgetLidarCfg(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  configured_lidars_.erase(handle);
+}
+
 void DeviceCommandHandler::SetCustomLidar(uint32_t handle, uint16_t lidar_cmd_port,
                                           const LidarCfg& cfg) {
   uint8_t request[kMaxCommandBufferSize] = {};
@@ -147,9 +152,8 @@ void DeviceCommandHandler::Send(const Command& command, uint16_t port, bool logg
 }
 
 void DeviceCommandHandler::CompleteLidarCfg(CommandStatus status, uint32_t handle,
-                                            LidarAsyncControlResponse* response,
-                                            void* client_data, uint8_t dev_type,
-                                            bool report_refused) {
+                                            LidarAsyncControlResponse* response, void* client_data,
+                                            uint8_t dev_type) {
   if (status != kStatusSuccess) {
     LIDAR_LOG_INFO("Update lidar failed, the status:{}", status);
     return;
@@ -175,7 +179,6 @@ void DeviceCommandHandler::CompleteLidarCfg(CommandStatus status, uint32_t handl
     general.LidarInfoChange(handle);
     return;
   }
-  if (report_refused) general.LidarInfoChange(handle);
   LIDAR_LOG_ERROR("Update lidar failed, the ret_code:{}, error_key:{}", ret_code, error_key);
 }
 

@@ -30,6 +30,7 @@ class DeviceCommandHandler : public CommandHandler {
   void Handle(uint32_t handle, uint16_t local_port, const Command& command) override;
   void UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) override;
   void UpdateLidarCfg(const ViewLidarIpInfo& info) override;
+  void ForgetLidarCfg(uint32_t handle) override;
   void SendCommand(const Command& command) override;
   // Stores the request in the general handler's pending table, then sends it to `port`.
   void SendCommand(const Command& command, uint16_t port);
@@ -46,11 +47,11 @@ class DeviceCommandHandler : public CommandHandler {
   // Completion function of the configuration request (the type's UpdateLidarCallback).
   virtual AsyncControlCallback UpdateCallback() const = 0;
 
-  // Shared body of UpdateLidarCallback. A refused configuration is reported to the
-  // application only when `report_refused` is set.
+  // Shared body of UpdateLidarCallback. Only an accepted configuration is reported: a refused
+  // one leaves the LiDAR unconfigured, and its next detection reply sends the request again.
   static void CompleteLidarCfg(CommandStatus status, uint32_t handle,
                                LidarAsyncControlResponse* response, void* client_data,
-                               uint8_t dev_type, bool report_refused);
+                               uint8_t dev_type);
 
  private:
   // Whether a push message from `handle` that arrived on `local_port` is decoded: on the

@@ -13,7 +13,7 @@ ForwardCommandHandler::ForwardCommandHandler(DeviceManager* device_manager)
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,
                                                 void* client_data) {
-  CompleteLidarCfg(status, handle, response, client_data, kDeviceTypeForward, true);
+  CompleteLidarCfg(status, handle, response, client_data, kDeviceTypeForward);
 }
 
 bool ForwardCommandHandler::BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer,

@@ -1,5 +1,4 @@
-// Command handler of the Forward device type (10): point cloud and IMU are configured; a
-// refused configuration is still reported to the application.
+// Command handler of the Forward device type (10): point cloud and IMU are configured.
 #pragma once
 
 #include "command_handler/device_command_handler.h"

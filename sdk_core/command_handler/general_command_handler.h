@@ -94,6 +94,10 @@ class GeneralCommandHandler {
                                   LidarDiagInternalInfoResponse* response, void* client_data);
   void LidarInfoChange(uint32_t handle);
   void UpdateViewLidarCfg(const ViewLidarIpInfo& info);
+  // Brings a detected LiDAR up from the start again: its acceptance is forgotten, so its next
+  // detection reply sends the configuration request and the next acceptance is reported to the
+  // application again. kStatusNotRegistered for a handle that never answered detection.
+  CommandStatus Reconfigure(uint32_t handle);
 
  private:
   GeneralCommandHandler() = default;

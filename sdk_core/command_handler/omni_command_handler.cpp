@@ -12,7 +12,7 @@ OmniCommandHandler::OmniCommandHandler(DeviceManager* device_manager)
 void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                              LidarAsyncControlResponse* response,
                                              void* client_data) {
-  CompleteLidarCfg(status, handle, response, client_data, kDeviceTypeOmni, false);
+  CompleteLidarCfg(status, handle, response, client_data, kDeviceTypeOmni);
 }
 
 bool OmniCommandHandler::BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer,

@@ -1,5 +1,5 @@
 // Command handler of the Omni device type (9): state information, point cloud and IMU are all
-// configured; a refused configuration is not reported.
+// configured.
 #pragma once
 
 #include "command_handler/device_command_handler.h"

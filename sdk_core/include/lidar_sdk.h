@@ -81,7 +81,8 @@ static_assert(sizeof(LidarInfo) == 33, "LidarInfo is 33 packed bytes");
 using LidarPointCloudCallback = void (*)(uint32_t handle, uint8_t dev_type,
                                          LidarEthernetPacket* data, void* client_data);
 using LidarImuDataCallback = LidarPointCloudCallback;
-// A LiDAR accepted its configuration (or needs none): once per LiDAR and Init, on the IO thread
+// A LiDAR accepted its configuration (or needs none): once per LiDAR and Init, and once more
+// after each LidarReconfigure that the LiDAR answered with a new acceptance, on the IO thread
 // that received the acceptance (command IO, or detection IO for a LiDAR reported from its
 // detection reply). Called with no SDK lock held: it may call the key/value operations,
 // QueryLidarInternalInfo and the Set*Callback functions.
@@ -105,6 +106,12 @@ using QueryLidarInternalInfoCallback = void (*)(CommandStatus status, uint32_t h
 bool LidarSdkInit(const char* path, const char* host_ip, const LidarLoggerCfgInfo* log_cfg_info);
 bool LidarSdkStart();
 void LidarSdkUninit();
+
+// Brings a LiDAR up from the start again, for one whose stream was lost (a LiDAR that lost power
+// comes back without the host's configuration): its next detection reply sends the configuration
+// request, and once it accepts, the information-change callback is called for it again. From any
+// thread; kStatusNotRegistered for a handle that never answered detection.
+CommandStatus LidarReconfigure(uint32_t handle);
 
 // Registrations, from any thread (see the point callback for the one exception); a null
 // function stops delivery. Uninit clears them.
@@ -148,6 +155,7 @@ bool LidarReadConfigHosts(const char* path, LidarConfigHostCallback cb, void* cl
 // being lost and where. Reading them takes no lock and never disturbs the IO threads: any thread
 // may call it at any time.
 constexpr uint32_t kLidarHealthMaxPorts = 16;
+constexpr uint32_t kLidarHealthMaxWaitingPorts = 8;
 
 struct LidarPortDatagrams {
   uint16_t port;       // local port the datagrams arrived on
@@ -172,6 +180,10 @@ struct LidarHealthCounters {
   // True where the platform keeps no count of datagrams its kernel discarded (Windows): then
   // kernel_drops is not a count and must not be shown as 0.
   bool kernel_drops_unavailable;
+  // Host ports that could not be opened because another process holds them: the SDK tries each
+  // again every second until it opens.
+  uint32_t waiting_port_count;
+  uint16_t waiting_ports[kLidarHealthMaxWaitingPorts];
 };
 
 // Copies the counters into `out` (nothing when it is null).

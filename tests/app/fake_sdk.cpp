@@ -10,6 +10,7 @@ namespace {
 std::mutex mutex;
 std::vector<Call> log;
 std::map<std::string, CommandStatus> statuses;
+std::map<std::string, std::pair<CommandStatus, uint8_t>> answers;
 InitArgs last_init;
 bool init_result = true;
 bool start_result = true;
@@ -21,6 +22,11 @@ void record(const char* name, uint32_t handle, int value, const void* callback,
   const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now().time_since_epoch());
   log.push_back(Call{name, handle, value, callback, client_data, now.count()});
+}
+
+Call log_back() {
+  std::lock_guard<std::mutex> hold(mutex);
+  return log.back();
 }
 
 CommandStatus status_of(const char* name) {
@@ -35,12 +41,29 @@ CommandStatus operation(const char* name, uint32_t handle, int value, const void
   return status_of(name);
 }
 
+// A key/value write: recorded, then answered at once when the test says how.
+CommandStatus write(const char* name, uint32_t handle, int value, AsyncControlCallback cb,
+                    void* client_data) {
+  const CommandStatus status =
+      operation(name, handle, value, reinterpret_cast<const void*>(cb), client_data);
+  std::pair<CommandStatus, uint8_t> reply;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    const auto it = answers.find(name);
+    if (status != kStatusSuccess || it == answers.end()) return status;
+    reply = it->second;
+  }
+  answer(log_back(), reply.first, reply.second);
+  return status;
+}
+
 }  // namespace
 
 void reset() {
   std::lock_guard<std::mutex> hold(mutex);
   log.clear();
   statuses.clear();
+  answers.clear();
   last_init = InitArgs{};
   init_result = true;
   start_result = true;
@@ -78,6 +101,18 @@ void set_status(const std::string& name, CommandStatus status) {
   statuses[name] = status;
 }
 
+void set_answer(const std::string& name, CommandStatus status, uint8_t ret_code) {
+  std::lock_guard<std::mutex> hold(mutex);
+  answers[name] = {status, ret_code};
+}
+
+void answer(const Call& call, CommandStatus status, uint8_t ret_code) {
+  auto cb = reinterpret_cast<AsyncControlCallback>(const_cast<void*>(call.callback));
+  if (cb == nullptr) return;
+  LidarAsyncControlResponse response{ret_code, 0};
+  cb(status, call.handle, status == kStatusSuccess ? &response : nullptr, call.client_data);
+}
+
 void set_uninit_hook(void (*hook)()) {
   std::lock_guard<std::mutex> hold(mutex);
   uninit_hook = hook;
@@ -111,6 +146,10 @@ void LidarSdkUninit() {
   if (hook != nullptr) hook();
 }
 
+CommandStatus LidarReconfigure(uint32_t handle) {
+  return operation("LidarReconfigure", handle, -1, nullptr, nullptr);
+}
+
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
   record("SetLidarPointCloudCallback", 0, -1, reinterpret_cast<const void*>(cb), client_data);
 }
@@ -125,24 +164,20 @@ void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data) {
 
 CommandStatus LidarSetWorkMode(uint32_t handle, uint8_t work_mode, AsyncControlCallback cb,
                                void* client_data) {
-  return operation("LidarSetWorkMode", handle, work_mode, reinterpret_cast<const void*>(cb),
-                   client_data);
+  return fake_sdk::write("LidarSetWorkMode", handle, work_mode, cb, client_data);
 }
 
 CommandStatus LidarSetPclDataType(uint32_t handle, uint8_t data_type, AsyncControlCallback cb,
                                   void* client_data) {
-  return operation("LidarSetPclDataType", handle, data_type, reinterpret_cast<const void*>(cb),
-                   client_data);
+  return fake_sdk::write("LidarSetPclDataType", handle, data_type, cb, client_data);
 }
 
 CommandStatus LidarEnablePointSend(uint32_t handle, AsyncControlCallback cb, void* client_data) {
-  return operation("LidarEnablePointSend", handle, -1, reinterpret_cast<const void*>(cb),
-                   client_data);
+  return fake_sdk::write("LidarEnablePointSend", handle, -1, cb, client_data);
 }
 
 CommandStatus LidarEnableImuData(uint32_t handle, AsyncControlCallback cb, void* client_data) {
-  return operation("LidarEnableImuData", handle, -1, reinterpret_cast<const void*>(cb),
-                   client_data);
+  return fake_sdk::write("LidarEnableImuData", handle, -1, cb, client_data);
 }
 
 CommandStatus QueryLidarInternalInfo(uint32_t handle, QueryLidarInternalInfoCallback cb,

@@ -38,6 +38,12 @@ void set_init_result(bool result);
 void set_start_result(bool result);
 // Status a key/value operation returns, by function name (0 after reset).
 void set_status(const std::string& name, CommandStatus status);
+// How the LiDAR answers a key/value write, by function name: its completion is called at once,
+// on the calling thread, with `status` and (for status 0) a response carrying `ret_code`. After
+// reset no write is answered.
+void set_answer(const std::string& name, CommandStatus status, uint8_t ret_code = 0);
+// Completes the write recorded in `call` as the LiDAR would answer it.
+void answer(const Call& call, CommandStatus status, uint8_t ret_code = 0);
 // Called by LidarSdkUninit after recording it, when set.
 void set_uninit_hook(void (*hook)());
 

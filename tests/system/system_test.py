@@ -9,13 +9,14 @@ import json
 import math
 import os
 import re
+import socket
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (DIAG_KEY, IMU_KEY, LIDAR_KEY, Process, Redis, WorkDir,  # noqa: E402
-                     run_tests, service_options, wait_for)
+                     member, run_tests, service_options, wait_for)
 
 STREAM_KEY = "ctx:dados_modulo_Lidar_quadros"
 
@@ -88,6 +89,25 @@ class ServiceRun:
 
     def elapsed(self):
         return time.monotonic() - self.started
+
+
+def forward_config():
+    """A configuration file for Forward units (host point port 57001, IMU port 58001)."""
+    config = os.path.join(WorkDir("forward-config").path, "forward.json")
+    with open(config, "w") as f:
+        json.dump({"FORWARD": {
+            "lidar_net_info": {"cmd_data_port": 56000, "push_msg_port": 56000,
+                               "point_data_port": 57000, "imu_data_port": 58000,
+                               "log_data_port": 59000},
+            "host_net_info": [{"host_ip": "127.0.0.1", "cmd_data_port": 56102,
+                               "push_msg_port": 56202, "point_data_port": 57001,
+                               "imu_data_port": 58001, "log_data_port": 59001}]}}, f)
+    return config
+
+
+def sim_stamp(line):
+    """The simulator's clock (seconds since its start) on one of its lines."""
+    return float(re.search(r"(\d+\.\d+)\] ", line).group(1))
 
 
 def info_change_block(text):
@@ -231,7 +251,7 @@ class Configuration(unittest.TestCase):
                       if "refusing host configuration" in line or OMNI_CONFIGURATION in line]
             self.assertEqual(len(writes), 3, "\n".join(writes))
             self.assertTrue(writes[-1].endswith("-> accepted"))
-            stamps = [float(re.search(r"(\d+\.\d+)\] ", w).group(1)) for w in writes]
+            stamps = [sim_stamp(w) for w in writes]
             for earlier, later in zip(stamps, stamps[1:]):
                 self.assertAlmostEqual(later - earlier, 1.0, delta=0.25)
             time.sleep(2)
@@ -269,22 +289,103 @@ class Configuration(unittest.TestCase):
             self.assertEqual(run.document()["bboxes"], [])
 
     def test_forward_unit_gets_the_two_entry_request(self):
-        config = os.path.join(WorkDir("forward-config").path, "forward.json")
-        with open(config, "w") as f:
-            json.dump({"FORWARD": {
-                "lidar_net_info": {"cmd_data_port": 56000, "push_msg_port": 56000,
-                                   "point_data_port": 57000, "imu_data_port": 58000,
-                                   "log_data_port": 59000},
-                "host_net_info": [{"host_ip": "127.0.0.1", "cmd_data_port": 56102,
-                                   "push_msg_port": 56202, "point_data_port": 57001,
-                                   "imu_data_port": 58001, "log_data_port": 59001}]}}, f)
-        with ServiceRun("forward", ["--type", "forward"], config=config) as run:
+        with ServiceRun("forward", ["--type", "forward"], config=forward_config()) as run:
             run.wait_from_start(run.configured, 6, "configuration of the Forward unit")
             self.assertIn("0x0006=127.0.0.1:57001 0x0007=127.0.0.1:58001 -> accepted",
                           run.sim.text())
             self.assertNotIn("0x0005=", run.sim.text())
             doc = run.wait(run.streaming_document, 5, "Forward points streaming")
             self.assertEqual(doc["handle"], 0x0200007F)
+
+
+class LifeCycle(unittest.TestCase):
+    """A LiDAR that misses a write, loses power, refuses its configuration or finds a host port
+    taken comes back by itself."""
+
+    @staticmethod
+    def measured_stream(run, point_port="56301"):
+        """Published as streaming with numeric distances, and point datagrams arriving on
+        `point_port` right now."""
+        doc = run.streaming_document()
+        if not (doc and isinstance(doc["dist"]["frente"], float)):
+            return None
+
+        def received():
+            return member(run.document(DIAG_KEY), "sdk.recebidos." + point_port, 0) or 0
+        first = received()
+        time.sleep(0.6)  # more than a publication cycle
+        return received() > first and doc
+
+    def test_lost_work_mode_write_and_power_cycles(self):
+        """A unit that boots in standby and never gets the first work-mode write, then loses
+        power and boots without the host's configuration (--power_cycles N times, 1 by
+        default): streaming again within 10 s of answering detection again, every time."""
+        first_cut = 7 + SERVICE.start_s
+        cuts = [first_cut + 13 * i for i in range(ARGS.power_cycles)]
+        cycle_args = [arg for at in cuts for arg in ("--power-cycle", f"{at:g}:4")]
+        with ServiceRun("lifecycle", ["--boot-standby", "--ignore-write", "0x001A:1",
+                                      *cycle_args]) as run:
+            run.wait_from_start(lambda: self.measured_stream(run), 7,
+                                "streaming after the lost work-mode write")
+            self.assertRegex(run.sim.text(), r"write seq \d+ with key 0x001A lost")
+            self.assertIn("0x001A=1 -> accepted", run.sim.text())
+            self.assertIn("[SUP] LiDAR 127.0.0.2 nao confirmou a escrita de modo de trabalho "
+                          "(status -4)", run.app.text())
+            self.assertIs(run.document()["conectado"], True)
+
+            recoveries = []
+            for n in range(1, len(cuts) + 1):
+                def answered_again():
+                    lines = run.sim.lines()
+                    boots = [i for i, line in enumerate(lines) if "fault: power back" in line]
+                    return len(boots) >= n and any(
+                        "detection seq" in line for line in lines[boots[n - 1]:])
+                run.wait_until(answered_again, cuts[n - 1] + 6, f"answer after power cut {n}")
+                answered = time.monotonic()
+                run.wait(lambda: run.app.count("[SUP] LiDAR OK (stream ativo)") > n and
+                         self.measured_stream(run), 12, f"streaming after power cut {n}")
+                recoveries.append(time.monotonic() - answered)
+            print("\nanswer to stream OK after each power cycle: " +
+                  ", ".join(f"{r:.1f} s" for r in recoveries) +
+                  f" (median {sorted(recoveries)[len(recoveries) // 2]:.1f} s, worst "
+                  f"{max(recoveries):.1f} s)")
+            self.assertLessEqual(max(recoveries), 10.0)
+            self.assertEqual(run.app.count("[SUP] LiDAR 127.0.0.2 voltou a responder; "
+                                           "configurando de novo"), len(cuts))
+            diag = run.document(DIAG_KEY)
+            self.assertEqual(diag["app"]["reconfiguracoes"], len(cuts))
+            self.assertGreaterEqual(diag["app"]["escritas_repetidas"], 1)
+            self.assertEqual(diag["lidar"]["estado"], "ok")
+
+    def test_forward_unit_refusing_its_configuration_with_a_data_port_taken(self):
+        """Two refusals are asked again once per detection period and never reported; the host
+        point port, held by another program for the first seconds, opens once it is free."""
+        holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        holder.bind(("127.0.0.1", 57001))
+        try:
+            with ServiceRun("refuse-forward", ["--type", "forward", "--refuse-config", "2"],
+                            config=forward_config()) as run:
+                run.wait_from_start(run.configured, 7, "configuration after two refusals")
+                diag = run.wait(lambda: (d := run.document(DIAG_KEY)) and
+                                d["sdk"]["portas_aguardando"] and d, 2, "the waiting port")
+                self.assertEqual(diag["sdk"]["portas_aguardando"], [57001])
+                writes = [line for line in run.sim.lines()
+                          if "refusing host configuration" in line or
+                          "0x0006=127.0.0.1:57001" in line]
+                self.assertEqual(len(writes), 3, "\n".join(writes))
+                stamps = [sim_stamp(w) for w in writes]
+                for earlier, later in zip(stamps, stamps[1:]):
+                    self.assertAlmostEqual(later - earlier, 1.0, delta=0.25)
+                self.assertIsNone(run.streaming_document())
+                holder.close()
+                released = time.monotonic()
+                run.wait(lambda: self.measured_stream(run, "57001"), 4,
+                         "points once the port is free")
+                self.assertLess(time.monotonic() - released, 3.5)
+                self.assertEqual(run.document(DIAG_KEY)["sdk"]["portas_aguardando"], [])
+            self.assertEqual(len(info_change_block(run.app.text())), 1)
+        finally:
+            holder.close()
 
 
 def stream_entries():
@@ -326,5 +427,5 @@ class FrameStream(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ARGS, SERVICE, rest = service_options("sim", "config")
+    ARGS, SERVICE, rest = service_options("sim", "config", power_cycles=1)
     run_tests(rest)

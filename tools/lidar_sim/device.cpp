@@ -161,7 +161,9 @@ std::vector<Datagram> Device::on_control(uint16_t local_port, const Endpoint& fr
     return {};
   }
   switch (request.cmd_id) {
-    case kCmdWriteParams: return {answer_write(request, from)};
+    case kCmdWriteParams:
+      if (loses_write(request)) return {};
+      return {answer_write(request, from)};
     case kCmdQueryInfo: return {answer_query(request, from, now_ms)};
     default:
       emit("ignored unknown command " + hex16(request.cmd_id) + " from " + endpoint_text(from));
@@ -195,6 +197,31 @@ std::vector<Datagram> Device::answer_detection(const ControlFrame& request, cons
   return out;
 }
 
+bool Device::parse_write(const ControlFrame& request, std::vector<WriteEntry>& entries) {
+  Reader r(request.payload.data(), request.payload.size());
+  uint16_t key_num = 0, reserved = 0;
+  if (!r.u16(key_num) || !r.u16(reserved)) return false;
+  for (uint16_t i = 0; i < key_num; ++i) {
+    WriteEntry e{};
+    if (!r.u16(e.key) || !r.u16(e.size) || (e.value = r.take(e.size)) == nullptr) return false;
+    entries.push_back(e);
+  }
+  return true;
+}
+
+bool Device::loses_write(const ControlFrame& request) {
+  std::vector<WriteEntry> entries;
+  if (faults_.ignore_write.empty() || !parse_write(request, entries)) return false;
+  for (const WriteEntry& e : entries) {
+    auto fault = faults_.ignore_write.find(e.key);
+    if (fault == faults_.ignore_write.end() || !take_fault(fault->second)) continue;
+    emit("fault: write seq " + std::to_string(request.seq) + " with key " + hex16(e.key) +
+         " lost: not answered, not applied");
+    return true;
+  }
+  return false;
+}
+
 Datagram Device::answer_write(const ControlFrame& request, const Endpoint& from) {
   auto result = [&](uint8_t ret, uint16_t error_key) {
     Bytes payload;
@@ -204,30 +231,15 @@ Datagram Device::answer_write(const ControlFrame& request, const Endpoint& from)
     return ack(request, from, std::move(payload));
   };
 
-  struct Entry {
-    uint16_t key;
-    const uint8_t* value;
-    uint16_t size;
-  };
-  std::vector<Entry> entries;
-  Reader r(request.payload.data(), request.payload.size());
-  uint16_t key_num = 0, reserved = 0;
-  bool well_formed = r.u16(key_num) && r.u16(reserved);
-  for (uint16_t i = 0; well_formed && i < key_num; ++i) {
-    Entry e{};
-    const uint8_t* value = nullptr;
-    well_formed = r.u16(e.key) && r.u16(e.size) && (value = r.take(e.size)) != nullptr;
-    e.value = value;
-    if (well_formed) entries.push_back(e);
-  }
-  if (!well_formed) {
+  std::vector<WriteEntry> entries;
+  if (!parse_write(request, entries)) {
     emit("write seq " + std::to_string(request.seq) + ": malformed payload, refused");
     return result(kRetMalformed, 0);
   }
 
   bool configures_host = false;
   uint16_t first_host_key = 0;
-  for (const Entry& e : entries) {
+  for (const WriteEntry& e : entries) {
     const KeySpec* layout = find_key(e.key);
     if (layout == nullptr || !layout->writable || e.size != layout->size || !value_allowed(e.key, e.value)) {
       emit("write seq " + std::to_string(request.seq) + ": key " + hex16(e.key) + " refused");
@@ -244,7 +256,7 @@ Datagram Device::answer_write(const ControlFrame& request, const Endpoint& from)
   }
 
   std::string applied;
-  for (const Entry& e : entries) {
+  for (const WriteEntry& e : entries) {
     values_[e.key] = Bytes(e.value, e.value + e.size);
     applied += " " + hex16(e.key);
     if (is_host_target_key(e.key)) {
@@ -402,6 +414,15 @@ void Device::switch_data_type(uint8_t data_type) { values_[key::kPclDataType] = 
 
 void Device::reboot() {
   power_on_values();
+  ++power_on_count_;
+}
+
+void Device::power_cycle() {
+  for (uint16_t k = key::kStateInfoHost; k <= key::kLogHost; ++k) values_[k] = Bytes(8, 0);
+  values_[key::kPclDataType] = u8_value(settings_.data_type);
+  values_[key::kImuEnable] = u8_value(1);
+  values_[key::kWorkMode] = u8_value(kWorkModeStandby);
+  values_[key::kPointSend] = u8_value(kPointSendOff);
   ++power_on_count_;
 }
 

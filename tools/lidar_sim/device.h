@@ -61,6 +61,9 @@ struct DeviceSettings {
 struct DeviceFaults {
   int refuse_config = 0;                 // host-address writes refused: how many, -1 for all
   std::map<uint16_t, int> ignore_cmd;    // command id -> requests left unanswered, -1 for all
+  // key -> parameter writes containing it that are lost on the way (no answer, not applied),
+  // -1 for all
+  std::map<uint16_t, int> ignore_write;
   std::string twin_sn;                   // a second unit on the same address answers detection
 };
 
@@ -104,6 +107,9 @@ class Device {
   // Power cycle: work mode and point sending return to their power-on values; host addresses and
   // the data type are kept; the power-on count grows by one.
   void reboot();
+  // Power cycle of a unit that keeps nothing a host wrote: no host targets, standby, point
+  // sending off, the power-on data type; the power-on count grows by one.
+  void power_cycle();
 
   // The value of `key` as the unit reports it at `now_ms`; empty for unknown keys.
   Bytes read_key(uint16_t key, uint64_t now_ms) const;
@@ -113,6 +119,16 @@ class Device {
 
  private:
   std::vector<Datagram> answer_detection(const ControlFrame& request, const Endpoint& from);
+  // One entry of a parameter write, pointing into the request's payload.
+  struct WriteEntry {
+    uint16_t key;
+    const uint8_t* value;
+    uint16_t size;
+  };
+  // False when the payload is malformed.
+  static bool parse_write(const ControlFrame& request, std::vector<WriteEntry>& entries);
+  // Whether the write is lost on the way (the ignore_write fault).
+  bool loses_write(const ControlFrame& request);
   Datagram answer_write(const ControlFrame& request, const Endpoint& from);
   Datagram answer_query(const ControlFrame& request, const Endpoint& from, uint64_t now_ms);
   Datagram ack(const ControlFrame& request, const Endpoint& from, Bytes payload) const;

@@ -5,6 +5,21 @@
 
 namespace lidar_sim {
 
+PowerCycles::Event PowerCycles::step(double t) {
+  if (next_ >= cuts_.size()) return Event::kNone;
+  const Cut& cut = cuts_[next_];
+  if (!down_ && t >= cut.at_s) {
+    down_ = true;
+    return Event::kCut;
+  }
+  if (down_ && t >= cut.at_s + cut.off_s) {
+    down_ = false;
+    ++next_;
+    return Event::kBoot;
+  }
+  return Event::kNone;
+}
+
 FaultShaper::FaultShaper(const TransportFaults& faults, unsigned seed) : faults_(faults), rng_(seed) {}
 
 bool FaultShaper::chance(double p) {

@@ -1,6 +1,7 @@
 // Transport faults applied to everything the unit sends, and the junk it can spray at the host.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -18,6 +19,27 @@ struct TransportFaults {
 
 struct FaultCounters {
   uint64_t lost = 0, duplicated = 0, corrupted = 0, truncated = 0;
+};
+
+// Power cuts at set times: the unit is down for a while each time, then boots afresh.
+class PowerCycles {
+ public:
+  struct Cut {
+    double at_s = 0;   // seconds after start
+    double off_s = 0;  // without power
+  };
+  enum class Event { kNone, kCut, kBoot };
+
+  void add(const Cut& cut) { cuts_.push_back(cut); }
+  // What happens at `t` (seconds after start); called with a growing `t`.
+  Event step(double t);
+  bool down() const { return down_; }
+  const Cut& current() const { return cuts_[next_]; }
+
+ private:
+  std::vector<Cut> cuts_;  // in the order given, which is the order of their times
+  std::size_t next_ = 0;
+  bool down_ = false;
 };
 
 class FaultShaper {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 namespace lidar_sim {
@@ -44,8 +45,14 @@ Faults:
   --loss P  --dup P  --bad-crc P  --truncate P   probabilities per datagram sent (0..1)
   --silence AT:N          fall silent AT seconds after start for N seconds, then resume
   --reboot AT[:BOOT]      reboot AT seconds after start, silent for BOOT seconds (default 3)
-  --refuse-config [N]     refuse the host-address configuration N times (default: always)
+  --power-cycle AT:OFF    lose power AT seconds after start for OFF seconds, then boot keeping
+                          nothing a host wrote: no host addresses, standby, point sending off
+                          (repeat the option for more cycles, in time order)
+  --refuse-config [N]     refuse the host-address configuration N times (default: always), with
+                          the first host-address key as the error key
   --ignore-cmd ID[:N]     leave command ID (e.g. 0x0101) unanswered N times (default: always)
+  --ignore-write KEY[:N]  lose the first N parameter writes that contain KEY (e.g. 0x001A): no
+                          answer, not applied (default: all)
   --twin-sn TEXT          a second unit with this serial number answers on the same address
   --garbage HZ            junk datagrams per second to every host port known
   --switch-data-type AT:T another program sets the point data type to T (1..3) AT seconds after
@@ -81,6 +88,17 @@ std::vector<std::string> split(const std::string& s, char sep) {
     start = at + 1;
   }
   return parts;
+}
+
+// "ID[:COUNT]": a 16-bit command id or key and how many times (-1, for always, when left out).
+bool id_and_count(const std::string& s, std::map<uint16_t, int>& out) {
+  const auto parts = split(s, ':');
+  long id = 0, count = -1;
+  if (parts.empty() || parts.size() > 2 || !to_long(parts[0], id) || id < 0 || id > 0xFFFF ||
+      (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
+    return false;
+  out[static_cast<uint16_t>(id)] = static_cast<int>(count);
+  return true;
 }
 
 bool probability(const std::string& s, double& out) { return to_double(s, out) && out >= 0 && out <= 1; }
@@ -203,18 +221,22 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       if (parts.empty() || parts.size() > 2 || !to_double(parts[0], o.reboot_at_s) || o.reboot_at_s < 0 ||
           (parts.size() == 2 && (!to_double(parts[1], o.reboot_boot_s) || o.reboot_boot_s < 0)))
         return fail("expects AT[:BOOT_SECONDS]");
+    } else if (arg == "--power-cycle") {
+      const auto parts = split(value(), ':');
+      PowerCycles::Cut cut;
+      if (parts.size() != 2 || !to_double(parts[0], cut.at_s) || !to_double(parts[1], cut.off_s) ||
+          cut.at_s < 0 || cut.off_s <= 0)
+        return fail("expects AT:OFF_SECONDS");
+      o.power_cycles.add(cut);
     } else if (arg == "--refuse-config") {
       const std::string v = optional_value();
       if (v.empty()) o.device_faults.refuse_config = -1;
       else if (!to_long(v, n) || n < 0) return fail("expects a count");
       else o.device_faults.refuse_config = static_cast<int>(n);
     } else if (arg == "--ignore-cmd") {
-      const auto parts = split(value(), ':');
-      long id = 0, count = -1;
-      if (parts.empty() || parts.size() > 2 || !to_long(parts[0], id) || id < 0 || id > 0xFFFF ||
-          (parts.size() == 2 && (!to_long(parts[1], count) || count < 0)))
-        return fail("expects ID[:COUNT]");
-      o.device_faults.ignore_cmd[static_cast<uint16_t>(id)] = static_cast<int>(count);
+      if (!id_and_count(value(), o.device_faults.ignore_cmd)) return fail("expects ID[:COUNT]");
+    } else if (arg == "--ignore-write") {
+      if (!id_and_count(value(), o.device_faults.ignore_write)) return fail("expects KEY[:COUNT]");
     } else if (arg == "--twin-sn") {
       o.device_faults.twin_sn = value();
       if (o.device_faults.twin_sn.empty() || o.device_faults.twin_sn.size() > 16)

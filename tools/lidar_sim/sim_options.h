@@ -35,6 +35,7 @@ struct SimOptions {
   double silence_for_s = 0;
   double reboot_at_s = -1;
   double reboot_boot_s = 3;
+  PowerCycles power_cycles;
   double garbage_hz = 0;
   double switch_data_type_at_s = -1;
   uint8_t switch_data_type_to = 3;

@@ -39,12 +39,14 @@ class Simulator {
   Simulator(const SimOptions& options, Scene scene)
       : o_(options),
         start_(std::chrono::steady_clock::now()),
-        device_(options.device, options.device_faults, [this](const std::string& line) { say(line); }),
+        device_(options.device, options.device_faults,
+                [this](const std::string& line) { say(line); }),
         ports_(device_ports(options.device.dev_type)),
         shaper_(options.transport, options.seed),
-        points_(std::move(scene), field_of_view(options.device.dev_type), options.motion, options.range,
-                options.seed + 1),
-        imu_(options.motion, options.seed + 2) {
+        points_(std::move(scene), field_of_view(options.device.dev_type), options.motion,
+                options.range, options.seed + 1),
+        imu_(options.motion, options.seed + 2),
+        power_(options.power_cycles) {
     if (o_.preconfigured)
       device_.preconfigure(o_.host_ip, o_.host_push_port, o_.host_point_port, o_.host_imu_port);
   }
@@ -82,7 +84,7 @@ class Simulator {
       if (o_.seconds > 0 && t >= o_.seconds) break;
       update_schedule(t);
       apply_scene_toggles();
-      const bool quiet = silent_ || booting_;
+      const bool quiet = silent_ || booting_ || power_.down();
       const StreamPlan plan = quiet ? StreamPlan{} : device_.stream_plan();
       report_plan(plan);
       if (replay_) {
@@ -152,6 +154,18 @@ class Simulator {
       switched_data_type_ = true;
       device_.switch_data_type(o_.switch_data_type_to);
       say("fault: another program set the point data type to " + std::to_string(o_.switch_data_type_to));
+    }
+    switch (power_.step(t)) {
+      case PowerCycles::Event::kCut:
+        say("fault: power cut for " + fixed(power_.current().off_s, 1) + " s");
+        break;
+      case PowerCycles::Event::kBoot:
+        device_.power_cycle();
+        say("fault: power back, booted without host configuration, in standby, point sending "
+            "off; " +
+            std::to_string(dropped_while_quiet_) + " datagrams ignored while down");
+        break;
+      case PowerCycles::Event::kNone: break;
     }
     if (booting_ && t >= o_.reboot_at_s + o_.reboot_boot_s) {
       booting_ = false;
@@ -333,6 +347,7 @@ class Simulator {
   FaultShaper shaper_;
   PointSource points_;
   ImuModel imu_;
+  PowerCycles power_;
   std::unique_ptr<PcapReplay> replay_;
   UdpSocket detection_any_;
   std::map<uint16_t, UdpSocket> sockets_;

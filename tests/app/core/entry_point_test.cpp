@@ -11,7 +11,7 @@
 #include "core/shared_state.h"
 #include "perception/imu_intake.h"
 #include "perception/point_intake.h"
-#include "publication/device_info.h"
+#include "core/lidar_bring_up.h"
 #include "tests/app/core/entry_point_runner.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The information-change and internal-information callbacks.
+// The internal-information callback.
 #include "publication/device_info.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "core/shared_state.h"
-#include "tests/app/fake_sdk.h"
 
 namespace app {
 namespace {
@@ -75,11 +74,7 @@ const std::vector<uint8_t> kIpConfig = {192, 168, 1, 12, 255, 255, 255, 0, 192, 
 
 class DeviceInfoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    set_fields(Fields{"old-ip", "old-host", "old-type", "old-fw", -1.f, 9});
-    lidar_handle.store(0);
-    fake_sdk::reset();
-  }
+  void SetUp() override { set_fields(Fields{"old-ip", "old-host", "old-type", "old-fw", -1.f, 9}); }
 
   static void deliver(std::vector<uint8_t> bytes, CommandStatus status = kStatusSuccess) {
     on_internal_info(status, 1, reinterpret_cast<LidarDiagInternalInfoResponse*>(bytes.data()),
@@ -168,37 +163,6 @@ TEST_F(DeviceInfoTest, WalkStopsAtParamNumAndAtTheEndOfTheBytes) {
   apply_internal_info(full.data(), full.size());
   EXPECT_EQ(read_fields().lidar_ip, "192.168.1.12");
   apply_internal_info(nullptr, 100);
-}
-
-TEST_F(DeviceInfoTest, InfoChangeRecordsTheHandleAndConfiguresTheLidar) {
-  fake_sdk::set_status("LidarSetPclDataType", -9);
-  testing::internal::CaptureStdout();
-  LidarInfo info{};
-  on_info_change(201435328u, &info, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "[INFO] InfoChange handle=201435328\n  WM=0 DT=-9 EN=0\n");
-  EXPECT_EQ(lidar_handle.load(), 201435328u);
-
-  const auto calls = fake_sdk::calls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].name, "LidarSetWorkMode");
-  EXPECT_EQ(calls[0].value, 1);
-  EXPECT_EQ(calls[1].name, "LidarSetPclDataType");
-  EXPECT_EQ(calls[1].value, 1);
-  EXPECT_EQ(calls[2].name, "LidarEnablePointSend");
-  for (const auto& call : calls) {
-    EXPECT_EQ(call.handle, 201435328u);
-    EXPECT_EQ(call.callback, nullptr);
-    EXPECT_EQ(call.client_data, nullptr);
-  }
-}
-
-TEST_F(DeviceInfoTest, InfoChangeWithoutInfoOnlyPrintsTheHandle) {
-  testing::internal::CaptureStdout();
-  on_info_change(7, nullptr, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[INFO] InfoChange handle=7\n");
-  EXPECT_EQ(lidar_handle.load(), 0u);
-  EXPECT_TRUE(fake_sdk::calls().empty());
 }
 
 }  // namespace

@@ -21,6 +21,21 @@ LidarCfg CustomOmni(const char* lidar_ip) {
   return cfg;
 }
 
+// What the device manager stores for a view LiDAR of host 192.168.1.10: the type's ports.
+ViewLidarIpInfo ViewInfo(const char* ip, uint8_t dev_type) {
+  const bool omni = dev_type == kDeviceTypeOmni;
+  ViewLidarIpInfo info;
+  info.handle = HandleOf(ip);
+  info.dev_type = dev_type;
+  info.host_ip = "192.168.1.10";
+  info.lidar_cmd_port = omni ? 56100 : 56000;
+  info.lidar_point_port = omni ? 56300 : 57000;
+  info.lidar_imu_port = omni ? 56400 : 58000;
+  info.host_point_port = omni ? 56301 : 57001;
+  info.host_imu_port = omni ? 56401 : 58001;
+  return info;
+}
+
 std::size_t CountOf(const std::string& text, const std::string& fragment) {
   std::size_t count = 0;
   for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
@@ -137,33 +152,34 @@ TEST_F(DetectionTest, LidarIsConfiguredOnceAndReportedOnce) {
   EXPECT_EQ(info_changes.size(), 1u) << "the application hears about a LiDAR once";
 }
 
-TEST_F(DetectionTest, RefusedConfigurationIsReportedOnlyForForward) {
+// A refusal is no acceptance, whatever the device type: nothing is reported, and the LiDAR is
+// asked again by its next detection reply, not from the refusal's own handling.
+TEST_F(DetectionTest, RefusedConfigurationIsNotReportedAndIsAskedAgainByTheNextReply) {
   LidarCfg forward = CustomOmni("192.168.1.13");
   forward.device_type = kDeviceTypeForward;
   InitConfigMode({CustomOmni(kIp), forward});
-  FakeDevices().master_sdk = false;
-  Detect(kIp, kDeviceTypeOmni);
-  Detect("192.168.1.13", kDeviceTypeForward);
-  FakeDevices().master_sdk = true;
+  for (const auto& [ip, type] :
+       {std::make_pair(kIp, kDeviceTypeOmni), std::make_pair("192.168.1.13", kDeviceTypeForward)}) {
+    Detect(ip, type);
+    AnswerFwQuery(InfoAnswer(0, {{0x8010, {1}}}), ip);
+    Detect(ip, type);
+    const SentRequest request = LastSent();
+    ASSERT_EQ(request.cmd_id, kCommandIdWriteKeyValue);
+    EXPECT_EQ(request.payload.size(), type == kDeviceTypeOmni ? 40u : 28u);
+    LogCapture log;
+    const std::size_t sent = SentCount();
+    Acknowledge(type, ip, request.seq, kCommandIdWriteKeyValue, {1, 0x06, 0x00});
+    EXPECT_TRUE(log.Has("Update lidar failed, the ret_code:1, error_key:6"));
+    EXPECT_EQ(SentCount(), sent);
+    EXPECT_TRUE(info_changes.empty());
 
-  LogCapture log;
-  General().GetCommandHandler(kDeviceTypeOmni)->UpdateLidarCfg(HandleOf(kIp), 56100);
-  Acknowledge(kDeviceTypeOmni, kIp, LastSent().seq, kCommandIdWriteKeyValue, {1, 0x06, 0x00});
-  EXPECT_TRUE(log.Has("Update lidar failed, the ret_code:1, error_key:6"));
-  EXPECT_TRUE(info_changes.empty());
-
-  General().GetCommandHandler(kDeviceTypeForward)->UpdateLidarCfg(HandleOf("192.168.1.13"), 56000);
-  const SentRequest request = LastSent();
-  EXPECT_EQ(request.payload.size(), 28u);
-  Acknowledge(kDeviceTypeForward, "192.168.1.13", request.seq, kCommandIdWriteKeyValue,
-              {1, 0x06, 0x00});
-  ASSERT_EQ(info_changes.size(), 1u);
-  EXPECT_EQ(info_changes[0].info.dev_type, kDeviceTypeForward);
-
-  // Refused, so still unconfigured: asked again.
-  const std::size_t sent = SentCount();
-  General().GetCommandHandler(kDeviceTypeForward)->UpdateLidarCfg(HandleOf("192.168.1.13"), 56000);
-  EXPECT_EQ(SentCount(), sent + 1);
+    Detect(ip, type);
+    EXPECT_EQ(SentCount(), sent + 1);
+    Acknowledge(type, ip, LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0});
+    ASSERT_EQ(info_changes.size(), 1u);
+    EXPECT_EQ(info_changes[0].info.dev_type, type);
+    info_changes.clear();
+  }
 }
 
 TEST_F(DetectionTest, FirmwareTypeZeroIsNeverConfiguredNorReported) {
@@ -243,15 +259,7 @@ TEST_F(DetectionTest, ViewLidarIsConfiguredThroughTheDeviceManager) {
   Acknowledge(kDeviceTypeOmni, "192.168.1.77", LastSent().seq, kCommandIdReadInternalInfo,
               InfoAnswer(0, {{0x8010, {1}}}));
 
-  ViewLidarIpInfo info;
-  info.handle = HandleOf("192.168.1.77");
-  info.dev_type = kDeviceTypeOmni;
-  info.host_ip = "192.168.1.10";
-  info.lidar_cmd_port = 56100;
-  info.lidar_point_port = 56300;
-  info.lidar_imu_port = 56400;
-  info.host_point_port = 56301;
-  info.host_imu_port = 56401;
+  const ViewLidarIpInfo info = ViewInfo("192.168.1.77", kDeviceTypeOmni);
   FakeDevices().master_sdk = false;
   const std::size_t sent = SentCount();
   General().UpdateViewLidarCfg(info);
@@ -265,6 +273,14 @@ TEST_F(DetectionTest, ViewLidarIsConfiguredThroughTheDeviceManager) {
   Acknowledge(kDeviceTypeOmni, "192.168.1.77", request.seq, kCommandIdWriteKeyValue, {0, 0, 0});
   EXPECT_EQ(FakeDevices().view_cfg_updates, (std::vector<uint32_t>{info.handle}));
   EXPECT_EQ(info_changes.size(), 1u);
+
+  // Configured again from the start (it lost power, say): asked again, reported again.
+  EXPECT_EQ(General().Reconfigure(HandleOf("192.168.1.99")), kStatusNotRegistered);
+  EXPECT_EQ(General().Reconfigure(info.handle), kStatusSuccess);
+  EXPECT_EQ(FakeDevices().view_cfg_forgotten, (std::vector<uint32_t>{info.handle}));
+  General().UpdateViewLidarCfg(info);
+  Acknowledge(kDeviceTypeOmni, "192.168.1.77", LastSent().seq, kCommandIdWriteKeyValue, {0, 0, 0});
+  EXPECT_EQ(info_changes.size(), 2u);
 }
 
 }  // namespace

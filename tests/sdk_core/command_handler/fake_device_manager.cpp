@@ -54,6 +54,10 @@ void DeviceManager::UpdateViewLidarCfgCallback(uint32_t handle) {
   testing::FakeDevices().view_cfg_updates.push_back(handle);
 }
 
+void DeviceManager::ForgetViewLidarCfg(uint32_t handle) {
+  testing::FakeDevices().view_cfg_forgotten.push_back(handle);
+}
+
 bool DeviceManager::IsMasterSdk() const { return testing::FakeDevices().master_sdk; }
 
 void DeviceManager::OnData(int, void*) {}

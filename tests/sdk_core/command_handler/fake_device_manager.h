@@ -32,6 +32,7 @@ struct FakeDeviceManagerState {
   std::vector<SentFrame> sent;
   std::vector<DetectionReport> detections;
   std::vector<uint32_t> view_cfg_updates;
+  std::vector<uint32_t> view_cfg_forgotten;
 };
 
 // The state behind DeviceManager::GetInstance() in the test programs; Reset between tests.

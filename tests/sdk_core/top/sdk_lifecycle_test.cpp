@@ -2,6 +2,7 @@
 // running or behind.
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -82,17 +83,42 @@ TEST_F(LifecycleTest, UninitClosesEverySocketOnceAndInitWorksAgain) {
 TEST_F(LifecycleTest, FailedInitLeavesNoSocketOrDetectionBehind) {
   const std::string config = dir_.WriteConfig(OneLidar(kLidar));
   {
-    // The point-data port is taken, after the detection socket has been opened.
-    UdpEndpoint blocker("127.0.0.1", 56301, false);
+    // The detection port is held without sharing, so its socket cannot be opened, after the
+    // IO threads have started.
+    UdpEndpoint blocker("127.0.0.1", 56000, false);
     ASSERT_TRUE(blocker.valid());
     EXPECT_FALSE(LidarSdkInit(config.c_str(), "", nullptr));
-    EXPECT_TRUE(PortIsFree("127.0.0.1", 56000));
     EXPECT_TRUE(PortIsFree("127.0.0.1", 56101));
+    EXPECT_TRUE(PortIsFree("127.0.0.1", 56301));
   }
   UdpEndpoint listener("0.0.0.0", 56000);
   EXPECT_EQ(CountBroadcasts(listener, milliseconds(1200)), 0);
   EXPECT_TRUE(LidarSdkInit(config.c_str(), "", nullptr));
   EXPECT_GE(CountBroadcasts(listener, milliseconds(1200)), 1);
+}
+
+// A host port another program holds at Init does not stop the start: it waits, named in the
+// health counters, and is opened within a detection period of being freed.
+TEST_F(LifecycleTest, PortTakenAtInitIsOpenedOnceItIsFree) {
+  auto waiting = [] {
+    LidarHealthCounters health{};
+    LidarGetHealthCounters(&health);
+    return std::vector<uint16_t>(health.waiting_ports,
+                                 health.waiting_ports + health.waiting_port_count);
+  };
+  {
+    UdpEndpoint blocker("127.0.0.1", 56301, false);
+    ASSERT_TRUE(blocker.valid());
+    ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(OneLidar(kLidar)).c_str(), "", nullptr));
+    EXPECT_FALSE(PortIsFree("127.0.0.1", 56401)) << "the other ports open";
+    EXPECT_EQ(waiting(), std::vector<uint16_t>{56301});
+    std::this_thread::sleep_for(milliseconds(1100));
+    EXPECT_EQ(waiting(), std::vector<uint16_t>{56301});
+  }
+  EXPECT_TRUE(WaitUntil([&] { return waiting().empty(); }, milliseconds(1500)));
+  EXPECT_FALSE(PortIsFree("127.0.0.1", 56301));
+  LidarSdkUninit();
+  EXPECT_TRUE(PortIsFree("127.0.0.1", 56301));
 }
 
 TEST_F(LifecycleTest, InitBroadcastsOneWellFormedDetectionFramePerSecond) {

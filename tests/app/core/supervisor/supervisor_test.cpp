@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "core/app_health.h"
+#include "core/lidar_bring_up.h"
 #include "core/link_diagnosis.h"
 #include "core/stream_queue.h"
 #include "publication/device_info.h"
@@ -29,7 +30,15 @@ SupervisorConfig fast_config() {
   config.imu_timeout_ms = 250;
   config.info_query_period_ms = 300;
   config.cycle_ms = 20;
+  config.write_retry_ms = 40;
+  config.write_retry_max_ms = 120;
   return config;
+}
+
+// The LiDAR acknowledges the point configuration at once.
+void lidar_acknowledges_writes() {
+  fake_sdk::set_answer("LidarSetPclDataType", kStatusSuccess);
+  fake_sdk::set_answer("LidarEnablePointSend", kStatusSuccess);
 }
 
 bool eventually(const std::function<bool()>& condition, int timeout_ms = 3000) {
@@ -84,6 +93,7 @@ class SupervisorTest : public ::testing::Test {
     debug_mode.store(false);
     viewer_active.store(false);
     fake_sdk::reset();
+    reset_bring_up();
     supervisor_fakes::reset();
     clear_stream_queue();
   }
@@ -120,6 +130,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   lidar_handle.store(kHandle);
   followed_handle.store(kHandle);
   last_imu_ms.store(steady_ms());  // IMU alone keeps the stream alive
+  lidar_acknowledges_writes();
 
   testing::internal::CaptureStdout();
   {
@@ -144,12 +155,12 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(calls[1].name, "LidarEnablePointSend");
   EXPECT_EQ(calls[2].name, "QueryLidarInternalInfo");
   EXPECT_EQ(calls[2].callback, reinterpret_cast<const void*>(&on_internal_info));
-  for (const auto& call : calls) {
-    EXPECT_EQ(call.handle, kHandle);
-    EXPECT_EQ(call.client_data, nullptr);
-  }
-  // OFF forgets the configuration, so it is sent again.
-  EXPECT_EQ(count_calls("LidarSetPclDataType"), 2);
+  for (const auto& call : calls) EXPECT_EQ(call.handle, kHandle);
+  EXPECT_EQ(calls[2].client_data, nullptr);
+  // OFF asks for the LiDAR to be configured from the start once it answers again.
+  EXPECT_EQ(count_calls("LidarSetPclDataType"), 1);
+  EXPECT_EQ(count_calls("LidarReconfigure"), 1);
+  EXPECT_FALSE(conectado.load());
 
   const ObstacleDistances d = copy_distances();
   const ObstacleDistances c = copy_corridor_distances();
@@ -243,23 +254,6 @@ TEST_F(SupervisorTest, InternalInfoQueriesAreSpacedByThePeriodWhileOk) {
   }
 }
 
-TEST_F(SupervisorTest, ConfigurationIsRepeatedEveryCycleUntilOneRequestIsAccepted) {
-  fake_sdk::set_status("LidarSetPclDataType", kStatusSendFailed);
-  fake_sdk::set_status("LidarEnablePointSend", kStatusSendFailed);
-  lidar_handle.store(kHandle);
-  RunningSupervisor supervisor;
-  ASSERT_TRUE(eventually([] { return count_calls("LidarEnablePointSend") >= 3; }));
-  EXPECT_FALSE(conectado.load());
-
-  fake_sdk::set_status("LidarEnablePointSend", kStatusSuccess);
-  ASSERT_TRUE(eventually([] { return conectado.load(); }));
-  const int sent = count_calls("LidarSetPclDataType");
-  const std::size_t now = publications();
-  ASSERT_TRUE(eventually([now] { return publications() >= now + 3; }));
-  EXPECT_EQ(count_calls("LidarSetPclDataType"), sent);
-  EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
-}
-
 std::vector<int64_t> call_times(const std::string& name) {
   std::vector<int64_t> times;
   for (const auto& call : fake_sdk::calls())
@@ -267,11 +261,38 @@ std::vector<int64_t> call_times(const std::string& name) {
   return times;
 }
 
+// A LiDAR that streams without having been reported (another program configures it) still gets
+// the point configuration, sent again at growing gaps until the LiDAR acknowledges it.
+TEST_F(SupervisorTest, PointConfigurationIsSentAgainAtGrowingGapsUntilAcknowledged) {
+  fake_sdk::set_status("LidarSetPclDataType", kStatusSendFailed);
+  fake_sdk::set_status("LidarEnablePointSend", kStatusSendFailed);
+  lidar_handle.store(kHandle);
+  testing::internal::CaptureStdout();
+  RunningSupervisor supervisor;
+  ASSERT_TRUE(eventually([] { return count_calls("LidarEnablePointSend") >= 4; }));
+  EXPECT_FALSE(conectado.load());
+  const std::vector<int64_t> times = call_times("LidarEnablePointSend");
+  EXPECT_GE(times[2] - times[1], 70);  // 40 ms, then 80: not every 20 ms cycle
+
+  fake_sdk::set_status("LidarSetPclDataType", kStatusSuccess);
+  fake_sdk::set_status("LidarEnablePointSend", kStatusSuccess);
+  lidar_acknowledges_writes();
+  ASSERT_TRUE(eventually([] { return conectado.load(); }));
+  const int sent = count_calls("LidarSetPclDataType");
+  const std::size_t now = publications();
+  ASSERT_TRUE(eventually([now] { return publications() >= now + 8; }));
+  EXPECT_EQ(count_calls("LidarSetPclDataType"), sent);
+  EXPECT_EQ(count_calls("QueryLidarInternalInfo"), 0);  // never OK: no packets
+  supervisor.stop();
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("[SUP] LiDAR 42.0.0.0 nao confirmou"), 0u);
+}
+
 // A LiDAR that reboots within the IMU time-out resumes its IMU stream with point sending off.
 // The stream never goes OFF, so the points must be asked for while only the IMU arrives, but at
 // a growing interval: the points may have been stopped on purpose.
 TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgainAtAGrowingInterval) {
   lidar_handle.store(kHandle);
+  lidar_acknowledges_writes();
   testing::internal::CaptureStdout();
   RunningSupervisor supervisor;
   std::atomic<bool> points{true};
