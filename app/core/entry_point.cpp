@@ -59,6 +59,17 @@ void start_live_view_if_asked(const LiveViewConfig& config, bool instead_of_wind
   std::fflush(stdout);
 }
 
+// An option this program does not know (--help, a mistyped switch) asks for the usage text; it
+// must not be taken for a file name or silently ignored.
+bool unknown_option(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '-') continue;
+    if (std::strcmp(argv[i], "--debug") == 0) continue;
+    return true;
+  }
+  return false;
+}
+
 void stop_supervisor() {
   stop_supervisor_loop();
   if (supervisor_thread.joinable()) supervisor_thread.join();
@@ -67,7 +78,7 @@ void stop_supervisor() {
 }  // namespace
 
 int run_app(int argc, char** argv) {
-  if (argc < 2) {
+  if (argc < 2 || unknown_option(argc, argv)) {
     std::fputs(kUsage, stdout);
     std::fflush(stdout);
     return -1;
