@@ -10,6 +10,7 @@ import math
 import os
 import re
 import socket
+import subprocess
 import sys
 import time
 import unittest
@@ -105,6 +106,26 @@ def forward_config():
     return config
 
 
+CONSUMER_EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                                "consumer_example.py")
+
+
+def consumer_python():
+    """An interpreter with the redis module (Debian's python3-redis), or None."""
+    for python in dict.fromkeys([sys.executable, "/usr/bin/python3"]):
+        if os.path.exists(python) and subprocess.run(
+                [python, "-c", "import redis"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def consumer_verdict(python):
+    """The README's consumer example, once: (fresh, its line)."""
+    done = subprocess.run([python, CONSUMER_EXAMPLE, "--once"], capture_output=True, text=True,
+                          timeout=10)
+    return done.returncode == 0, done.stdout.strip() + done.stderr.strip()
+
+
 def sim_stamp(line):
     """The simulator's clock (seconds since its start) on one of its lines."""
     return float(re.search(r"(\d+\.\d+)\] ", line).group(1))
@@ -185,9 +206,19 @@ class BringUp(unittest.TestCase):
 class Supervision(unittest.TestCase):
     def test_silent_lidar_goes_off_and_comes_back(self):
         silent_s = 5 + SERVICE.start_s
+        python = consumer_python()
         with ServiceRun("silence", ["--silence", f"{silent_s:g}:6"]) as run:
             run.wait_from_start(run.streaming_document, 5, "streaming before the silence")
             silent_at = run.started + silent_s
+            if python:
+                # The consumer example tells the silence long before the service declares OFF.
+                if not SERVICE.windows:
+                    run.wait(lambda: consumer_verdict(python)[0], 3,
+                             "the consumer example's fresh verdict")
+                run.wait_until(lambda: not consumer_verdict(python)[0], silent_s + 1.5,
+                               "the consumer example's stale verdict")
+                self.assertEqual(
+                    run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"), 0)
             # OFF once the IMU's 3 s time-out has passed, at the next half-second cycle.
             run.wait_until(lambda: run.app.count("[SUP] LiDAR OFF/DEGRADED (sem dados recentes)"),
                            silent_s + 6, "the OFF message")
