@@ -16,6 +16,7 @@
 #include "core/shared_state.h"
 #include "core/supervisor.h"
 #include "live_view/live_view.h"
+#include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
 #include "perception/point_intake.h"
 #include "publication/frame_stream.h"
@@ -122,6 +123,7 @@ int run_app(int argc, char** argv) {
     stop_frame_stream();
     return -1;
   }
+  use_datagram_arrival_clock(LidarDatagramArrivalNs);
   SetLidarPointCloudCallback(on_point_cloud, nullptr);
   SetLidarImuDataCallback(on_imu_data, nullptr);
   SetLidarInfoChangeCallback(on_info_change, nullptr);

@@ -61,7 +61,7 @@ std::atomic<double> freq_imu{0.0};
 std::atomic<bool> conectado{false};
 std::atomic<bool> sensor_ativo{false};
 std::atomic<bool> stream_ok{false};
-std::atomic<uint64_t> last_attitude_ms{0};
+std::atomic<uint64_t> last_attitude_us{0};
 std::atomic<uint32_t> followed_handle{0};
 std::atomic<uint64_t> last_undecoded_pcl_ms{0};
 std::atomic<uint8_t> undecoded_data_type{0};

@@ -208,7 +208,8 @@ extern std::atomic<double> freq_imu;
 extern std::atomic<bool> conectado;
 extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
-extern std::atomic<uint64_t> last_attitude_ms;
+// steady time of the last sample the attitude filter took, microseconds (0: none yet).
+extern std::atomic<uint64_t> last_attitude_us;
 // The unit whose stream datagrams the application takes (0: none yet): the first whose points
 // arrive, until the supervisor declares the stream OFF. One service follows one LiDAR.
 extern std::atomic<uint32_t> followed_handle;
