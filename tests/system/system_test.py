@@ -472,7 +472,8 @@ class Rates(unittest.TestCase):
             print(f"{point_datagrams_per_s:.0f}/s: {name} median {median:.1f} "
                   f"({column[0]:.1f} to {column[-1]:.1f}), sent {true_rate:.1f}", file=sys.stderr)
             with self.subTest(name):
-                self.assertLessEqual(abs(median - true_rate), 0.05 * true_rate, column)
+                # Under Wine a datagram's time is its receive's, which lags behind at times.
+                SERVICE.assert_stream_rate(self, median, true_rate, 0.05)
 
     def test_rates_at_the_omni_units_rate(self):
         # Under Wine half of it (see Service), the most app.exe takes in on this machine.
