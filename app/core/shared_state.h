@@ -44,6 +44,7 @@ struct PointWindow {
   uint64_t revision = 0;                // counts appends and pushes
   uint64_t published = 0;               // revision the reader's copy was last built from
   std::atomic<uint64_t> clears{0};      // counts window_clear calls
+  uint64_t run_start_ms = 0;            // stamp of the first entry since the window was empty
 };
 
 // Appends a copy of a non-empty frame and prunes with its stamp as "now". Beyond the time rule,
@@ -67,6 +68,10 @@ void window_snapshot_into(PointWindow& window, PointFrame& out);
 // touch the window. Returns the content's stamp (0 for an empty window).
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
+// How long the window has held points without a break: its newest stamp less the stamp of the
+// first entry appended since it was last empty (0 for an empty window). A window that has not
+// yet held its whole span of points sees only part of the scene.
+uint64_t window_run_ms(PointWindow& window);
 // Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
 // appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);
@@ -111,7 +116,7 @@ struct AttitudeState {
 
 struct ObstacleDistances {
   // Nearest distance towards +x, -x, +y, -y, +z, -z in metres; 0 nothing within the limit,
-  // NaN stream down.
+  // NaN nothing measured (before the first frame, or the stream down).
   float frente = 0.f, tras = 0.f, esquerda = 0.f, direita = 0.f, cima = 0.f, baixo = 0.f;
   uint64_t frame_ms = 0;
 };
@@ -203,7 +208,8 @@ extern std::atomic<double> freq_imu;
 extern std::atomic<bool> conectado;
 extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
-extern std::atomic<uint64_t> last_attitude_ms;
+// steady time of the last sample the attitude filter took, microseconds (0: none yet).
+extern std::atomic<uint64_t> last_attitude_us;
 // The unit whose stream datagrams the application takes (0: none yet): the first whose points
 // arrive, until the supervisor declares the stream OFF. One service follows one LiDAR.
 extern std::atomic<uint32_t> followed_handle;
@@ -227,8 +233,11 @@ extern std::atomic<bool> show_boxes;
 extern std::atomic<bool> show_axes;
 extern std::atomic<bool> sensor_inverted;
 
+// Six NaN distances, frame_ms 0.
+ObstacleDistances not_measured();
+
 // Start-up reset (before any thread exists): empties latest_cloud, viewer_cloud and the box
-// list, zeroes the distances (both kinds), and sets both windows' limits.
+// list, makes the distances (both kinds) not_measured, and sets both windows' limits.
 void reset_shared_state();
 // Stores the processing parameters whole under params_mutex.
 void set_processing_params(const ProcessingParams& params);

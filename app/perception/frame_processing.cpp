@@ -125,10 +125,16 @@ const Cloud& last_thinned_cloud() { return thinned_buffer(); }
 
 namespace {
 
-FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& params, uint64_t t) {
+FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& params, uint64_t t,
+                             bool whole_window) {
   FrameDistances found;
   found.axes.frame_ms = found.corridor.frame_ms = t;
   if (!thinned.points.empty()) found = frame_distances(thinned, params, t);
+  // A corridor seen through part of a scan reads clear where the rest of it may not be.
+  if (!whole_window) {
+    found.corridor = not_measured();
+    found.corridor.frame_ms = t;
+  }
   store_distances(found);
 
   std::vector<ObstacleBox> boxes;
@@ -149,14 +155,16 @@ FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
   Cloud& thinned = thinned_buffer();
   thin_frame(frame, params.voxel_size, thinned);
-  return process_thinned(thinned, params, t);
+  return process_thinned(thinned, params, t, true);
 }
 
 FrameSummary process_window(PointWindow& window, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
   Cloud& thinned = thinned_buffer();
   thin_window(window, params.voxel_size, thinned);
-  return process_thinned(thinned, params, t);
+  const int64_t span = window.window_ms.load();
+  const bool whole = span <= 0 || window_run_ms(window) >= static_cast<uint64_t>(span);
+  return process_thinned(thinned, params, t, whole);
 }
 
 }  // namespace app

@@ -109,7 +109,7 @@ TEST_F(SupervisorTest, WithoutALidarStaysOffSilentAndStillPublishes) {
   EXPECT_FALSE(stream_ok.load());
   EXPECT_TRUE(fake_sdk::calls().empty());
   EXPECT_EQ(static_cast<std::size_t>(supervisor_fakes::imu_publications()), publications());
-  EXPECT_EQ(supervisor_fakes::lidar_publications().back().frente, 0.0);
+  EXPECT_TRUE(std::isnan(supervisor_fakes::lidar_publications().back().frente));
 }
 
 TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState) {
