@@ -130,10 +130,12 @@ FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& param
   FrameDistances found;
   found.axes.frame_ms = found.corridor.frame_ms = t;
   if (!thinned.points.empty()) found = frame_distances(thinned, params, t);
-  // A corridor seen through part of a scan reads clear where the rest of it may not be.
+  // A direction seen through part of a scan reads clear where the rest of it may not be: the
+  // first frames after a start, or after a gap longer than the window, measure nothing yet.
   if (!whole_window) {
+    found.axes = not_measured();
     found.corridor = not_measured();
-    found.corridor.frame_ms = t;
+    found.axes.frame_ms = found.corridor.frame_ms = t;
   }
   store_distances(found);
 
