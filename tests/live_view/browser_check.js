@@ -84,7 +84,7 @@ async function main() {
   const browser = spawn("chromium", [
     "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
     "--window-size=1280,800", "--hide-scrollbars", "--no-first-run", "--remote-debugging-port=0",
-    `--user-data-dir=${profile}`, pageUrl], { stdio: ["ignore", "ignore", "pipe"] });
+    `--user-data-dir=${profile}`, pageUrl], { stdio: ["ignore", "ignore", "pipe"], detached: true });
   let browserLog = "";
   browser.stderr.on("data", (chunk) => { browserLog += chunk; });
   try {
@@ -159,10 +159,12 @@ async function main() {
   } catch (error) {
     check(false, "driving the browser", `${error.stack}\n${browserLog.slice(-2000)}`);
   } finally {
+    // The whole process group: the browser's helper processes outlive a killed parent for a
+    // moment and go on writing into the profile while it is being removed.
     const exited = new Promise((resolve) => browser.on("exit", resolve));
-    browser.kill("SIGKILL");
+    try { process.kill(-browser.pid, "SIGKILL"); } catch { browser.kill("SIGKILL"); }
     await exited;
-    fs.rmSync(profile, { recursive: true, force: true });
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
   }
   console.log(`${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
