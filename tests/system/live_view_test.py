@@ -55,7 +55,9 @@ def tearDownModule():
 
 
 def logs():
-    return RUN["app"].tail() + "\n" + RUN["sim"].tail()
+    # The service's own lines first: its SDK's log lines soon push the start out of the tail.
+    own = [l for l in RUN["app"].lines() if l.startswith(("[ERR]", "[VIEWER]", "[INFO]", "[WARN]"))]
+    return "\n".join(["--- app's own lines ---", *own, RUN["app"].tail(), RUN["sim"].tail()])
 
 
 def streaming():
