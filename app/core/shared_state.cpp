@@ -41,6 +41,8 @@ uint32_t vezes_ligado = 0;
 ObstacleDistances distances;
 ObstacleDistances corridor_distances;
 std::vector<ObstacleBox> obstacle_boxes;
+GroundEstimate ground_estimate;
+std::vector<ObstacleBox> stream_boxes;
 std::string lidar_ip;
 std::string host_ip;
 std::string firmware_version;
@@ -226,6 +228,8 @@ void reset_shared_state() {
   distances = ObstacleDistances{};
   corridor_distances = ObstacleDistances{};
   obstacle_boxes.clear();
+  ground_estimate = GroundEstimate{};
+  stream_boxes.clear();
   live_window.window_ms.store(kLiveWindowMs);
   live_window.max_points.store(kLiveWindowMaxPoints);
   map_window.window_ms.store(kMapWindowMs);
@@ -247,6 +251,16 @@ PointFrame copy_latest_cloud() { return copy_published(live_window, latest_cloud
 std::vector<ObstacleBox> copy_obstacle_boxes() {
   std::lock_guard<std::mutex> hold(state_mutex);
   return obstacle_boxes;
+}
+
+std::vector<ObstacleBox> copy_stream_boxes() {
+  std::lock_guard<std::mutex> hold(state_mutex);
+  return stream_boxes;
+}
+
+GroundEstimate copy_ground_estimate() {
+  std::lock_guard<std::mutex> hold(state_mutex);
+  return ground_estimate;
 }
 
 AttitudeState copy_attitude() {

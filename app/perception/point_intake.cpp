@@ -12,6 +12,7 @@
 #include "live_view/live_view_feed.h"
 #include "perception/datagram_records.h"
 #include "perception/frame_processing.h"
+#include "perception/mounting.h"
 #include "perception/packet_rate.h"
 #include "perception/unit_selection.h"
 
@@ -29,6 +30,10 @@ PacketRateCounter point_rate;
 // The current datagram's points; the callback runs on the SDK's data thread only.
 std::vector<CloudPoint> datagram_points;
 
+// Written before the LiDAR layer starts, read by the data thread only afterwards.
+bool intake_rotates = false;
+Rotation3 intake_rotation;
+
 // Times the processing (for the diagnostics) and offers the frame's entry to the frame stream and,
 // with its thinned cloud, to the live view.
 template <typename Process>
@@ -42,6 +47,11 @@ void hand_off(Process&& process, uint64_t t) {
 }
 
 }  // namespace
+
+void set_intake_mounting(const MountingPose& pose) {
+  intake_rotates = pose.given;
+  intake_rotation = mounting_rotation(pose);
+}
 
 // Wakes the worker only for the first datagram after it took the mailbox: while it sleeps to
 // the end of a frame interval nobody waits here.
@@ -75,6 +85,8 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   sensor_ativo.store(true);
 
   decode_points_into(*packet, datagram_points);
+  if (intake_rotates)
+    rotate_points(intake_rotation, datagram_points.data(), datagram_points.size());
   window_append(live_window, datagram_points.data(), datagram_points.size(), now);
   mark_frame_pending(now);
 

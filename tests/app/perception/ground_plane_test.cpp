@@ -1,0 +1,129 @@
+// The ground the robot drives on, estimated from the frame itself: never an obstacle for the
+// corridors or the frame stream's boxes, whatever the pitch; reported as not seen when it is not
+// there; found through the IMU's vertical where the robot's own misses it.
+#include "perception/ground_plane.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "perception/frame_processing.h"
+#include "perception_test_support.h"
+
+namespace app {
+namespace {
+
+constexpr double kRad = 3.14159265358979323846 / 180.0;
+
+// A room seen by a robot pitched nose-down by `pitch_deg`: the floor 0.40 m below the LiDAR on a
+// 4 cm grid (every 5 cm voxel holds a point) out to 6 m, with the faces the corridors should find.
+struct Room {
+  double pitch_deg = 0;
+  double floor_z = -0.4;
+  PointFrame frame;
+
+  void add(double x, double y, double z) {
+    const double p = pitch_deg * kRad;
+    // Room to robot: the inverse of the robot's pitch.
+    frame.points.push_back(CloudPoint{static_cast<float>(x * std::cos(p) - z * std::sin(p)),
+                                      static_cast<float>(y),
+                                      static_cast<float>(x * std::sin(p) + z * std::cos(p))});
+  }
+  void floor() {
+    for (double x = -5.0; x <= 6.0; x += 0.04) {
+      for (double y = -3.0; y <= 3.0; y += 0.04) add(x, y, floor_z);
+    }
+  }
+  // A face across x = at, spanning y and z.
+  void face(double at, double y0, double y1, double z0, double z1) {
+    for (double y = y0; y <= y1 + 1e-9; y += 0.02) {
+      for (double z = z0; z <= z1 + 1e-9; z += 0.02) add(at, y, z);
+    }
+  }
+};
+
+class Ground : public ::testing::Test {
+ protected:
+  void SetUp() override { test::reset_perception_state(); }
+  void TearDown() override { test::reset_perception_state(); }
+};
+
+TEST_F(Ground, TheFloorIsGroundAtEveryPitchAndWhatStandsOnItIsNot) {
+  for (const double pitch : {-5.0, -2.0, 0.0, 3.0, 5.0}) {
+    SCOPED_TRACE(pitch);
+    Room room;
+    room.pitch_deg = pitch;
+    room.floor();
+    room.face(3.0, -0.3, 0.3, -0.4, 0.2);   // a bin ahead
+    room.face(-2.0, -1.0, 1.0, -0.4, 0.8);  // a shelf behind
+    const FrameSummary s = process_frame(room.frame, 7);
+    ASSERT_TRUE(s.ground.seen);
+    EXPECT_NEAR(s.ground.height_m, 0.40, 0.01);
+    EXPECT_NEAR(s.ground.tilt_deg, std::fabs(pitch), 0.2);
+    EXPECT_NEAR(s.corridor.frente, 3.0, 0.05);
+    EXPECT_NEAR(s.corridor.tras, 2.0, 0.05);
+    EXPECT_EQ(s.corridor.baixo, 0.f) << "the floor below is no obstacle";
+    ASSERT_TRUE(s.has_nearest_box);
+    EXPECT_LT(s.nearest_box.d, 0.5f) << "the stream's nearest box is the bin, not the floor";
+    EXPECT_NEAR(s.nearest_box.min_x, 3.0, 0.1);
+    // The documents keep the floor in their region of interest.
+    bool floor_box = false;
+    for (const ObstacleBox& b : copy_obstacle_boxes()) floor_box |= b.w > 3.f;
+    EXPECT_TRUE(floor_box);
+    const GroundEstimate stored = copy_ground_estimate();
+    EXPECT_EQ(stored.height_m, s.ground.height_m);
+  }
+
+  // A brick 10 cm high on a level floor: only its top 5 cm are above the ground's margin.
+  Room room;
+  room.floor();
+  room.face(2.0, -0.1, 0.1, -0.4, -0.3);
+  const FrameSummary s = process_frame(room.frame, 8);
+  EXPECT_NEAR(s.corridor.frente, 2.0, 0.05);
+  ProcessingParams wide;
+  wide.ground.margin_m = 0.12f;
+  set_processing_params(wide);
+  EXPECT_EQ(process_frame(room.frame, 9).corridor.frente, 0.f) << "within a wider margin";
+}
+
+TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
+  // A robot on a table: the room's floor far below, a box ahead on the table top.
+  Room room;
+  room.floor_z = -1.2;
+  room.floor();
+  room.face(1.0, -0.2, 0.2, -0.36, 0.0);
+  const FrameSummary s = process_frame(room.frame, 5);
+  EXPECT_FALSE(s.ground.seen);
+  EXPECT_FALSE(copy_ground_estimate().seen);
+  EXPECT_NEAR(s.corridor.frente, 1.0, 1e-6);
+  EXPECT_EQ(s.box_count, copy_obstacle_boxes().size());
+
+  EXPECT_FALSE(estimate_ground(Cloud{}, RobotBox{}, std::nullopt).seen);
+}
+
+TEST_F(Ground, TheImuVerticalFindsASteepFloorTheRobotsOwnMisses) {
+  Room room;
+  room.pitch_deg = 20;
+  room.floor();
+  Cloud cloud;
+  for (const CloudPoint& p : room.frame.points) cloud.points.emplace_back(p.x, p.y, p.z);
+  EXPECT_FALSE(estimate_ground(cloud, RobotBox{}, std::nullopt).seen);
+
+  AttitudeState pitched;
+  pitched.pitch = static_cast<float>(20 * kRad);
+  const GroundEstimate g = estimate_ground(cloud, RobotBox{}, imu_up(pitched, MountingPose{}));
+  ASSERT_TRUE(g.seen);
+  EXPECT_NEAR(g.tilt_deg, 20.0, 0.2);
+  EXPECT_NEAR(g.height_m, 0.40, 0.01);
+
+  // Mounted pitched 20 degrees, the same IMU reading is the robot standing level.
+  MountingPose mounting;
+  mounting.given = true;
+  mounting.rpy_deg[1] = 20.f;
+  const UpVector up = imu_up(pitched, mounting);
+  EXPECT_NEAR(up.x, 0.f, 1e-6f);
+  EXPECT_NEAR(up.z, 1.f, 1e-6f);
+}
+
+}  // namespace
+}  // namespace app
