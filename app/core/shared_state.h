@@ -26,9 +26,16 @@ struct CloudPoint {
   uint8_t r = 255, g = 255, b = 255;
 };
 
+// How far the unit has turned about its x and y axes (radians), as its gyro integrates it from
+// the start: drifting, but exact over the fraction of a second between two packets.
+struct Tilt {
+  float roll = 0.f, pitch = 0.f;
+};
+
 struct PointFrame {
   std::vector<CloudPoint> points;
   uint64_t stamp_ms = 0;  // steady_ms of the newest packet it contains
+  Tilt tilt;              // a window entry's: the gyro's turn when its packet arrived
 };
 
 // Rolling accumulator of recent packets, one entry per non-empty packet, oldest first. Its
@@ -53,7 +60,7 @@ void window_push(PointWindow& window, const PointFrame& frame);
 // One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
 // prunes with `now`. Costs the packet's own points, whatever the window holds.
 void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now);
+                   uint64_t now, Tilt tilt = {});
 // Drops entries older than window_ms relative to now. Caller holds window.lock.
 void window_prune_locked(PointWindow& window, uint64_t now);
 // Prunes, then returns at most max_points points: newest entries first, each entry's points in
@@ -67,6 +74,10 @@ void window_snapshot_into(PointWindow& window, PointFrame& out);
 // touch the window. Returns the content's stamp (0 for an empty window).
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
+// The same, with each entry's tilt.
+uint64_t window_read(
+    PointWindow& window,
+    const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run);
 // Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
 // appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);
@@ -249,6 +260,9 @@ extern std::atomic<bool> conectado;
 extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
 extern std::atomic<uint64_t> last_attitude_ms;
+// The gyro's turn, for the point intake to stamp each packet with, without a lock.
+void store_imu_tilt(Tilt tilt);
+Tilt load_imu_tilt();
 // The unit whose stream datagrams the application takes (0: none yet): the first whose points
 // arrive, until the supervisor declares the stream OFF. One service follows one LiDAR.
 extern std::atomic<uint32_t> followed_handle;

@@ -10,6 +10,7 @@
 
 #include "perception/cloud_thinning.h"
 #include "perception/ground_plane.h"
+#include "perception/mounting.h"
 #include "perception/lanes.h"
 #include "perception/voxel_clustering.h"
 
@@ -182,6 +183,59 @@ std::optional<UpVector> recent_imu_up(const ProcessingParams& params, uint64_t t
   return imu_up(copy_attitude(), params.mounting);
 }
 
+// An entry within this of the newest entry's turn is taken as it is: the gyro's noise on a still
+// robot stays far below it over a window, so a robot at rest has its points untouched.
+constexpr float kDeskewRad = 0.2f * 3.1415927f / 180.f;
+
+// Angles compared across the +-pi seam (an upside-down unit's roll sits on it).
+float angle_apart(float a, float b) {
+  const float d = std::fabs(a - b);
+  return d > 3.1415927f ? 2.f * 3.1415927f - d : d;
+}
+
+bool tilts_apart(const Tilt& a, const Tilt& b) {
+  return angle_apart(a.roll, b.roll) > kDeskewRad || angle_apart(a.pitch, b.pitch) > kDeskewRad;
+}
+
+Cloud& deskew_buffer() {
+  thread_local Cloud deskewed;
+  return deskewed;
+}
+
+// The thinned cloud as the robot would have measured it at the newest entry's attitude: an older
+// entry's points turned by what the gyro turned since (in the robot's axes, through the
+// mounting).
+// A robot pitching while it brakes turns a few degrees within the window, which would smear the
+// floor into a wedge that no plane fits. The cloud itself when no entry needs turning.
+const Cloud& deskewed(const Cloud& thinned, const std::vector<TiltSpan>& spans,
+                      const MountingPose& mounting) {
+  if (spans.empty()) return thinned;
+  const Tilt newest = spans.front().tilt;
+  bool needed = false;
+  for (const TiltSpan& span : spans) needed = needed || tilts_apart(span.tilt, newest);
+  if (!needed) return thinned;
+  Cloud& out = deskew_buffer();
+  out.points.assign(thinned.points.begin(), thinned.points.end());
+  out.width = thinned.width;
+  out.height = 1;
+  out.is_dense = false;
+  const Rotation3 to_robot = mounting.given ? mounting_rotation(mounting) : Rotation3{};
+  const Rotation3 from_level = transposed(tilt_rotation(newest));
+  std::size_t begin = 0;
+  for (const TiltSpan& span : spans) {
+    const std::size_t end = std::min(span.end, out.points.size());
+    if (tilts_apart(span.tilt, newest)) {
+      const Rotation3 turn =
+          to_robot * from_level * tilt_rotation(span.tilt) * transposed(to_robot);
+      for (std::size_t i = begin; i < end; ++i) {
+        rotate(turn, out.points[i].x, out.points[i].y, out.points[i].z);
+      }
+    }
+    begin = end;
+  }
+  return out;
+}
+
 Cloud& obstacle_buffer() {
   thread_local Cloud obstacles;
   return obstacles;
@@ -195,14 +249,21 @@ std::vector<ObstacleBox> boxes_of(const Cloud& cloud, const ProcessingParams& pa
   return cluster_obstacles(cloud, params, t);
 }
 
-FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& params, uint64_t t) {
+// The documents' distances and boxes come from the thinned cloud as measured; the corridors, the
+// ground and the stream's boxes from `braking`, the same cloud with the robot's pitching within
+// the window undone (the same cloud when there was none).
+FrameSummary process_thinned(const Cloud& thinned, const Cloud& braking,
+                             const ProcessingParams& params, uint64_t t) {
   GroundEstimate ground;
-  if (!thinned.points.empty()) {
-    ground = estimate_ground(thinned, params.robot, recent_imu_up(params, t));
+  if (!braking.points.empty()) {
+    ground = estimate_ground(braking, params.robot, recent_imu_up(params, t));
   }
   FrameDistances found;
   found.axes.frame_ms = found.corridor.frame_ms = t;
-  if (!thinned.points.empty()) found = frame_distances(thinned, params, ground, t);
+  if (!thinned.points.empty()) {
+    found = frame_distances(thinned, params, ground, t);
+    if (&braking != &thinned) found.corridor = frame_distances(braking, params, ground, t).corridor;
+  }
   store_distances(found);
 
   std::vector<ObstacleBox> boxes = boxes_of(thinned, params, t);
@@ -210,7 +271,7 @@ FrameSummary process_thinned(const Cloud& thinned, const ProcessingParams& param
   std::vector<ObstacleBox> obstacles;
   if (ground.seen) {
     Cloud& above = obstacle_buffer();
-    without_ground(thinned, ground, params.ground.margin_m, above);
+    without_ground(braking, ground, params.ground.margin_m, above);
     obstacles = boxes_of(above, params, t);
   } else {
     obstacles = boxes;
@@ -230,14 +291,15 @@ FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
   Cloud& thinned = thinned_buffer();
   thin_frame(frame, params.voxel_size, thinned);
-  return process_thinned(thinned, params, t);
+  return process_thinned(thinned, thinned, params, t);
 }
 
 FrameSummary process_window(PointWindow& window, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
   Cloud& thinned = thinned_buffer();
-  thin_window(window, params.voxel_size, thinned);
-  return process_thinned(thinned, params, t);
+  thread_local std::vector<TiltSpan> spans;
+  thin_window(window, params.voxel_size, thinned, &spans);
+  return process_thinned(thinned, deskewed(thinned, spans, params.mounting), params, t);
 }
 
 }  // namespace app

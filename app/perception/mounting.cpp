@@ -19,6 +19,35 @@ Rotation3 mounting_rotation(const MountingPose& pose) {
   return out;
 }
 
+Rotation3 tilt_rotation(const Tilt& tilt) {
+  const float cr = std::cos(tilt.roll), sr = std::sin(tilt.roll);
+  const float cp = std::cos(tilt.pitch), sp = std::sin(tilt.pitch);
+  Rotation3 out;
+  const float m[3][3] = {{cp, sp * sr, sp * cr}, {0.f, cr, -sr}, {-sp, cp * sr, cp * cr}};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.m[i][j] = m[i][j];
+  }
+  return out;
+}
+
+Rotation3 operator*(const Rotation3& a, const Rotation3& b) {
+  Rotation3 out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      out.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j];
+    }
+  }
+  return out;
+}
+
+Rotation3 transposed(const Rotation3& r) {
+  Rotation3 out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.m[i][j] = r.m[j][i];
+  }
+  return out;
+}
+
 void rotate(const Rotation3& r, float& x, float& y, float& z) {
   const float px = x, py = y, pz = z;
   x = r.m[0][0] * px + r.m[0][1] * py + r.m[0][2] * pz;

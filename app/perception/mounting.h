@@ -15,6 +15,13 @@ struct Rotation3 {
 // Rz(yaw) Ry(pitch) Rx(roll) of the pose's angles (computed in double, stored as f32).
 Rotation3 mounting_rotation(const MountingPose& pose);
 
+// The LiDAR's attitude as the IMU gives it (yaw left out): Ry(pitch) Rx(roll), from its axes to
+// level ones.
+Rotation3 tilt_rotation(const Tilt& tilt);
+
+Rotation3 operator*(const Rotation3& a, const Rotation3& b);
+Rotation3 transposed(const Rotation3& r);
+
 // v turned by r, in place.
 void rotate(const Rotation3& r, float& x, float& y, float& z);
 void rotate_points(const Rotation3& r, CloudPoint* points, std::size_t count);

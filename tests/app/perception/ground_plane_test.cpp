@@ -86,6 +86,34 @@ TEST_F(Ground, TheFloorIsGroundAtEveryPitchAndWhatStandsOnItIsNot) {
   EXPECT_EQ(process_frame(room.frame, 9).corridor.frente, 0.f) << "within a wider margin";
 }
 
+// The robot pitching while it brakes: the window's older packets were measured 3 degrees away
+// from its newest ones. Each packet's own attitude turns its points back, so the floor stays one
+// plane and the far floor does not rise into the corridor ahead.
+TEST_F(Ground, APitchChangeWithinTheWindowIsUndone) {
+  set_processing_params(ProcessingParams{});
+  live_window.window_ms.store(0);
+  live_window.max_points.store(kLiveWindowMaxPoints);
+  Room older;
+  older.pitch_deg = 3;
+  for (double x = 1.5; x <= 6.0; x += 0.04) {
+    for (double y = -1.0; y <= 1.0; y += 0.04) older.add(x, y, older.floor_z);
+  }
+  Room newest;
+  for (double x = -2.0; x <= 1.5; x += 0.04) {
+    for (double y = -2.0; y <= 2.0; y += 0.04) newest.add(x, y, newest.floor_z);
+  }
+  newest.face(4.5, -0.3, 0.3, -0.2, 0.2);
+  const Tilt pitched{0.f, static_cast<float>(3 * kRad)};
+  window_append(live_window, older.frame.points.data(), older.frame.points.size(), 10, pitched);
+  window_append(live_window, newest.frame.points.data(), newest.frame.points.size(), 20, Tilt{});
+  const FrameSummary s = process_window(live_window, 20);
+  ASSERT_TRUE(s.ground.seen);
+  EXPECT_NEAR(s.ground.tilt_deg, 0.0, 0.2);
+  EXPECT_NEAR(s.corridor.frente, 4.5, 0.05);
+  // The documents keep the points as measured.
+  EXPECT_GT(copy_distances().frente, 0.f);
+}
+
 TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
   // A robot on a table: the room's floor far below, a box ahead on the table top.
   Room room;
