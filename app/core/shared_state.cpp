@@ -120,8 +120,8 @@ void drop_oldest_locked(PointWindow& window) {
 }
 
 // Appends an entry and applies both retention rules. Caller holds window.lock.
-void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now, Tilt tilt) {
+void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt) {
   ++window.revision;
   if (count > 0) {
     PointFrame entry;
@@ -209,8 +209,8 @@ void window_push(PointWindow& window, const PointFrame& frame) {
   append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms, frame.tilt);
 }
 
-void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now, Tilt tilt) {
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt) {
   std::lock_guard<std::mutex> hold(window.lock);
   append_locked(window, points, count, now, tilt);
 }
@@ -231,13 +231,12 @@ void window_snapshot_into(PointWindow& window, PointFrame& out) {
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run) {
   std::lock_guard<std::mutex> hold(window.lock);
-  return for_each_run_locked(
-      window, [&run](const CloudPoint* points, std::size_t count, const Tilt&) { run(points, count); });
+  return for_each_run_locked(window, [&run](const CloudPoint* points, std::size_t count,
+                                            const Tilt&) { run(points, count); });
 }
 
-uint64_t window_read(
-    PointWindow& window,
-    const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run) {
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run) {
   std::lock_guard<std::mutex> hold(window.lock);
   return for_each_run_locked(window, run);
 }

@@ -59,8 +59,8 @@ struct PointWindow {
 void window_push(PointWindow& window, const PointFrame& frame);
 // One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
 // prunes with `now`. Costs the packet's own points, whatever the window holds.
-void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now, Tilt tilt = {});
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt = {});
 // Drops entries older than window_ms relative to now. Caller holds window.lock.
 void window_prune_locked(PointWindow& window, uint64_t now);
 // Prunes, then returns at most max_points points: newest entries first, each entry's points in
@@ -75,9 +75,8 @@ void window_snapshot_into(PointWindow& window, PointFrame& out);
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
 // The same, with each entry's tilt.
-uint64_t window_read(
-    PointWindow& window,
-    const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run);
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run);
 // Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
 // appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);

@@ -223,8 +223,8 @@ uint64_t thin_window(PointWindow& window, float leaf, Cloud& out, std::vector<Ti
     return stamp;
   }
   spans->clear();
-  const uint64_t stamp =
-      window_read(window, [&pass, spans](const CloudPoint* points, std::size_t n, const Tilt& tilt) {
+  const uint64_t stamp = window_read(
+      window, [&pass, spans](const CloudPoint* points, std::size_t n, const Tilt& tilt) {
         pass.add(points, n);
         spans->push_back(TiltSpan{pass.count(), tilt});
       });

@@ -19,6 +19,9 @@ constexpr float kTrims[] = {0.10f, 0.04f, 0.02f};
 // The final fit takes every point this close to the plane, at any range.
 constexpr float kExtendBand = 0.04f;
 constexpr std::size_t kMinPoints = 40;
+// A plane is well fixed by a few thousand points spread over the floor: a dense cloud is read at
+// a stride that leaves about this many.
+constexpr std::size_t kFitPoints = 8000;
 // What the robot can stand on: a plane this close to the box's bottom, tilted this little from
 // the robot's vertical and from the guess it grew from.
 constexpr float kMaxDepthError = 0.20f;
@@ -115,7 +118,7 @@ Sample sample_of(const Basis& basis, const XyzPoint& p) {
 template <typename Samples>
 bool refit(const Samples& samples, double band, Plane& plane, std::size_t& used) {
   Sums sums;
-  for (const Sample& s : samples) {
+  for (const Sample s : samples) {
     if (std::fabs(plane.residual(s)) <= band) sums.add(s);
   }
   used = static_cast<std::size_t>(sums.n);
@@ -126,21 +129,33 @@ std::vector<Sample>& seed_buffer() {
   thread_local std::vector<Sample> seed;
   return seed;
 }
-std::vector<Sample>& all_buffer() {
-  thread_local std::vector<Sample> all;
-  return all;
-}
+
+// Every stride-th point of the cloud as a sample of the basis, made as it is read.
+struct CloudSamples {
+  const Cloud& cloud;
+  const Basis& basis;
+  std::size_t stride;
+  struct Iterator {
+    std::size_t i, stride;
+    const CloudSamples* of;
+    Sample operator*() const { return sample_of(of->basis, of->cloud.points[i]); }
+    Iterator& operator++() {
+      i += stride;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return i < other.i; }
+  };
+  Iterator begin() const { return {0, stride, this}; }
+  Iterator end() const { return {cloud.points.size(), stride, this}; }
+};
 
 // The plane grown from one guessed vertical, or nothing.
 std::optional<GroundEstimate> fit_from(const Cloud& cloud, const Vec& guess, float depth) {
   const Basis basis = basis_of(guess);
-  std::vector<Sample>& all = all_buffer();
   std::vector<Sample>& seed = seed_buffer();
-  all.clear();
   seed.clear();
-  for (const XyzPoint& p : cloud.points) {
-    const Sample s = sample_of(basis, p);
-    all.push_back(s);
+  const std::size_t stride = cloud.points.size() / kFitPoints + 1;
+  for (const Sample s : CloudSamples{cloud, basis, stride}) {
     if (s.a * s.a + s.b * s.b <= kSeedReach * kSeedReach && std::fabs(s.c + depth) <= kSeedBand) {
       seed.push_back(s);
     }
@@ -152,7 +167,7 @@ std::optional<GroundEstimate> fit_from(const Cloud& cloud, const Vec& guess, flo
   for (const float trim : kTrims) {
     if (!refit(seed, trim, plane, used)) return std::nullopt;
   }
-  if (!refit(all, kExtendBand, plane, used)) return std::nullopt;
+  if (!refit(CloudSamples{cloud, basis, stride}, kExtendBand, plane, used)) return std::nullopt;
 
   // c - alpha a - beta b = gamma, as a unit normal in the robot's axes.
   const Vec w{basis.n.x - plane.alpha * basis.u.x - plane.beta * basis.v.x,

@@ -89,8 +89,7 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
     rotate_points(intake_rotation, datagram_points.data(), datagram_points.size());
   // Each packet keeps the attitude it was measured at, so the frame can undo the robot's pitching
   // within the window.
-  window_append(live_window, datagram_points.data(), datagram_points.size(), now,
-                load_imu_tilt());
+  window_append(live_window, datagram_points.data(), datagram_points.size(), now, load_imu_tilt());
   mark_frame_pending(now);
 
   if (debug_mode.load() && map_mode.load()) {
