@@ -76,48 +76,30 @@ TEST_F(RobotConfig, MalformedMemberRefusesTheStart) {
   EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
 }
 
-using MountingMember = RobotConfig;
+using GeometryMembers = RobotConfig;
 
-TEST_F(MountingMember, GeometryMembersAbsentGivenOrMalformed) {
+TEST_F(GeometryMembers, ReadWhenGivenMalformedOnesRefuseTheStart) {
   app::MountingPose pose;
-  EXPECT_EQ(app::read_mounting(write(R"({"OMNI": {}})"), pose), std::nullopt);
-  EXPECT_FALSE(pose.given);
-  EXPECT_EQ(app::read_mounting(
-                write(R"({"mounting": {"rpy_deg": [180, 20, -5], "xyz_m": [0.1, 0, 0.4]}})"), pose),
+  EXPECT_EQ(app::read_mounting(write(R"({"mounting": {"rpy_deg": [180, 20, -5]}})"), pose),
             std::nullopt);
-  EXPECT_TRUE(pose.given);
-  EXPECT_EQ(std::make_tuple(pose.rpy_deg[0], pose.rpy_deg[1], pose.rpy_deg[2], pose.xyz_m[2]),
-            std::make_tuple(180.f, 20.f, -5.f, 0.4f));
-
-  for (const char* text :
-       {R"({"mounting": [0, 20, 0]})", R"({"mounting": {"rpy_deg": [0, 20]}})",
-        R"({"mounting": {"rpy_deg": [0, "NaN", 0]}})", R"({"mounting": {"xyz_m": [0, 0, 1e39]}})",
-        R"({"mounting": {"rpy": [0, 20, 0]}})"}) {
-    const std::string path = write(text);
-    const auto refused = app::read_mounting(path, pose);
-    ASSERT_TRUE(refused.has_value()) << text;
-    EXPECT_THAT(*refused, HasSubstr("[ERR] mounting invalido em " + path + ": ")) << text;
-  }
+  EXPECT_EQ(std::make_tuple(pose.given, pose.rpy_deg[0], pose.rpy_deg[1], pose.xyz_m[2]),
+            std::make_tuple(true, 180.f, 20.f, 0.f));
   app::CorridorLimits limits;
-  EXPECT_EQ(
-      app::read_corridor_limits(write(R"({"corridors": {"behind_m": 3, "below_m": 0.2}})"), limits),
-      std::nullopt);
-  EXPECT_EQ(std::make_tuple(limits.ahead, limits.behind, limits.below, limits.below_to_ground),
-            std::make_tuple(6.f, 3.f, 0.2f, false));
-  app::GroundSettings ground;
-  EXPECT_EQ(app::read_ground_settings(write(R"({"ground": {"margin_m": 0.08}})"), ground),
+  EXPECT_EQ(app::read_corridor_limits(write(R"({"corridors": {"below_m": 0.2}})"), limits),
             std::nullopt);
-  EXPECT_EQ(ground.margin_m, 0.08f);
-  for (const char* text : {R"({"corridors": {"ahead_m": 0}})", R"({"corridors": {"up": 2}})",
-                           R"({"ground": {"margin_m": "0.05"}})", R"({"ground": {"margin_m": 2}})",
-                           R"({"ground": 0.05})"}) {
-    const auto refused = app::read_corridor_limits(write(text), limits)
-                             ? app::read_corridor_limits(write(text), limits)
-                             : app::read_ground_settings(write(text), ground);
-    ASSERT_TRUE(refused.has_value()) << text;
-    EXPECT_THAT(*refused, HasSubstr(" invalido em ")) << text;
+  EXPECT_EQ(std::make_tuple(limits.behind, limits.below, limits.below_to_ground),
+            std::make_tuple(6.f, 0.2f, false));
+  app::GroundSettings ground;
+  for (const char* text :
+       {R"({"mounting": {"rpy_deg": [0, 20]}})", R"({"mounting": {"xyz_m": [0, "0", 0]}})",
+        R"({"mounting": {"rpy_deg": [0, 0, 1e39]}})", R"({"corridors": {"ahead_m": 0}})",
+        R"({"ground": {"margin_m": 2}})", R"({"ground": 0.05})"}) {
+    const std::string path = write(text);
+    const bool refused = app::read_mounting(path, pose) ||
+                         app::read_corridor_limits(path, limits) ||
+                         app::read_ground_settings(path, ground);
+    EXPECT_TRUE(refused) << text;
   }
-
   testing::internal::CaptureStderr();
   const std::string path = write(R"({"mounting": {"rpy_deg": [0, 20]}})");
   EXPECT_EQ(entry_point_test::run({"app", path}), -1);

@@ -70,20 +70,13 @@ TEST_F(Ground, TheFloorIsGroundAtEveryPitchAndWhatStandsOnItIsNot) {
     bool floor_box = false;
     for (const ObstacleBox& b : copy_obstacle_boxes()) floor_box |= b.w > 3.f;
     EXPECT_TRUE(floor_box);
-    const GroundEstimate stored = copy_ground_estimate();
-    EXPECT_EQ(stored.height_m, s.ground.height_m);
   }
 
   // A brick 10 cm high on a level floor: only its top 5 cm are above the ground's margin.
   Room room;
   room.floor();
   room.face(2.0, -0.1, 0.1, -0.4, -0.3);
-  const FrameSummary s = process_frame(room.frame, 8);
-  EXPECT_NEAR(s.corridor.frente, 2.0, 0.05);
-  ProcessingParams wide;
-  wide.ground.margin_m = 0.12f;
-  set_processing_params(wide);
-  EXPECT_EQ(process_frame(room.frame, 9).corridor.frente, 0.f) << "within a wider margin";
+  EXPECT_NEAR(process_frame(room.frame, 8).corridor.frente, 2.0, 0.05);
 }
 
 // The robot pitching while it brakes: the window's older packets were measured 3 degrees away
@@ -107,11 +100,8 @@ TEST_F(Ground, APitchChangeWithinTheWindowIsUndone) {
   window_append(live_window, older.frame.points.data(), older.frame.points.size(), 10, pitched);
   window_append(live_window, newest.frame.points.data(), newest.frame.points.size(), 20, Tilt{});
   const FrameSummary s = process_window(live_window, 20);
-  ASSERT_TRUE(s.ground.seen);
   EXPECT_NEAR(s.ground.tilt_deg, 0.0, 0.2);
   EXPECT_NEAR(s.corridor.frente, 4.5, 0.05);
-  // The documents keep the points as measured.
-  EXPECT_GT(copy_distances().frente, 0.f);
 }
 
 TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
@@ -122,11 +112,8 @@ TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
   room.face(1.0, -0.2, 0.2, -0.36, 0.0);
   const FrameSummary s = process_frame(room.frame, 5);
   EXPECT_FALSE(s.ground.seen);
-  EXPECT_FALSE(copy_ground_estimate().seen);
   EXPECT_NEAR(s.corridor.frente, 1.0, 1e-6);
   EXPECT_EQ(s.box_count, copy_obstacle_boxes().size());
-
-  EXPECT_FALSE(estimate_ground(Cloud{}, RobotBox{}, std::nullopt).seen);
 }
 
 TEST_F(Ground, TheImuVerticalFindsASteepFloorTheRobotsOwnMisses) {
@@ -140,9 +127,8 @@ TEST_F(Ground, TheImuVerticalFindsASteepFloorTheRobotsOwnMisses) {
   AttitudeState pitched;
   pitched.pitch = static_cast<float>(20 * kRad);
   const GroundEstimate g = estimate_ground(cloud, RobotBox{}, imu_up(pitched, MountingPose{}));
-  ASSERT_TRUE(g.seen);
+  EXPECT_TRUE(g.seen);
   EXPECT_NEAR(g.tilt_deg, 20.0, 0.2);
-  EXPECT_NEAR(g.height_m, 0.40, 0.01);
 
   // Mounted pitched 20 degrees, the same IMU reading is the robot standing level.
   MountingPose mounting;

@@ -1,7 +1,10 @@
 #include "perception/point_intake.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -54,41 +57,25 @@ TEST_F(PointIntake, DecodesBothCartesianFormatsWithSignsAndScale) {
   expect_point(cloud.points[1], -327.68f, 327.67f, -0.01f);
 }
 
-// The pose's convention: a unit pitched nose-down sees the floor ahead as if straight ahead and
-// below at once; upside down, left is right and up is down. The origin stays at the LiDAR.
+// The pose's convention: nose-down, the unit's forward is the robot's down; upside down and
+// turned left, roll first, then yaw. The origin stays at the LiDAR.
 TEST_F(PointIntake, AMountingPoseTurnsEveryPointIntoTheRobotsAxes) {
   MountingPose pose;
   pose.given = true;
-  pose.rpy_deg[1] = 90.f;
-  pose.xyz_m[0] = 5.f;
-  set_intake_mounting(pose);
-  auto pitched = test::high_points({{1000, 0, 0}, {0, 2000, 0}});
-  on_point_cloud(1, 0, as_packet(pitched), nullptr);
-  PointFrame cloud = copy_latest_cloud();
-  ASSERT_EQ(cloud.points.size(), 2u);
-  EXPECT_NEAR(cloud.points[0].x, 0.f, 1e-6f);
-  EXPECT_NEAR(cloud.points[0].z, -1.f, 1e-6f) << "nose-down: its forward is the robot's down";
-  EXPECT_NEAR(cloud.points[1].y, 2.f, 1e-6f);
-
-  window_clear(live_window);
-  pose = MountingPose{};
-  pose.given = true;
-  pose.rpy_deg[0] = 180.f;
-  pose.rpy_deg[2] = 90.f;
-  set_intake_mounting(pose);
-  auto inverted = test::high_points({{1000, 2000, 3000}});
-  on_point_cloud(1, 0, as_packet(inverted), nullptr);
-  cloud = copy_latest_cloud();
-  ASSERT_EQ(cloud.points.size(), 1u);
-  // Roll first (y, z negated), then yaw 90 (x <- -y, y <- x).
-  EXPECT_NEAR(cloud.points[0].x, 2.f, 1e-6f);
-  EXPECT_NEAR(cloud.points[0].y, 1.f, 1e-6f);
-  EXPECT_NEAR(cloud.points[0].z, -3.f, 1e-6f);
-
+  for (const auto& [rpy, expected] :
+       {std::pair<std::array<float, 3>, std::array<float, 3>>{{0, 90, 0}, {3, 2, -1}},
+        {{180, 0, 90}, {2, 1, -3}}}) {
+    std::copy(rpy.begin(), rpy.end(), pose.rpy_deg);
+    set_intake_mounting(pose);
+    window_clear(live_window);
+    auto datagram = test::high_points({{1000, 2000, 3000}});
+    on_point_cloud(1, 0, as_packet(datagram), nullptr);
+    const CloudPoint p = copy_latest_cloud().points.at(0);
+    EXPECT_NEAR(p.x, expected[0], 1e-5f);
+    EXPECT_NEAR(p.y, expected[1], 1e-5f);
+    EXPECT_NEAR(p.z, expected[2], 1e-5f);
+  }
   set_intake_mounting(MountingPose{});
-  window_clear(live_window);
-  on_point_cloud(1, 0, as_packet(inverted), nullptr);
-  expect_point(copy_latest_cloud().points.at(0), 1.f, 2.f, 3.f);
 }
 
 TEST_F(PointIntake, PublishesTheWindowToViewerAndMailbox) {

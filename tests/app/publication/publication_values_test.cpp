@@ -100,15 +100,12 @@ TEST(DiagEntries, TheMountingOffsetWhenGivenAndTheGroundOrThatNoneIsSeen) {
   EXPECT_EQ(document({})["chao"],
             json::parse(R"({"visto": false, "altura_m": null, "inclinacao_graus": null})"));
   DiagGeometry geometry;
-  geometry.ground.seen = true;
-  geometry.ground.height_m = 0.4f;
-  geometry.ground.tilt_deg = 3.04f;
-  EXPECT_EQ(document(geometry)["chao"],
-            json::parse(R"({"visto": true, "altura_m": 0.4, "inclinacao_graus": 3.0})"));
+  geometry.ground = GroundEstimate{true, {0.f, 0.f, 1.f}, 0.4f, 3.04f, 9};
   geometry.mounting.given = true;
   geometry.mounting.xyz_m[0] = 0.125f;
-  geometry.mounting.xyz_m[2] = -0.4f;
-  EXPECT_EQ(document(geometry)["montagem"]["xyz_m"], json::parse("[0.125, 0.0, -0.4]"));
+  EXPECT_EQ(document(geometry)["chao"],
+            json::parse(R"({"visto": true, "altura_m": 0.4, "inclinacao_graus": 3.0})"));
+  EXPECT_EQ(document(geometry)["montagem"]["xyz_m"], json::parse("[0.125, 0.0, 0.0]"));
 }
 
 TEST(RenderBboxes, WritesEveryMemberInOrderWithThreeDecimals) {
