@@ -19,6 +19,9 @@ constexpr float kTrims[] = {0.10f, 0.04f, 0.02f};
 // The final fit takes every point this close to the plane, at any range.
 constexpr float kExtendBand = 0.04f;
 constexpr std::size_t kMinPoints = 40;
+// The floor a robot stands on is a good share of what it sees; a box's top near the floor's
+// height is not, and must not be taken for it.
+constexpr std::size_t kMinShareDivisor = 20;
 // A plane is well fixed by a few thousand points spread over the floor: a dense cloud is read at
 // a stride that leaves about this many.
 constexpr std::size_t kFitPoints = 8000;
@@ -168,6 +171,7 @@ std::optional<GroundEstimate> fit_from(const Cloud& cloud, const Vec& guess, flo
     if (!refit(seed, trim, plane, used)) return std::nullopt;
   }
   if (!refit(CloudSamples{cloud, basis, stride}, kExtendBand, plane, used)) return std::nullopt;
+  if (used < cloud.points.size() / stride / kMinShareDivisor) return std::nullopt;
 
   // c - alpha a - beta b = gamma, as a unit normal in the robot's axes.
   const Vec w{basis.n.x - plane.alpha * basis.u.x - plane.beta * basis.v.x,

@@ -105,11 +105,15 @@ TEST_F(Ground, APitchChangeWithinTheWindowIsUndone) {
 }
 
 TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
-  // A robot on a table: the room's floor far below, a box ahead on the table top.
+  // A robot on a table: the room's floor far below, a box ahead on the table top, and a crate's
+  // top where a floor would be, too small a share of the view to be one.
   Room room;
   room.floor_z = -1.2;
   room.floor();
   room.face(1.0, -0.2, 0.2, -0.36, 0.0);
+  for (double x = 1.5; x <= 2.5; x += 0.04) {
+    for (double y = 0.3; y <= 1.3; y += 0.04) room.add(x, y, -0.4);
+  }
   const FrameSummary s = process_frame(room.frame, 5);
   EXPECT_FALSE(s.ground.seen);
   EXPECT_NEAR(s.corridor.frente, 1.0, 1e-6);
