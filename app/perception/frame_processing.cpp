@@ -203,10 +203,9 @@ Cloud& deskew_buffer() {
 }
 
 // The thinned cloud as the robot would have measured it at the newest entry's attitude: an older
-// entry's points turned by what the gyro turned since (in the robot's axes, through the
-// mounting).
-// A robot pitching while it brakes turns a few degrees within the window, which would smear the
-// floor into a wedge that no plane fits. The cloud itself when no entry needs turning.
+// entry's points turned by what the gyro turned since, in the robot's axes (through the
+// mounting). A robot pitching while it brakes turns a few degrees within the window, which would
+// smear the floor into a wedge that no plane fits. The cloud itself when no entry needs turning.
 const Cloud& deskewed(const Cloud& thinned, const std::vector<TiltSpan>& spans,
                       const MountingPose& mounting) {
   if (spans.empty()) return thinned;
