@@ -303,9 +303,11 @@ void DeviceManager::OnData(int sock, void* client_data) {
         HealthCounters::Instance().NoteKernelDrops(sock, datagram.socket_drops);
       }
       if (datagram.length <= 0) continue;
+      DataHandler::NoteArrival(datagram.arrival_ns);
       HandleDatagram(datagram.from.address, local_port, batch.bytes(i),
                      static_cast<uint32_t>(datagram.length));
     }
+    DataHandler::NoteArrival(0);
     if (received < asked || batch.capacity() == 1) return;
     budget -= received;
   }

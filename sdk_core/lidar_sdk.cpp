@@ -82,6 +82,8 @@ void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data) {
   lidar::sdk::DataHandler::Instance().SetImuDataCallback(Wrap(cb), client_data);
 }
 
+int64_t LidarDatagramArrivalNs() { return lidar::sdk::DataHandler::DeliveredArrivalNs(); }
+
 void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data) {
   lidar::sdk::GeneralCommandHandler::GetInstance().SetLidarInfoChangeCallback(cb, client_data);
 }

@@ -4,9 +4,11 @@
 #include <utility>
 
 #include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 #include <rapidjson/filereadstream.h>
 
 #include "lidar_sdk.h"
+#include "base/ipv4_address.h"
 #include "base/sdk_log.h"
 
 namespace lidar::sdk {
@@ -29,12 +31,52 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// An unsigned integer member fitting 32 bits; ports keep its low 16 bits.
-bool ReadPort(const JsonValue& object, const char* key, uint16_t& port) {
+constexpr unsigned kMaxPort = 65535;
+
+enum class PortRead { kOk, kMissing, kOutOfRange };
+
+// An unsigned integer member; one beyond 16 bits is refused rather than wrapped into another
+// port, which the LiDAR would then be told to use.
+PortRead ReadPort(const JsonValue& object, const char* key, uint16_t& port) {
   const auto it = object.FindMember(key);
-  if (it == object.MemberEnd() || !it->value.IsUint()) return false;
+  if (it == object.MemberEnd() || !it->value.IsUint()) return PortRead::kMissing;
+  if (it->value.GetUint() > kMaxPort) return PortRead::kOutOfRange;
   port = static_cast<uint16_t>(it->value.GetUint());
-  return true;
+  return PortRead::kOk;
+}
+
+using PortList = std::pair<const char*, uint16_t*>[5];
+
+// Reads the port members in order; on a failure `failed` names the member.
+PortRead ReadPorts(const JsonValue& object, const PortList& ports, const char*& failed) {
+  for (const auto& [key, port] : ports) {
+    const PortRead result = ReadPort(object, key, *port);
+    if (result != PortRead::kOk) {
+      failed = key;
+      return result;
+    }
+  }
+  return PortRead::kOk;
+}
+
+// An address the SDK can bind or send to; "local" means every local address.
+bool IsHostAddress(const std::string& text) { return text == "local" || ParseIpv4(text, nullptr); }
+
+// Line and column (both from 1) of a byte offset into the file.
+std::pair<std::size_t, std::size_t> LineAndColumn(std::FILE* file, std::size_t offset) {
+  std::rewind(file);
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < offset; ++i) {
+    const int c = std::fgetc(file);
+    if (c == EOF) break;
+    if (c == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return {line, column};
 }
 
 const JsonValue* FindMember(const JsonValue& object, const char* key) {
@@ -51,19 +93,24 @@ bool ParseLidarNetInfo(const JsonValue& section, LidarNetInfo& info) {
         "object.");
     return false;
   }
-  const std::pair<const char*, uint16_t*> ports[] = {
+  const PortList ports = {
       {"cmd_data_port", &info.cmd_data_port},     {"push_msg_port", &info.push_msg_port},
       {"point_data_port", &info.point_data_port}, {"imu_data_port", &info.imu_data_port},
       {"log_data_port", &info.log_data_port},
   };
-  for (const auto& [key, port] : ports) {
-    if (!ReadPort(*net, key, *port)) {
+  const char* key = "";
+  switch (ReadPorts(*net, ports, key)) {
+    case PortRead::kOk: return true;
+    case PortRead::kMissing:
       LIDAR_LOG_ERROR("Parse lidar net info failed, has not {} member or {} is not uint.", key,
                       key);
       return false;
-    }
+    case PortRead::kOutOfRange:
+      LIDAR_LOG_ERROR("Parse lidar net info failed, {} is {}, out of the port range 0 to {}.", key,
+                      (*net)[key].GetUint(), kMaxPort);
+      return false;
   }
-  return true;
+  return false;
 }
 
 bool ParseHostNetInfo(const JsonValue& host, HostNetInfo& info) {
@@ -83,6 +130,11 @@ bool ParseHostNetInfo(const JsonValue& host, HostNetInfo& info) {
   }
   // The newer key wins over the older one.
   info.host_ip = (host_ip != nullptr ? host_ip : cmd_data_ip)->GetString();
+  if (!info.host_ip.empty() && !IsHostAddress(info.host_ip)) {
+    LIDAR_LOG_ERROR("Parse host net info failed, {} is not an IPv4 address: \"{}\".",
+                    host_ip != nullptr ? "host_ip" : "cmd_data_ip", info.host_ip);
+    return false;
+  }
 
   const JsonValue* multicast_ip = FindMember(host, "multicast_ip");
   if (multicast_ip != nullptr) {
@@ -94,18 +146,23 @@ bool ParseHostNetInfo(const JsonValue& host, HostNetInfo& info) {
     info.multicast_ip = multicast_ip->GetString();
   }
 
-  const std::pair<const char*, uint16_t*> ports[] = {
+  const PortList ports = {
       {"cmd_data_port", &info.cmd_data_port},     {"push_msg_port", &info.push_msg_port},
       {"point_data_port", &info.point_data_port}, {"imu_data_port", &info.imu_data_port},
       {"log_data_port", &info.log_data_port},
   };
-  for (const auto& [key, port] : ports) {
-    if (!ReadPort(host, key, *port)) {
+  const char* key = "";
+  switch (ReadPorts(host, ports, key)) {
+    case PortRead::kOk: return true;
+    case PortRead::kMissing:
       LIDAR_LOG_ERROR("Parse host net info failed, has not {} or {} is not uint.", key, key);
       return false;
-    }
+    case PortRead::kOutOfRange:
+      LIDAR_LOG_ERROR("Parse host net info failed, {} is {}, out of the port range 0 to {}.", key,
+                      host[key].GetUint(), kMaxPort);
+      return false;
   }
-  return true;
+  return false;
 }
 
 // One record from the section's LiDAR ports and one host description, appended to `list`.
@@ -145,6 +202,12 @@ bool ParseNewLidarCfg(uint8_t device_type, const JsonValue& section, const JsonV
     }
     for (const auto& ip : lidar_ips->GetArray()) {
       if (!ip.IsString()) continue;
+      // An empty one is left to the parameter check, which names it.
+      if (ip.GetStringLength() > 0 && !ParseIpv4(ip.GetString(), nullptr)) {
+        LIDAR_LOG_ERROR("Parse lidar ip failed, lidar_ip is not an IPv4 address: \"{}\".",
+                        ip.GetString());
+        return false;
+      }
       if (!ParseTypeLidarCfg(device_type, section, host, ip.GetString(), custom_cfgs)) {
         return false;
       }
@@ -250,6 +313,13 @@ bool ParseCfgFile::Parse(std::shared_ptr<LidarCfgList>& type_cfgs,
   doc.ParseStream<rapidjson::kParseIterativeFlag>(stream);
   if (doc.HasParseError() || !doc.IsObject()) {
     LIDAR_LOG_ERROR("Parse lidar config failed, parse the config file has error!");
+    if (doc.HasParseError()) {
+      const auto [line, column] = LineAndColumn(file.get(), doc.GetErrorOffset());
+      LIDAR_LOG_ERROR("Parse lidar config failed at line {} column {}: {}", line, column,
+                      rapidjson::GetParseError_En(doc.GetParseError()));
+    } else {
+      LIDAR_LOG_ERROR("Parse lidar config failed, the config file is not a JSON object.");
+    }
     return false;
   }
 

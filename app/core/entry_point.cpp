@@ -17,6 +17,7 @@
 #include "core/shared_state.h"
 #include "core/supervisor.h"
 #include "live_view/live_view.h"
+#include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
 #include "perception/mounting.h"
 #include "perception/point_intake.h"
@@ -61,6 +62,17 @@ void start_live_view_if_asked(const LiveViewConfig& config, bool instead_of_wind
   std::fflush(stdout);
 }
 
+// An option this program does not know (--help, a mistyped switch) asks for the usage text; it
+// must not be taken for a file name or silently ignored.
+bool unknown_option(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '-') continue;
+    if (std::strcmp(argv[i], "--debug") == 0) continue;
+    return true;
+  }
+  return false;
+}
+
 void stop_supervisor() {
   stop_supervisor_loop();
   if (supervisor_thread.joinable()) supervisor_thread.join();
@@ -69,7 +81,7 @@ void stop_supervisor() {
 }  // namespace
 
 int run_app(int argc, char** argv) {
-  if (argc < 2) {
+  if (argc < 2 || unknown_option(argc, argv)) {
     std::fputs(kUsage, stdout);
     std::fflush(stdout);
     return -1;
@@ -115,6 +127,7 @@ int run_app(int argc, char** argv) {
     stop_frame_stream();
     return -1;
   }
+  use_datagram_arrival_clock(LidarDatagramArrivalNs);
   SetLidarPointCloudCallback(on_point_cloud, nullptr);
   SetLidarImuDataCallback(on_imu_data, nullptr);
   SetLidarInfoChangeCallback(on_info_change, nullptr);

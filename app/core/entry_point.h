@@ -3,8 +3,9 @@
 
 namespace app {
 
-// Runs the service: returns -1 on a usage error or an SDK failure, 0 after an orderly
-// shutdown (a console interrupt clears `running`).
+// Runs the service: returns -1 on a usage error (no configuration path, or an option other than
+// --debug) or an SDK failure, 0 after an orderly shutdown (a console interrupt clears
+// `running`).
 int run_app(int argc, char** argv);
 
 }  // namespace app

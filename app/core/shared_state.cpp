@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace app {
@@ -63,7 +64,7 @@ std::atomic<double> freq_imu{0.0};
 std::atomic<bool> conectado{false};
 std::atomic<bool> sensor_ativo{false};
 std::atomic<bool> stream_ok{false};
-std::atomic<uint64_t> last_attitude_ms{0};
+std::atomic<uint64_t> last_attitude_us{0};
 
 namespace {
 // Roll's bits in the low word, pitch's in the high one: one atomic for both.
@@ -102,6 +103,13 @@ std::atomic<bool> show_boxes{false};
 std::atomic<bool> show_axes{false};
 std::atomic<bool> sensor_inverted{false};
 
+ObstacleDistances not_measured() {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  ObstacleDistances d;
+  d.frente = d.tras = d.esquerda = d.direita = d.cima = d.baixo = nan;
+  return d;
+}
+
 namespace {
 
 // Dropped entries leave their buffers for later appends; beyond this many they are released.
@@ -123,7 +131,9 @@ void drop_oldest_locked(PointWindow& window) {
 void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
                    Tilt tilt) {
   ++window.revision;
+  window_prune_locked(window, now);
   if (count > 0) {
+    if (window.queue.empty()) window.run_start_ms = now;
     PointFrame entry;
     if (!window.spare.empty()) {
       entry.points = std::move(window.spare.back());
@@ -135,7 +145,6 @@ void append_locked(PointWindow& window, const CloudPoint* points, std::size_t co
     window.queue.push_back(std::move(entry));
     window.stored_points += count;
   }
-  window_prune_locked(window, now);
   const std::size_t keep = point_budget(window);
   while (window.queue.size() > 1 &&
          window.stored_points - window.queue.front().points.size() >= keep) {
@@ -198,7 +207,9 @@ void window_prune_locked(PointWindow& window, uint64_t now) {
   const int64_t window_ms = window.window_ms.load();
   if (window_ms == 0) return;
   const uint64_t limit = static_cast<uint64_t>(window_ms);
-  while (!window.queue.empty() && now - window.queue.front().stamp_ms > limit) {
+  // An entry stamped after `now` (a caller's clock read before another's append) is not old.
+  while (!window.queue.empty() && now > window.queue.front().stamp_ms &&
+         now - window.queue.front().stamp_ms > limit) {
     drop_oldest_locked(window);
   }
 }
@@ -241,6 +252,13 @@ uint64_t window_read(PointWindow& window,
   return for_each_run_locked(window, run);
 }
 
+uint64_t window_run_ms(PointWindow& window) {
+  std::lock_guard<std::mutex> hold(window.lock);
+  if (window.queue.empty()) return 0;
+  const uint64_t newest = window.queue.back().stamp_ms;
+  return newest > window.run_start_ms ? newest - window.run_start_ms : 0;
+}
+
 void window_clear(PointWindow& window) {
   std::lock_guard<std::mutex> hold(window.lock);
   window.queue.clear();
@@ -256,8 +274,9 @@ void reset_shared_state() {
   // viewer_cloud belongs to viewer_cloud_mutex, but no other thread exists yet at start-up.
   viewer_cloud.points.clear();
   viewer_cloud.stamp_ms = 0;
-  distances = ObstacleDistances{};
-  corridor_distances = ObstacleDistances{};
+  // Nothing measured yet: 0 would read as "nothing within range".
+  distances = not_measured();
+  corridor_distances = not_measured();
   obstacle_boxes.clear();
   ground_estimate = GroundEstimate{};
   stream_boxes.clear();

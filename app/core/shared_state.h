@@ -51,6 +51,7 @@ struct PointWindow {
   uint64_t revision = 0;                // counts appends and pushes
   uint64_t published = 0;               // revision the reader's copy was last built from
   std::atomic<uint64_t> clears{0};      // counts window_clear calls
+  uint64_t run_start_ms = 0;            // stamp of the first entry since the window was empty
 };
 
 // Appends a copy of a non-empty frame and prunes with its stamp as "now". Beyond the time rule,
@@ -77,6 +78,10 @@ uint64_t window_read(PointWindow& window,
 // The same, with each entry's tilt.
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run);
+// How long the window has held points without a break: its newest stamp less the stamp of the
+// first entry appended since it was last empty (0 for an empty window). A window that has not
+// yet held its whole span of points sees only part of the scene.
+uint64_t window_run_ms(PointWindow& window);
 // Empties the queue. Whoever clears a window also clears the copy its reader keeps, so the
 // appends before the clear no longer count as unpublished.
 void window_clear(PointWindow& window);
@@ -162,7 +167,7 @@ struct AttitudeState {
 
 struct ObstacleDistances {
   // Nearest distance towards +x, -x, +y, -y, +z, -z in metres; 0 nothing within the limit,
-  // NaN stream down.
+  // NaN nothing measured (before the first frame, or the stream down).
   float frente = 0.f, tras = 0.f, esquerda = 0.f, direita = 0.f, cima = 0.f, baixo = 0.f;
   uint64_t frame_ms = 0;
 };
@@ -258,7 +263,8 @@ extern std::atomic<double> freq_imu;
 extern std::atomic<bool> conectado;
 extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
-extern std::atomic<uint64_t> last_attitude_ms;
+// steady time of the last sample the attitude filter took, microseconds (0: none yet).
+extern std::atomic<uint64_t> last_attitude_us;
 // The gyro's turn, for the point intake to stamp each packet with, without a lock.
 void store_imu_tilt(Tilt tilt);
 Tilt load_imu_tilt();
@@ -285,8 +291,12 @@ extern std::atomic<bool> show_boxes;
 extern std::atomic<bool> show_axes;
 extern std::atomic<bool> sensor_inverted;
 
+// Six NaN distances, frame_ms 0.
+ObstacleDistances not_measured();
+
 // Start-up reset (before any thread exists): empties latest_cloud, viewer_cloud and the box
-// lists, zeroes the distances (both kinds), forgets the ground, and sets both windows' limits.
+// lists, makes the distances (both kinds) not_measured, forgets the ground, and sets both
+// windows' limits.
 void reset_shared_state();
 // Stores the processing parameters whole under params_mutex.
 void set_processing_params(const ProcessingParams& params);

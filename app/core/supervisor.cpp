@@ -4,7 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -88,11 +87,8 @@ void enter_off(uint64_t now) {
     ground_estimate = GroundEstimate{};
   }
   {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
     std::lock_guard<std::mutex> hold(state_mutex);
-    distances.frente = distances.tras = distances.esquerda = nan;
-    distances.direita = distances.cima = distances.baixo = nan;
-    distances.frame_ms = 0;
+    distances = not_measured();
     corridor_distances = distances;
   }
   freq_pcl.store(0.0);

@@ -179,7 +179,7 @@ namespace {
 std::optional<UpVector> recent_imu_up(const ProcessingParams& params, uint64_t t) {
   constexpr uint64_t kFreshMs = 500;
   const uint64_t last = last_imu_ms.load();
-  if (last == 0 || last + kFreshMs < t || last_attitude_ms.load() == 0) return std::nullopt;
+  if (last == 0 || last + kFreshMs < t || last_attitude_us.load() == 0) return std::nullopt;
   return imu_up(copy_attitude(), params.mounting);
 }
 
@@ -252,7 +252,7 @@ std::vector<ObstacleBox> boxes_of(const Cloud& cloud, const ProcessingParams& pa
 // ground and the stream's boxes from `braking`, the same cloud with the robot's pitching within
 // the window undone (the same cloud when there was none).
 FrameSummary process_thinned(const Cloud& thinned, const Cloud& braking,
-                             const ProcessingParams& params, uint64_t t) {
+                             const ProcessingParams& params, uint64_t t, bool whole_window) {
   GroundEstimate ground;
   if (!braking.points.empty()) {
     ground = estimate_ground(braking, params.robot, recent_imu_up(params, t));
@@ -262,6 +262,11 @@ FrameSummary process_thinned(const Cloud& thinned, const Cloud& braking,
   if (!thinned.points.empty()) {
     found = frame_distances(thinned, params, ground, t);
     if (&braking != &thinned) found.corridor = frame_distances(braking, params, ground, t).corridor;
+  }
+  // A corridor seen through part of a scan reads clear where the rest of it may not be.
+  if (!whole_window) {
+    found.corridor = not_measured();
+    found.corridor.frame_ms = t;
   }
   store_distances(found);
 
@@ -290,7 +295,7 @@ FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
   const ProcessingParams params = copy_processing_params();
   Cloud& thinned = thinned_buffer();
   thin_frame(frame, params.voxel_size, thinned);
-  return process_thinned(thinned, thinned, params, t);
+  return process_thinned(thinned, thinned, params, t, true);
 }
 
 FrameSummary process_window(PointWindow& window, uint64_t t) {
@@ -298,7 +303,9 @@ FrameSummary process_window(PointWindow& window, uint64_t t) {
   Cloud& thinned = thinned_buffer();
   thread_local std::vector<TiltSpan> spans;
   thin_window(window, params.voxel_size, thinned, &spans);
-  return process_thinned(thinned, deskewed(thinned, spans, params.mounting), params, t);
+  const int64_t span = window.window_ms.load();
+  const bool whole = span <= 0 || window_run_ms(window) >= static_cast<uint64_t>(span);
+  return process_thinned(thinned, deskewed(thinned, spans, params.mounting), params, t, whole);
 }
 
 }  // namespace app

@@ -16,6 +16,7 @@ namespace app {
 FrameSummary process_frame(const PointFrame& frame, uint64_t t);
 // The same for the window's snapshot content, thinned in place (what the worker does): the
 // window's lock is held while its points are thinned, not while the thinned cloud is processed.
+// The corridor distances are NaN until the window has held points for its whole span.
 FrameSummary process_window(PointWindow& window, uint64_t t);
 
 // The thinned cloud of the calling thread's last processed frame (the worker's), valid until it

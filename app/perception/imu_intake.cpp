@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/shared_state.h"
+#include "perception/datagram_clock.h"
 #include "perception/datagram_records.h"
 #include "perception/packet_rate.h"
 #include "perception/unit_selection.h"
@@ -39,32 +40,38 @@ float beside(float measured, float predicted) {
 void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
   if (!take_unit(handle, false)) return;
   lidar_handle.store(handle);
-  const uint64_t now = steady_ms();
+  // The sample's arrival, finer than the millisecond: at 200 Hz a millisecond is a fifth of
+  // the interval, and the filter's dt and the published frequency are taken from it.
+  const uint64_t now_us = datagram_arrival_us();
   if (packet == nullptr || packet_data_type(*packet) != kDataTypeImu) return;
   const uint16_t count = packet_dot_count(*packet);
   if (count == 0) return;
 
-  note_packet_arrival(last_imu_ms, freq_imu, imu_rate, now);
+  note_packet_arrival(last_imu_ms, freq_imu, imu_rate, now_us / 1000u);
 
   const ImuSample s = decode_imu_sample(*packet, static_cast<uint16_t>(count - 1));
-  attitude_update(s.ax, s.ay, s.az, s.gx, s.gy, s.gz, now);
+  attitude_update_us(s.ax, s.ay, s.az, s.gx, s.gy, s.gz, now_us);
 }
 
 void attitude_update(float ax, float ay, float az, float gx, float gy, float gz, uint64_t t) {
+  attitude_update_us(ax, ay, az, gx, gy, gz, t * 1000u);
+}
+
+void attitude_update_us(float ax, float ay, float az, float gx, float gy, float gz, uint64_t t_us) {
   const uint64_t t0 = wall_ms();
   const AttitudeState previous = copy_attitude();
 
-  const uint64_t last = last_attitude_ms.load();
+  const uint64_t last = last_attitude_us.load();
   if (last == 0) {
-    last_attitude_ms.store(t);
+    last_attitude_us.store(t_us);
     return;
   }
   // A sample stamped before the previous one (the two callers race on an OFF transition)
   // adds no elapsed time and does not move the clock back.
   float dt = 0.f;
-  if (t > last) {
-    dt = static_cast<float>(t - last) / 1000.0f;
-    last_attitude_ms.store(t);
+  if (t_us > last) {
+    dt = static_cast<float>(t_us - last) / 1000000.0f;
+    last_attitude_us.store(t_us);
   }
 
   const float roll_g = previous.roll + gx * dt;

@@ -13,5 +13,7 @@ void on_imu_data(uint32_t handle, uint8_t dev_type, LidarEthernetPacket* packet,
 
 // One filter step with an IMU sample taken at steady time t (ms).
 void attitude_update(float ax, float ay, float az, float gx, float gy, float gz, uint64_t t);
+// The same with the time in microseconds, as the IMU intake stamps its samples.
+void attitude_update_us(float ax, float ay, float az, float gx, float gy, float gz, uint64_t t_us);
 
 }  // namespace app

@@ -10,6 +10,7 @@
 #include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "live_view/live_view_feed.h"
+#include "perception/datagram_clock.h"
 #include "perception/datagram_records.h"
 #include "perception/frame_processing.h"
 #include "perception/mounting.h"
@@ -70,7 +71,9 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   const bool yields_points = packet != nullptr && packet_yields_points(*packet);
   if (!take_unit(handle, yields_points)) return;
   lidar_handle.store(handle);
-  const uint64_t now = steady_ms();
+  // Every stamp of this datagram (its rate, its age in the window, its frame's stamp) is its
+  // arrival, not the time its callback runs.
+  const uint64_t now = datagram_arrival_ms();
   if (packet == nullptr) return;
   // Only points make a live point stream: a LiDAR streaming in a form not decoded here must not
   // read as a healthy stream that sees nothing. The supervisor asks for the data type again.

@@ -49,8 +49,10 @@ SocketHandle CreateSocket(uint16_t port, bool non_block, PortSharing sharing, bo
   }
 
   // Where the platform keeps the kernel's count of datagrams dropped on this socket, it comes
-  // with every datagram received; a kernel without it just leaves the count out.
+  // with every datagram received, and so does the time each one arrived; a kernel without
+  // them just leaves them out.
   RequestKernelDropCount(sock);
+  RequestReceiveTimestamps(sock);
   HealthCounters::Instance().ResetKernelDrops(sock);
 
   if (broadcast && !SetIntOption(sock, SOL_SOCKET, SO_BROADCAST, 1)) {

@@ -54,14 +54,21 @@ bool RequestKernelDropCount(SocketHandle sock);
 // Whether this platform reports kernel drop counts at all.
 bool KernelDropCountsAvailable();
 
+// Asks the kernel to stamp every datagram the socket receives with the time it arrived
+// (Linux). False where no such stamp exists (Windows).
+bool RequestReceiveTimestamps(SocketHandle sock);
+
 struct ReceivedDatagram {
   int length = -1;  // bytes received; negative when nothing was
   Ipv4Endpoint from;
   bool drop_count_reported = false;  // the kernel's count came with this datagram
   uint32_t socket_drops = 0;         // the socket's running count of kernel drops
+  // When it reached this host, in nanoseconds of std::chrono::steady_clock: the kernel's stamp
+  // where the socket asked for one, otherwise the time of the receive call.
+  int64_t arrival_ns = 0;
 };
-// One datagram into `buffer`, with its sender and, where the platform reports it, the socket's
-// kernel drop count.
+// One datagram into `buffer`, with its sender, its arrival time and, where the platform reports
+// it, the socket's kernel drop count.
 ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t size);
 
 // The most datagrams one receive call takes off a socket: 64 on Linux (recvmmsg); 1 on Windows,

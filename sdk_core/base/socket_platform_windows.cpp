@@ -1,4 +1,6 @@
 // The Windows Sockets side of the socket platform layer.
+#include <chrono>
+
 #include "base/socket_system.h"
 
 namespace lidar::sdk {
@@ -39,6 +41,8 @@ bool SetPortSharing(SocketHandle sock, PortSharing sharing) {
 // Winsock keeps no per-socket count of datagrams dropped on a full receive buffer.
 bool RequestKernelDropCount(SocketHandle) { return false; }
 
+bool RequestReceiveTimestamps(SocketHandle) { return false; }
+
 bool KernelDropCountsAvailable() { return false; }
 
 ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t size) {
@@ -57,6 +61,10 @@ ReceivedDatagram ReceiveDatagram(SocketHandle sock, uint8_t* buffer, std::size_t
     return result;
   }
   result.from = FromSockaddr(from);
+  // One datagram per call, taken as soon as select says it is there: the time of the receive.
+  result.arrival_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
   return result;
 }
 

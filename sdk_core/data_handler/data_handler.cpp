@@ -27,7 +27,36 @@ int64_t SteadyNowMs() {
       .count();
 }
 
+int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The arrival of the datagram the receiving thread is about to route (0: none noted), and of
+// the one whose callback runs on this thread.
+thread_local int64_t noted_arrival_ns = 0;
+thread_local int64_t delivered_arrival_ns = 0;
+
+// Holds the delivered datagram's arrival for the length of its callback.
+class DeliveryScope {
+ public:
+  explicit DeliveryScope(int64_t arrival_ns) : outer_(delivered_arrival_ns) {
+    delivered_arrival_ns = arrival_ns;
+  }
+  ~DeliveryScope() { delivered_arrival_ns = outer_; }
+  DeliveryScope(const DeliveryScope&) = delete;
+  DeliveryScope& operator=(const DeliveryScope&) = delete;
+
+ private:
+  int64_t outer_;
+};
+
 }  // namespace
+
+void DataHandler::NoteArrival(int64_t arrival_ns) { noted_arrival_ns = arrival_ns; }
+
+int64_t DataHandler::DeliveredArrivalNs() { return delivered_arrival_ns; }
 
 DataHandler& DataHandler::Instance() {
   static DataHandler instance;
@@ -78,6 +107,8 @@ void DataHandler::Dispatch(uint8_t dev_type, uint32_t handle, const uint8_t* byt
   auto* packet = reinterpret_cast<LidarEthernetPacket*>(const_cast<uint8_t*>(bytes));
   // Held through the call: once a setter has returned, the callable it replaced is not running
   // and will not run again, so its client data may go.
+  // A datagram routed without a noted arrival (straight from bytes) arrived now.
+  const DeliveryScope delivery(noted_arrival_ns != 0 ? noted_arrival_ns : SteadyNowNs());
   std::lock_guard<std::mutex> lock(callbacks_mutex_);
   if (data_type == kDataTypeImu) {
     if (imu_callback_) imu_callback_(handle, dev_type, packet, imu_client_);

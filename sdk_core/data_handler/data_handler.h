@@ -35,6 +35,12 @@ class DataHandler {
 
   void ClearCallbacks();
 
+  // The receiving thread notes when the datagram it routes next arrived (ns of
+  // std::chrono::steady_clock; 0: unknown, stamped when dispatched); Dispatch hands it to the
+  // callback, which reads it with DeliveredArrivalNs (0 outside a callback).
+  static void NoteArrival(int64_t arrival_ns);
+  static int64_t DeliveredArrivalNs();
+
   // Number of datagrams dropped as too short since the process started.
   uint64_t DroppedDatagrams() const { return dropped_.load(); }
 

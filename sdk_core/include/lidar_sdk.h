@@ -81,6 +81,11 @@ static_assert(sizeof(LidarInfo) == 33, "LidarInfo is 33 packed bytes");
 using LidarPointCloudCallback = void (*)(uint32_t handle, uint8_t dev_type,
                                          LidarEthernetPacket* data, void* client_data);
 using LidarImuDataCallback = LidarPointCloudCallback;
+// Inside a point or IMU callback: when the datagram it was given reached this host, in
+// nanoseconds of std::chrono::steady_clock (the kernel's receive stamp where the platform keeps
+// one, Linux; otherwise the time it was received). Datagrams are delivered in batches, so this,
+// not the time of the call, is the datagram's time. 0 outside those callbacks.
+int64_t LidarDatagramArrivalNs();
 // A LiDAR accepted its configuration (or needs none): once per LiDAR and Init, and once more
 // after each LidarReconfigure that the LiDAR answered with a new acceptance, on the IO thread
 // that received the acceptance (command IO, or detection IO for a LiDAR reported from its

@@ -154,6 +154,8 @@ void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
   record("SetLidarPointCloudCallback", 0, -1, reinterpret_cast<const void*>(cb), client_data);
 }
 
+int64_t LidarDatagramArrivalNs() { return 0; }
+
 void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data) {
   record("SetLidarImuDataCallback", 0, -1, reinterpret_cast<const void*>(cb), client_data);
 }

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -99,7 +100,7 @@ class Simulator {
       }
       report_stats(t);
       last_t_ = t;
-      wait_and_receive(plan.points || plan.imu ? 1 : 20, quiet, t);
+      wait_and_receive(wait_us(plan), quiet, t);
     }
     say("stopping after " + fixed(now_s(), 1) + " s: " + std::to_string(total_point_packets_) +
         " point and " + std::to_string(total_imu_packets_) + " IMU datagrams sent");
@@ -227,6 +228,19 @@ class Simulator {
     }
   }
 
+  // Until the next turn: a millisecond while streaming (points go out in the turn's burst),
+  // but no later than the next IMU sample is due, so each sample leaves on time rather than
+  // up to a turn late, which would make the IMU's own intervals uneven.
+  int64_t wait_us(const StreamPlan& plan) const {
+    if (!plan.points && !plan.imu) return 20000;
+    int64_t wait = 1000;
+    if (plan.imu && !replay_) {
+      const auto due = static_cast<int64_t>((next_imu_s_ - now_s()) * 1e6);
+      wait = std::max<int64_t>(0, std::min(wait, due));
+    }
+    return wait;
+  }
+
   void pump_imu(const StreamPlan& plan, double t) {
     if (!plan.imu) return;
     const double period = 1.0 / o_.imu_hz;
@@ -304,7 +318,7 @@ class Simulator {
     window_imu_packets_ = 0;
   }
 
-  void wait_and_receive(int timeout_ms, bool quiet, double t) {
+  void wait_and_receive(int64_t timeout_us, bool quiet, double t) {
     std::vector<pollfd> fds;
     std::vector<std::pair<UdpSocket*, uint16_t>> owners;
     fds.push_back(pollfd{detection_any_.fd(), POLLIN, 0});
@@ -313,7 +327,9 @@ class Simulator {
       fds.push_back(pollfd{socket.fd(), POLLIN, 0});
       owners.emplace_back(&socket, port);
     }
-    if (::poll(fds.data(), fds.size(), timeout_ms) <= 0) return;
+    const timespec timeout{static_cast<time_t>(timeout_us / 1000000),
+                           static_cast<long>(timeout_us % 1000000) * 1000};
+    if (::ppoll(fds.data(), fds.size(), &timeout, nullptr) <= 0) return;
     std::vector<uint8_t> buf(kReceiveBuffer);
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if ((fds[i].revents & POLLIN) == 0) continue;

@@ -89,7 +89,7 @@ TEST(PointWindow, RetentionKeepsAnEntryNeededToFillTheBudget) {
 TEST(SharedState, ResetClearsResultsAndSetsWindowLimits) {
   {
     std::lock_guard<std::mutex> hold(app::state_mutex);
-    app::distances.frente = std::nanf("");
+    app::distances.frente = 1.5f;
     app::distances.frame_ms = 42;
     app::obstacle_boxes.resize(3);
     app::latest_cloud = frame(7, {1.f});
@@ -101,8 +101,10 @@ TEST(SharedState, ResetClearsResultsAndSetsWindowLimits) {
   app::reset_shared_state();
 
   const auto d = app::copy_distances();
-  EXPECT_EQ(d.frente, 0.f);  // zero, not NaN, until the supervisor declares the stream down
-  EXPECT_EQ(d.baixo, 0.f);
+  // Not measured: a zero would read as "nothing within range".
+  EXPECT_TRUE(std::isnan(d.frente));
+  EXPECT_TRUE(std::isnan(d.baixo));
+  EXPECT_TRUE(std::isnan(app::copy_corridor_distances().frente));
   EXPECT_EQ(d.frame_ms, 0u);
   EXPECT_TRUE(app::copy_obstacle_boxes().empty());
   EXPECT_TRUE(app::copy_latest_cloud().points.empty());

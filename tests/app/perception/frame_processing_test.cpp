@@ -124,6 +124,24 @@ TEST_F(FrameProcessing, CorridorDistancesCountOnlyThePointsTheRobotWouldSweep) {
   expect_distances(frame_distances(*cloud, p, 3).corridor, {0, 0, 0, 1.5f, 0, 0});
 }
 
+// The first frames after a start hold a few milliseconds of a scan: a corridor the scan had not
+// yet swept read 0.00 ("clear") where the next frame found an obstacle.
+TEST_F(FrameProcessing, CorridorsAreNotMeasuredUntilTheWindowHeldItsWholeSpan) {
+  PointWindow window;
+  window.window_ms.store(150);
+  window.max_points.store(1000);
+  const CloudPoint ahead{2.0f, 0.0f, 0.0f};
+  // A datagram at t, then its frame; 1500 comes after a gap longer than the window.
+  const std::pair<uint64_t, bool> frames[] = {
+      {1000, false}, {1149, false}, {1150, true}, {1290, true}, {1500, false}};
+  for (const auto& [t, measured] : frames) {
+    window_append(window, &ahead, 1, t);
+    process_window(window, t);
+    EXPECT_EQ(std::isnan(copy_corridor_distances().frente), !measured) << t;
+    EXPECT_FLOAT_EQ(copy_distances().frente, 2.0f) << "the axes are measured at once";
+  }
+}
+
 TEST_F(FrameProcessing, ThinningKeepsTheFirstPointOfEachVoxel) {
   const auto cloud = cloud_of({{1.04f, 0.01f, 0.01f},
                                {1.01f, 0.04f, 0.02f},   // same voxel as the first

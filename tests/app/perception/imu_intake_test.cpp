@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "perception/datagram_clock.h"
 #include "perception_test_support.h"
 
 namespace app {
@@ -27,7 +28,7 @@ TEST_F(ImuIntake, FiltersOnlyTheLastRecordOfADatagram) {
   auto datagram = test::imu_samples({{0, 0, 0, 0, -1, 0},
                                      {0, 0, 0, 1, 0, 0},
                                      {0.5f, -0.25f, -2.0f, -1.0f, 1.0f, 0.0f}});
-  last_attitude_ms = steady_ms() - 100;
+  last_attitude_us = (steady_ms() - 100) * 1000;
   on_imu_data(0x0C01A8C0u, 0, as_packet(datagram), nullptr);
   EXPECT_EQ(lidar_handle.load(), 0x0C01A8C0u);
 
@@ -48,13 +49,13 @@ TEST_F(ImuIntake, PacketRateAndIgnoredDatagrams) {
   on_imu_data(4, 0, nullptr, nullptr);
   EXPECT_EQ(lidar_handle.load(), 4u);
   EXPECT_EQ(last_imu_ms.load(), 0u);
-  EXPECT_EQ(last_attitude_ms.load(), 0u);
+  EXPECT_EQ(last_attitude_us.load(), 0u);
 
   auto sample = test::imu_samples({{0, 0, 0, 0, 0, 1}});
   on_imu_data(1, 0, as_packet(sample), nullptr);
   EXPECT_NE(last_imu_ms.load(), 0u);
   EXPECT_EQ(freq_imu.load(), 0.0);
-  EXPECT_NE(last_attitude_ms.load(), 0u);  // the first sample only starts the clock
+  EXPECT_NE(last_attitude_us.load(), 0u);  // the first sample only starts the clock
   EXPECT_EQ(copy_attitude().t_ms, 0u);
 
   last_imu_ms = steady_ms() - 20;
@@ -156,13 +157,33 @@ TEST_F(ImuIntake, CorruptSamplesNeitherHangNorPoisonTheFilter) {
   EXPECT_LE(std::fabs(copy_attitude().yaw), kPi);
 }
 
+// The data thread hands over datagrams in batches: samples 5 ms apart reach the callback within
+// microseconds of each other. Stamped when the callback ran, they read dt 0 and then one 20 ms
+// gap (50 Hz for 200 Hz); each must carry its own arrival.
+int64_t arrival_ns = 0;
+int64_t reported_arrival() { return arrival_ns; }
+
+TEST_F(ImuIntake, SamplesDeliveredTogetherKeepTheirOwnArrivalTimes) {
+  use_datagram_arrival_clock(reported_arrival);
+  auto still = test::imu_samples({{0, 0, 1.0f, 0, 0, 1}});  // 1 rad/s about z
+  const int64_t start = 1'000'000'000'000;
+  for (int k = 0; k < 40; ++k) {
+    arrival_ns = start + k * 5'000'000 + (k % 3) * 1'000;  // a few microseconds of jitter
+    on_imu_data(1, 0, as_packet(still), nullptr);
+  }
+  use_datagram_arrival_clock(nullptr);
+  EXPECT_NEAR(copy_attitude().frequencia_hz, 200.0f, 1.0f);
+  EXPECT_NEAR(copy_attitude().yaw, 39 * 0.005f, 1e-4f) << "integrated over the samples' intervals";
+  EXPECT_NEAR(freq_imu.load(), 200.0, 2.0);
+}
+
 TEST_F(ImuIntake, ASampleOlderThanThePreviousAddsNoTime) {
   attitude_update(0, 0, 1, 0, 0, 1, 5000);
   attitude_update(0, 0, 1, 0, 0, 1, 5100);
   const float yaw = copy_attitude().yaw;
   attitude_update(0, 0, 1, 0, 0, 1, 4000);
   EXPECT_EQ(copy_attitude().yaw, yaw);
-  EXPECT_EQ(last_attitude_ms.load(), 5100u);
+  EXPECT_EQ(last_attitude_us.load(), 5100000u);
 }
 
 }  // namespace

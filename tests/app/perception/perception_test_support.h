@@ -82,7 +82,7 @@ inline void reset_perception_state() {
   freq_pcl = 0.0;
   freq_imu = 0.0;
   sensor_ativo = false;
-  last_attitude_ms = 0;
+  last_attitude_us = 0;
   debug_mode = false;
   map_mode = false;
   processing_active = false;

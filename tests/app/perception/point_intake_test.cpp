@@ -10,6 +10,7 @@
 
 #include "core/app_health.h"
 #include "perception/mounting.h"
+#include "perception/datagram_clock.h"
 #include "perception/packet_rate.h"
 #include "perception_test_support.h"
 
@@ -152,6 +153,24 @@ TEST_F(PointIntake, PacketRateIsSmoothedAndSkipsZeroIntervals) {
   last_pcl_ms = steady_ms() + 1000;
   on_point_cloud(1, 0, as_packet(points), nullptr);
   EXPECT_EQ(freq_pcl.load(), before);
+}
+
+int64_t arrival_ns = 0;
+int64_t reported_arrival() { return arrival_ns; }
+
+// A datagram's rate, its age in the window and its frame's stamp are its arrival, not the time
+// its batch reached the callback.
+TEST_F(PointIntake, DatagramsAreStampedWithTheirArrival) {
+  use_datagram_arrival_clock(reported_arrival);
+  auto points = test::high_points({{1000, 0, 0}});
+  arrival_ns = (steady_ms() - 120) * 1'000'000;
+  on_point_cloud(1, 0, as_packet(points), nullptr);
+  arrival_ns += 40'000'000;
+  on_point_cloud(1, 0, as_packet(points), nullptr);
+  use_datagram_arrival_clock(nullptr);
+  EXPECT_EQ(last_pcl_ms.load(), static_cast<uint64_t>(arrival_ns / 1'000'000));
+  EXPECT_EQ(mailbox().handoff_ms, last_pcl_ms.load());
+  EXPECT_EQ(window_run_ms(live_window), 40u);
 }
 
 TEST(PacketRate, StreamsFasterThanTheMillisecondClockReadTheirRealRate) {

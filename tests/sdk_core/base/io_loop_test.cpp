@@ -1,4 +1,5 @@
 // The IO loop, its multiplexer and threads, over UDP sockets on loopback.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -148,19 +149,30 @@ TEST(IOLoop, PostedRegistrationTakesEffectWithoutWaitingForTheTimeout) {
 }
 
 TEST(IOThread, RegistrationFromAnotherThreadIsServedPromptly) {
+  // Each trial registers a socket 10 ms after the loop served the previous one, so a loop that
+  // were not woken would serve it only at the end of its 50 ms wait, some 40 ms later. The best
+  // of three trials is compared, so that one trial delayed by a busy machine does not count.
   RecordingDelegate delegate;
-  DatagramPair pair;
+  DatagramPair pairs[3];
+  DatagramPair first;
   IOThread thread;
   ASSERT_TRUE(thread.Init(true, false));
   ASSERT_TRUE(thread.Start());
   EXPECT_FALSE(thread.Start()) << "one thread per object";
-  std::this_thread::sleep_for(milliseconds(70));  // the loop is now blocked in select
-
-  pair.Send();
-  const auto start = Clock::now();
-  thread.loop()->AddDelegate(pair.sock, &delegate, nullptr);
+  first.Send();
+  thread.loop()->AddDelegate(first.sock, &delegate, nullptr);
   ASSERT_TRUE(delegate.WaitForData(1, milliseconds(1000)));
-  EXPECT_LT(MsSince(start), 40.0);
+
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(milliseconds(10));  // the loop is now blocked in select
+    pairs[i].Send();
+    const auto start = Clock::now();
+    thread.loop()->AddDelegate(pairs[i].sock, &delegate, nullptr);
+    ASSERT_TRUE(delegate.WaitForData(i + 2, milliseconds(1000)));
+    best = std::min(best, MsSince(start));
+  }
+  EXPECT_LT(best, 25.0);
   thread.Join();
 }
 

@@ -2,6 +2,7 @@
 // sender, and the wake-up pair.
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,40 @@ TEST(Sockets, DatagramsCarryTheirSenderAndAreCutToTheBuffer) {
   EXPECT_EQ(std::memcmp(buffer, big, 16), 0);
   EXPECT_EQ(HandleToIp(got.from.address), "127.0.0.1");
   EXPECT_EQ(got.from.port, from.port);
+}
+
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Datagrams read in a batch were read together, long after the first of them arrived: each must
+// keep the time it arrived (the kernel's stamp where there is one, else the receive's own time).
+TEST(Sockets, DatagramsKeepTheTimeTheyArrivedNotTheTimeTheyWereRead) {
+  testing::DatagramPair pair;
+  ASSERT_TRUE(IsOpenSocket(pair.sock) && IsOpenSocket(pair.peer));
+  const bool stamped = RequestReceiveTimestamps(pair.sock);
+  const int64_t first_sent = SteadyNs();
+  pair.Send();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  pair.Send();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  ReceiveBatch batch(8, 64);
+  const int64_t read_from = SteadyNs();
+  const std::size_t received = batch.Receive(pair.sock, 8);
+  const int64_t read_until = SteadyNs();
+  ASSERT_GE(received, 1u);
+  if (!stamped) {
+    EXPECT_GE(batch.datagram(0).arrival_ns, read_from);
+    EXPECT_LE(batch.datagram(0).arrival_ns, read_until);
+    return;
+  }
+  ASSERT_EQ(received, 2u);
+  const int64_t first = batch.datagram(0).arrival_ns, second = batch.datagram(1).arrival_ns;
+  EXPECT_NEAR(first, first_sent, 20000000) << "on the steady clock, not the system clock";
+  EXPECT_GT(second - first, 50000000);
+  EXPECT_LT(second, read_from - 40000000) << "the arrival, not the read";
 }
 
 TEST(WakeUpPipe, AByteWakesTheReaderAndDrainingNeverWaits) {

@@ -263,13 +263,25 @@ TEST_F(ConfigFileTest, HostNetInfoErrors) {
   }
 }
 
-TEST_F(ConfigFileTest, PortsKeepTheLow16BitsOfA32BitValue) {
-  ASSERT_TRUE(ParseOmni(R"({"host_ip": "1.1.1.1", "cmd_data_port": 121637, "push_msg_port": 1,
-      "point_data_port": 1, "imu_data_port": 1, "log_data_port": 4294967295})"));
-  EXPECT_EQ(type_cfgs->front().host_net_info.cmd_data_port, 56101);
-  EXPECT_EQ(type_cfgs->front().host_net_info.log_data_port, 65535);
-  EXPECT_FALSE(ParseOmni(R"({"host_ip": "1.1.1.1", "cmd_data_port": 4294967296,
-      "push_msg_port": 1, "point_data_port": 1, "imu_data_port": 1, "log_data_port": 1})"));
+// A port beyond 16 bits was wrapped into another one (70000 became 4464), which the LiDAR was
+// then told to use; an address that is no address was sent on as given.
+TEST_F(ConfigFileTest, OutOfRangePortsAndMalformedAddressesAreRefusedByName) {
+  ASSERT_TRUE(ParseOmni(R"({"host_ip": "local", "cmd_data_port": 0, "push_msg_port": 1,
+      "point_data_port": 1, "imu_data_port": 1, "log_data_port": 65535})"));
+  EXPECT_FALSE(ParseOmni(R"({"host_ip": "1.1.1.1", "cmd_data_port": 1, "push_msg_port": 1,
+      "point_data_port": 70000, "imu_data_port": 1, "log_data_port": 1})"));
+  EXPECT_TRUE(
+      log.Has("Parse host net info failed, point_data_port is 70000, out of the port "
+              "range 0 to 65535."));
+  EXPECT_FALSE(ParseOmni(Host(R"("host_ip": "192.168.1.256")")));
+  EXPECT_TRUE(log.Has("host_ip is not an IPv4 address: \"192.168.1.256\"."));
+  EXPECT_FALSE(ParseOmni("[" + Host(R"("host_ip": "1.1.1.1", "lidar_ip": ["10.0.0.300"])") + "]"));
+  EXPECT_TRUE(log.Has("Parse lidar ip failed, lidar_ip is not an IPv4 address: \"10.0.0.300\"."));
+}
+
+TEST_F(ConfigFileTest, InvalidJsonNamesLineAndColumn) {
+  EXPECT_FALSE(ParseText("{\n  \"OMNI\": {\n    \"lidar_net_info\": {,}\n}"));
+  EXPECT_TRUE(log.Has("Parse lidar config failed at line 3 column 24: ")) << log.Text();
 }
 
 LidarCfg Record(uint8_t type, const std::string& lidar_ip, const std::string& multicast = "") {

@@ -109,7 +109,7 @@ TEST_F(SupervisorTest, WithoutALidarStaysOffSilentAndStillPublishes) {
   EXPECT_FALSE(stream_ok.load());
   EXPECT_TRUE(fake_sdk::calls().empty());
   EXPECT_EQ(static_cast<std::size_t>(supervisor_fakes::imu_publications()), publications());
-  EXPECT_EQ(supervisor_fakes::lidar_publications().back().frente, 0.0);
+  EXPECT_TRUE(std::isnan(supervisor_fakes::lidar_publications().back().frente));
 }
 
 TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState) {
@@ -331,8 +331,10 @@ TEST_F(SupervisorTest, PointsMissingWhileTheImuFlowsAreAskedForAgainAtAGrowingIn
   const std::vector<int64_t> resent(times.begin() + before, times.end());
   ASSERT_GE(resent.size(), 6u);
   EXPECT_LE(resent.size(), 10u);
-  for (std::size_t i = 2; i < resent.size(); ++i)
-    EXPECT_GE(resent[i] - resent[i - 1], resent[i - 1] - resent[i - 2] - 30) << i;
+  // A late wake-up on a busy machine stretches one gap and so shortens the next one: the gaps
+  // are checked against the bounds of the schedule, not against each other.
+  for (std::size_t i = 1; i < resent.size(); ++i) EXPECT_GE(resent[i] - resent[i - 1], 35) << i;
+  EXPECT_LE(resent[1] - resent[0], 150);
   EXPECT_GE(resent.back() - resent[resent.size() - 2], 280);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "[SUP] LiDAR OK (stream ativo)\n"
