@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/lidar_bring_up.h"
+#include "core/geometry_config.h"
 #include "core/live_view_config.h"
 #include "core/platform.h"
 #include "core/robot_config.h"
@@ -18,6 +19,7 @@
 #include "live_view/live_view.h"
 #include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
+#include "perception/mounting.h"
 #include "perception/point_intake.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
@@ -87,14 +89,15 @@ int run_app(int argc, char** argv) {
   const std::string config_path = argv[1];
   debug_mode.store(argc >= 3 && std::strcmp(argv[2], "--debug") == 0);
 
+  // The service's own members of the file, each refusing the start when malformed.
   ProcessingParams params;
-  if (const auto refused = read_robot_box(config_path, params.robot)) {
-    std::fputs(refused->c_str(), stderr);
-    std::fflush(stderr);
-    return -1;
-  }
   LiveViewConfig live_view;
-  if (const auto refused = read_live_view_config(config_path, live_view)) {
+  for (const auto& refused :
+       {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
+        read_corridor_limits(config_path, params.corridor),
+        read_ground_settings(config_path, params.ground),
+        read_live_view_config(config_path, live_view)}) {
+    if (!refused) continue;
     std::fputs(refused->c_str(), stderr);
     std::fflush(stderr);
     return -1;
@@ -111,6 +114,7 @@ int run_app(int argc, char** argv) {
 
   reset_shared_state();
   set_processing_params(params);
+  set_intake_mounting(params.mounting);
 
   if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -42,6 +43,8 @@ uint32_t vezes_ligado = 0;
 ObstacleDistances distances;
 ObstacleDistances corridor_distances;
 std::vector<ObstacleBox> obstacle_boxes;
+GroundEstimate ground_estimate;
+std::vector<ObstacleBox> stream_boxes;
 std::string lidar_ip;
 std::string host_ip;
 std::string firmware_version;
@@ -62,6 +65,27 @@ std::atomic<bool> conectado{false};
 std::atomic<bool> sensor_ativo{false};
 std::atomic<bool> stream_ok{false};
 std::atomic<uint64_t> last_attitude_us{0};
+
+namespace {
+// Roll's bits in the low word, pitch's in the high one: one atomic for both.
+std::atomic<uint64_t> imu_tilt_bits{0};
+}  // namespace
+
+void store_imu_tilt(Tilt tilt) {
+  uint32_t roll, pitch;
+  std::memcpy(&roll, &tilt.roll, sizeof roll);
+  std::memcpy(&pitch, &tilt.pitch, sizeof pitch);
+  imu_tilt_bits.store(static_cast<uint64_t>(pitch) << 32 | roll);
+}
+
+Tilt load_imu_tilt() {
+  const uint64_t bits = imu_tilt_bits.load();
+  const uint32_t roll = static_cast<uint32_t>(bits), pitch = static_cast<uint32_t>(bits >> 32);
+  Tilt tilt;
+  std::memcpy(&tilt.roll, &roll, sizeof roll);
+  std::memcpy(&tilt.pitch, &pitch, sizeof pitch);
+  return tilt;
+}
 std::atomic<uint32_t> followed_handle{0};
 std::atomic<uint64_t> last_undecoded_pcl_ms{0};
 std::atomic<uint8_t> undecoded_data_type{0};
@@ -104,8 +128,8 @@ void drop_oldest_locked(PointWindow& window) {
 }
 
 // Appends an entry and applies both retention rules. Caller holds window.lock.
-void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now) {
+void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt) {
   ++window.revision;
   window_prune_locked(window, now);
   if (count > 0) {
@@ -117,6 +141,7 @@ void append_locked(PointWindow& window, const CloudPoint* points, std::size_t co
     }
     entry.points.assign(points, points + count);
     entry.stamp_ms = now;
+    entry.tilt = tilt;
     window.queue.push_back(std::move(entry));
     window.stored_points += count;
   }
@@ -136,7 +161,7 @@ uint64_t for_each_run_locked(const PointWindow& window, Run&& run) {
   for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
     const auto& points = it->points;
     const std::size_t take = std::min(points.size(), budget);
-    run(points.data() + (points.size() - take), take);
+    run(points.data() + (points.size() - take), take, it->tilt);
     budget -= take;
   }
   return window.queue.back().stamp_ms;
@@ -146,9 +171,10 @@ uint64_t for_each_run_locked(const PointWindow& window, Run&& run) {
 void snapshot_locked(const PointWindow& window, PointFrame& out) {
   out.points.clear();
   out.points.reserve(std::min(window.stored_points, point_budget(window)));
-  out.stamp_ms = for_each_run_locked(window, [&out](const CloudPoint* points, std::size_t count) {
-    out.points.insert(out.points.end(), points, points + count);
-  });
+  out.stamp_ms =
+      for_each_run_locked(window, [&out](const CloudPoint* points, std::size_t count, const Tilt&) {
+        out.points.insert(out.points.end(), points, points + count);
+      });
 }
 
 // Rebuilds `record` (guarded by `record_mutex`) from the window when packets arrived since it
@@ -191,13 +217,13 @@ void window_prune_locked(PointWindow& window, uint64_t now) {
 void window_push(PointWindow& window, const PointFrame& frame) {
   if (frame.points.empty()) return;
   std::lock_guard<std::mutex> hold(window.lock);
-  append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms);
+  append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms, frame.tilt);
 }
 
-void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now) {
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt) {
   std::lock_guard<std::mutex> hold(window.lock);
-  append_locked(window, points, count, now);
+  append_locked(window, points, count, now, tilt);
 }
 
 PointFrame window_snapshot(PointWindow& window, uint64_t now) {
@@ -215,6 +241,13 @@ void window_snapshot_into(PointWindow& window, PointFrame& out) {
 
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run) {
+  std::lock_guard<std::mutex> hold(window.lock);
+  return for_each_run_locked(window, [&run](const CloudPoint* points, std::size_t count,
+                                            const Tilt&) { run(points, count); });
+}
+
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run) {
   std::lock_guard<std::mutex> hold(window.lock);
   return for_each_run_locked(window, run);
 }
@@ -245,6 +278,9 @@ void reset_shared_state() {
   distances = not_measured();
   corridor_distances = not_measured();
   obstacle_boxes.clear();
+  ground_estimate = GroundEstimate{};
+  stream_boxes.clear();
+  store_imu_tilt(Tilt{});
   live_window.window_ms.store(kLiveWindowMs);
   live_window.max_points.store(kLiveWindowMaxPoints);
   map_window.window_ms.store(kMapWindowMs);
@@ -266,6 +302,16 @@ PointFrame copy_latest_cloud() { return copy_published(live_window, latest_cloud
 std::vector<ObstacleBox> copy_obstacle_boxes() {
   std::lock_guard<std::mutex> hold(state_mutex);
   return obstacle_boxes;
+}
+
+std::vector<ObstacleBox> copy_stream_boxes() {
+  std::lock_guard<std::mutex> hold(state_mutex);
+  return stream_boxes;
+}
+
+GroundEstimate copy_ground_estimate() {
+  std::lock_guard<std::mutex> hold(state_mutex);
+  return ground_estimate;
 }
 
 AttitudeState copy_attitude() {

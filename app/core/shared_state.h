@@ -26,9 +26,16 @@ struct CloudPoint {
   uint8_t r = 255, g = 255, b = 255;
 };
 
+// How far the unit has turned about its x and y axes (radians), as its gyro integrates it from
+// the start: drifting, but exact over the fraction of a second between two packets.
+struct Tilt {
+  float roll = 0.f, pitch = 0.f;
+};
+
 struct PointFrame {
   std::vector<CloudPoint> points;
   uint64_t stamp_ms = 0;  // steady_ms of the newest packet it contains
+  Tilt tilt;              // a window entry's: the gyro's turn when its packet arrived
 };
 
 // Rolling accumulator of recent packets, one entry per non-empty packet, oldest first. Its
@@ -53,8 +60,8 @@ struct PointWindow {
 void window_push(PointWindow& window, const PointFrame& frame);
 // One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
 // prunes with `now`. Costs the packet's own points, whatever the window holds.
-void window_append(PointWindow& window, const CloudPoint* points, std::size_t count,
-                   uint64_t now);
+void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
+                   Tilt tilt = {});
 // Drops entries older than window_ms relative to now. Caller holds window.lock.
 void window_prune_locked(PointWindow& window, uint64_t now);
 // Prunes, then returns at most max_points points: newest entries first, each entry's points in
@@ -68,6 +75,9 @@ void window_snapshot_into(PointWindow& window, PointFrame& out);
 // touch the window. Returns the content's stamp (0 for an empty window).
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
+// The same, with each entry's tilt.
+uint64_t window_read(PointWindow& window,
+                     const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run);
 // How long the window has held points without a break: its newest stamp less the stamp of the
 // first entry appended since it was last empty (0 for an empty window). A window that has not
 // yet held its whole span of points sees only part of the scene.
@@ -93,6 +103,44 @@ struct RobotBox {
   float max_x = 0.25f, max_y = 0.20f, max_z = 0.05f;
 };
 
+// How the LiDAR sits on the robot, from the configuration file's "mounting": p_robot =
+// Rz(yaw) Ry(pitch) Rx(roll) p_lidar + xyz (x forward, y left, z up; a unit pitched nose-down by
+// 20 degrees has pitch +20, an upside-down one roll 180). Points are rotated into the robot's
+// axes as they arrive; the origin stays at the LiDAR, so xyz is only published, never added.
+struct MountingPose {
+  bool given = false;  // false: the LiDAR's axes are the robot's, and nothing is rotated
+  float rpy_deg[3] = {0.f, 0.f, 0.f};
+  float xyz_m[3] = {0.f, 0.f, 0.f};
+};
+
+// The corridors' own range limits, metres from the LiDAR along each direction, independent of
+// the region of interest (from the configuration file's "corridors"). The corridor behind thus
+// sees past the robot's back face.
+struct CorridorLimits {
+  float ahead = 6.f, behind = 6.f, left = 2.f, right = 2.f, above = 2.f;
+  // Below: down to the ground while one is seen (its points never count), else this far; a
+  // "below_m" of the file sets it for good.
+  bool below_to_ground = true;
+  float below = 0.5f;
+};
+
+// Points up to this far above the estimated ground plane are ground (the configuration file's
+// "ground"): they count for none of the corridors and for no box of the frame stream.
+struct GroundSettings {
+  float margin_m = 0.05f;
+};
+
+// The ground plane of the latest frame, in the robot's axes: normal . p + height_m = 0, the normal
+// pointing up (towards the LiDAR side). Not seen: no plane was found (a robot on a table, a
+// fault), which is never read as "everything is ground".
+struct GroundEstimate {
+  bool seen = false;
+  float normal[3] = {0.f, 0.f, 1.f};
+  float height_m = 0.f;  // distance from the LiDAR down to the plane
+  float tilt_deg = 0.f;  // angle between the normal and the robot's vertical
+  uint32_t points = 0;   // thinned points on the plane
+};
+
 struct ProcessingParams {
   float roi_x_min = 0.1f;
   float roi_x_max = 6.0f;
@@ -105,6 +153,9 @@ struct ProcessingParams {
   int32_t max_cluster_voxels = 50000;
   float imu_alpha = 0.98f;
   RobotBox robot;  // from the configuration file's "robot_box", when it has one
+  MountingPose mounting;    // from its "mounting"
+  CorridorLimits corridor;  // from its "corridors"
+  GroundSettings ground;    // from its "ground"
 };
 
 struct AttitudeState {
@@ -184,6 +235,10 @@ extern ObstacleDistances distances;
 // way (RobotBox); written with `distances`, in the same hold.
 extern ObstacleDistances corridor_distances;
 extern std::vector<ObstacleBox> obstacle_boxes;
+// The frame's ground plane, and its obstacle boxes without the ground's points (the frame
+// stream's); written together after `obstacle_boxes`.
+extern GroundEstimate ground_estimate;
+extern std::vector<ObstacleBox> stream_boxes;
 extern std::string lidar_ip;
 extern std::string host_ip;
 extern std::string firmware_version;
@@ -210,6 +265,9 @@ extern std::atomic<bool> sensor_ativo;
 extern std::atomic<bool> stream_ok;
 // steady time of the last sample the attitude filter took, microseconds (0: none yet).
 extern std::atomic<uint64_t> last_attitude_us;
+// The gyro's turn, for the point intake to stamp each packet with, without a lock.
+void store_imu_tilt(Tilt tilt);
+Tilt load_imu_tilt();
 // The unit whose stream datagrams the application takes (0: none yet): the first whose points
 // arrive, until the supervisor declares the stream OFF. One service follows one LiDAR.
 extern std::atomic<uint32_t> followed_handle;
@@ -237,7 +295,8 @@ extern std::atomic<bool> sensor_inverted;
 ObstacleDistances not_measured();
 
 // Start-up reset (before any thread exists): empties latest_cloud, viewer_cloud and the box
-// list, makes the distances (both kinds) not_measured, and sets both windows' limits.
+// lists, makes the distances (both kinds) not_measured, forgets the ground, and sets both
+// windows' limits.
 void reset_shared_state();
 // Stores the processing parameters whole under params_mutex.
 void set_processing_params(const ProcessingParams& params);
@@ -249,6 +308,8 @@ ProcessingParams copy_processing_params();
 // (window lock, then the record's own lock, one after the other).
 PointFrame copy_latest_cloud();
 std::vector<ObstacleBox> copy_obstacle_boxes();
+std::vector<ObstacleBox> copy_stream_boxes();
+GroundEstimate copy_ground_estimate();
 AttitudeState copy_attitude();
 ObstacleDistances copy_distances();
 ObstacleDistances copy_corridor_distances();

@@ -27,7 +27,8 @@ struct FrameSummary {
   ObstacleDistances corridor;
   uint32_t box_count = 0;
   bool has_nearest_box = false;
-  ObstacleBox nearest_box;  // smallest frente_m, the Lidar document's first box
+  ObstacleBox nearest_box;  // smallest frente_m among the boxes given (the stream's: not ground)
+  GroundEstimate ground;    // frames only
 };
 
 FrameSummary summarize_frame(const ObstacleDistances& nearest, const ObstacleDistances& corridor,

@@ -83,6 +83,8 @@ void enter_off(uint64_t now) {
   {
     std::lock_guard<std::mutex> hold(state_mutex);
     obstacle_boxes.clear();
+    stream_boxes.clear();
+    ground_estimate = GroundEstimate{};
   }
   {
     std::lock_guard<std::mutex> hold(state_mutex);
@@ -120,7 +122,7 @@ void offer_transition_entry(StreamEvent event) {
   StreamEntry entry;
   entry.event = event;
   entry.stamp_ms = wall_ms();
-  entry.frame = summarize_frame(axes, corridor, copy_obstacle_boxes());
+  entry.frame = summarize_frame(axes, corridor, copy_stream_boxes());
   offer_stream_entry(entry);
 }
 

@@ -179,6 +179,8 @@ class ThinningPass {
     }
   }
 
+  std::size_t count() const { return count_; }
+
   void finish() {
     out_.points.resize(count_);
     out_.width = static_cast<uint32_t>(count_);
@@ -212,10 +214,20 @@ void thin_frame(const PointFrame& frame, float leaf, Cloud& out) {
   pass.finish();
 }
 
-uint64_t thin_window(PointWindow& window, float leaf, Cloud& out) {
+uint64_t thin_window(PointWindow& window, float leaf, Cloud& out, std::vector<TiltSpan>* spans) {
   ThinningPass pass(leaf, 0, out);
+  if (spans == nullptr) {
+    const uint64_t stamp = window_read(
+        window, [&pass](const CloudPoint* points, std::size_t n) { pass.add(points, n); });
+    pass.finish();
+    return stamp;
+  }
+  spans->clear();
   const uint64_t stamp = window_read(
-      window, [&pass](const CloudPoint* points, std::size_t n) { pass.add(points, n); });
+      window, [&pass, spans](const CloudPoint* points, std::size_t n, const Tilt& tilt) {
+        pass.add(points, n);
+        spans->push_back(TiltSpan{pass.count(), tilt});
+      });
   pass.finish();
   return stamp;
 }

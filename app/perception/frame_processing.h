@@ -31,9 +31,14 @@ struct FrameDistances {
   ObstacleDistances corridor;
 };
 
-// Both kinds of distances in one pass over the cloud; each is kept only when it lies within the
-// matching face of the region of interest (0 otherwise).
+// Both kinds of distances in one pass over the cloud; each is kept only when it lies within its
+// range limit (0 otherwise): the region of interest's faces for the distances anywhere sideways,
+// the corridors' own limits for the corridors.
 FrameDistances frame_distances(const Cloud& cloud, const ProcessingParams& params, uint64_t t);
+// The same with the frame's ground: a seen plane's points (within the margin above it, or below
+// it) count for no corridor, and the corridor below then reaches down to the ground.
+FrameDistances frame_distances(const Cloud& cloud, const ProcessingParams& params,
+                               const GroundEstimate& ground, uint64_t t);
 
 // The distances anywhere sideways alone.
 ObstacleDistances directional_distances(const Cloud& cloud, const ProcessingParams& params,

@@ -26,6 +26,15 @@ float wrap_angle(float angle) {
   return angle;
 }
 
+// The gravity angle on the gyro prediction's side of the +-pi seam: an upside-down unit's roll
+// reads just below pi one sample and just above -pi the next, and blending those two as numbers
+// would throw the estimate some degrees off towards 0. Elsewhere it is the angle itself.
+float beside(float measured, float predicted) {
+  if (measured - predicted > kPi) return measured - kTwoPi;
+  if (predicted - measured > kPi) return measured + kTwoPi;
+  return measured;
+}
+
 }  // namespace
 
 void on_imu_data(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*) {
@@ -69,8 +78,9 @@ void attitude_update_us(float ax, float ay, float az, float gx, float gy, float 
   const float pitch_g = previous.pitch + gy * dt;
   const float yaw = previous.yaw + gz * dt;
 
-  const float roll_a = std::atan2(ay, az);
-  const float pitch_a = std::atan2(-ax, std::max(std::sqrt(ay * ay + az * az), 0.000001f));
+  const float roll_a = beside(std::atan2(ay, az), roll_g);
+  const float pitch_a =
+      beside(std::atan2(-ax, std::max(std::sqrt(ay * ay + az * az), 0.000001f)), pitch_g);
 
   const float k = copy_processing_params().imu_alpha;
   AttitudeState next;
@@ -84,8 +94,14 @@ void attitude_update_us(float ax, float ay, float az, float gx, float gy, float 
   next.t_ms = t0;
   next.latencia_ms = static_cast<float>(wall_ms() - t0);
 
-  std::lock_guard<std::mutex> hold(state_mutex);
-  attitude = next;
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    attitude = next;
+  }
+  // The gyro alone, for the turn between two packets: the accelerometer's pull on the filter
+  // (while it settles, or at the seam) is no motion of the unit.
+  const Tilt turned = load_imu_tilt();
+  store_imu_tilt(Tilt{wrap_angle(turned.roll + gx * dt), wrap_angle(turned.pitch + gy * dt)});
 }
 
 }  // namespace app

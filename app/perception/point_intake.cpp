@@ -13,6 +13,7 @@
 #include "perception/datagram_clock.h"
 #include "perception/datagram_records.h"
 #include "perception/frame_processing.h"
+#include "perception/mounting.h"
 #include "perception/packet_rate.h"
 #include "perception/unit_selection.h"
 
@@ -30,6 +31,10 @@ PacketRateCounter point_rate;
 // The current datagram's points; the callback runs on the SDK's data thread only.
 std::vector<CloudPoint> datagram_points;
 
+// Written before the LiDAR layer starts, read by the data thread only afterwards.
+bool intake_rotates = false;
+Rotation3 intake_rotation;
+
 // Times the processing (for the diagnostics) and offers the frame's entry to the frame stream and,
 // with its thinned cloud, to the live view.
 template <typename Process>
@@ -43,6 +48,11 @@ void hand_off(Process&& process, uint64_t t) {
 }
 
 }  // namespace
+
+void set_intake_mounting(const MountingPose& pose) {
+  intake_rotates = pose.given;
+  intake_rotation = mounting_rotation(pose);
+}
 
 // Wakes the worker only for the first datagram after it took the mailbox: while it sleeps to
 // the end of a frame interval nobody waits here.
@@ -78,7 +88,11 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   sensor_ativo.store(true);
 
   decode_points_into(*packet, datagram_points);
-  window_append(live_window, datagram_points.data(), datagram_points.size(), now);
+  if (intake_rotates)
+    rotate_points(intake_rotation, datagram_points.data(), datagram_points.size());
+  // Each packet keeps the attitude it was measured at, so the frame can undo the robot's pitching
+  // within the window.
+  window_append(live_window, datagram_points.data(), datagram_points.size(), now, load_imu_tilt());
   mark_frame_pending(now);
 
   if (debug_mode.load() && map_mode.load()) {

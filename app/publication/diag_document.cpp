@@ -1,5 +1,7 @@
 #include "diag_document.h"
 
+#include <iomanip>
+#include <sstream>
 #include <string>
 
 #include "core/shared_state.h"
@@ -10,10 +12,24 @@ namespace {
 
 double milliseconds(uint64_t ns) { return static_cast<double>(ns) / 1e6; }
 
+std::string triple_text(const float (&v)[3]) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(3) << '[' << v[0] << ',' << v[1] << ',' << v[2] << ']';
+  return out.str();
+}
+
+DiagGeometry diag_geometry() {
+  DiagGeometry geometry;
+  geometry.mounting = copy_processing_params().mounting;
+  geometry.ground = copy_ground_estimate();
+  return geometry;
+}
+
 }  // namespace
 
 PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& sdk,
-                                 const AppHealth& app, const ProgressVerdict& progress) {
+                                 const AppHealth& app, const ProgressVerdict& progress,
+                                 const DiagGeometry& geometry) {
   PathEntryList e;
   add_integer(e, "timestamp", timestamp);
   const uint32_t ports = sdk.port_count < kLidarHealthMaxPorts ? sdk.port_count
@@ -62,13 +78,25 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_quoted(e, "lidar.estado", link_state_name(app.link_state));
   add_bool(e, "progresso_ok", progress.ok);
   add_quoted(e, "parado", progress.stalled);
+  const GroundEstimate& g = geometry.ground;
+  add_bool(e, "chao.visto", g.seen);
+  if (g.seen) {
+    add_fixed(e, "chao.altura_m", g.height_m, 3);
+    add_fixed(e, "chao.inclinacao_graus", g.tilt_deg, 1);
+  } else {
+    e.emplace_back("chao.altura_m", "null");
+    e.emplace_back("chao.inclinacao_graus", "null");
+  }
+  if (geometry.mounting.given)
+    e.emplace_back("montagem.xyz_m", triple_text(geometry.mounting.xyz_m));
   return e;
 }
 
 bool publish_diag_document(const LidarHealthCounters& sdk, const ProgressVerdict& progress) {
   if (!redis_publisher) return false;
   return redis_publisher->set_json_merge_paths(
-      kDiagDocumentKey, build_diag_entries(wall_ms(), sdk, copy_app_health(), progress),
+      kDiagDocumentKey,
+      build_diag_entries(wall_ms(), sdk, copy_app_health(), progress, diag_geometry()),
       kDiagDocumentTtlSeconds, ".");
 }
 

@@ -77,7 +77,7 @@ void writer_loop(std::string uri) {
 
 PathEntryList build_stream_fields(const StreamEntry& entry) {
   PathEntryList fields;
-  fields.reserve(25);
+  fields.reserve(28);
   fields.emplace_back("evento", event_name(entry.event));
   add_integer(fields, "timestamp", entry.stamp_ms);
   add_six(fields, "dist", entry.frame.distances);
@@ -94,6 +94,12 @@ PathEntryList build_stream_fields(const StreamEntry& entry) {
     add_fixed(fields, "caixa.d", b.d, 3);
   }
   if (entry.event == StreamEvent::kFrame) {
+    const GroundEstimate& g = entry.frame.ground;
+    fields.emplace_back("chao", g.seen ? "visto" : "nao visto");
+    if (g.seen) {
+      add_fixed(fields, "chao.altura_m", g.height_m, 3);
+      add_fixed(fields, "chao.inclinacao_graus", g.tilt_deg, 1);
+    }
     add_fixed(fields, "processamento_ms", static_cast<double>(entry.processing_ns) / 1e6, 3);
   }
   return fields;

@@ -20,7 +20,9 @@ inline constexpr std::size_t kFrameStreamLength = 50;
 // The entry's fields in order: "evento" (quadro, off, ok), "timestamp" (ms since 1970), the six
 // distances "dist.*" and the six corridor distances "corredor.*" (two decimals, nan while the
 // stream is OFF), "caixas", the nearest box "caixa.*" (only when there are boxes; three
-// decimals) and, for frames, "processamento_ms".
+// decimals; both count only the boxes of points that are not ground) and, for frames, the ground:
+// "chao" ("visto" or "nao visto") with "chao.altura_m" (below the LiDAR, three decimals) and
+// "chao.inclinacao_graus" (one decimal) when seen, then "processamento_ms".
 PathEntryList build_stream_fields(const StreamEntry& entry);
 
 // Starts the writer thread, which connects to the server at `uri` when it has an entry to write.

@@ -4,11 +4,15 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <pcl/filters/voxel_grid.h>
+#include <pcl/sample_consensus/method_types.h>
+#include <pcl/sample_consensus/model_types.h>
+#include <pcl/segmentation/sac_segmentation.h>
 #include <pcl/search/kdtree.h>
 #include <pcl/segmentation/extract_clusters.h>
 
@@ -16,10 +20,12 @@
 #include "core/stream_queue.h"
 #include "perception/cloud_thinning.h"
 #include "perception/frame_processing.h"
+#include "perception/ground_plane.h"
 #include "perception/point_intake.h"
 #include "perception/voxel_clustering.h"
 #include "baseline_corridorless.h"
 #include "baseline_frame.h"
+#include "baseline_groundless.h"
 #include "baseline_intake.h"
 #include "synthetic_scene.h"
 
@@ -100,6 +106,47 @@ void BM_Frame_CorridorCost(benchmark::State& state) {
   state.counters["extra_pct"] = median(extra);
 }
 
+// The synthetic scene's sensor stands 0.6 m above its floor: a robot box reaching down there.
+app::ProcessingParams on_the_scenes_floor() {
+  app::ProcessingParams params;
+  params.robot.min_z = -0.58f;
+  return params;
+}
+
+// What the ground adds (the plane fit, the corridors' ground test and the stream's own
+// clustering of the points that are not ground) against the frame without it, paired as above.
+void BM_Frame_GroundCost(benchmark::State& state) {
+  app::reset_shared_state();
+  app::set_processing_params(on_the_scenes_floor());
+  const app::PointFrame& frame = scene(state.range(0));
+  std::vector<double> without, with, extra;
+  bool now_first = false;
+  for (auto _ : state) {
+    double took[2];
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool now = (turn == 0) == now_first;
+      const double start = thread_cpu_ms();
+      if (now) {
+        app::process_and_hand_off(frame, 1);
+      } else {
+        baseline::process_frame_groundless(frame, 1);
+      }
+      took[now ? 1 : 0] = thread_cpu_ms() - start;
+    }
+    now_first = !now_first;
+    without.push_back(took[0]);
+    with.push_back(took[1]);
+    extra.push_back(took[1] - took[0]);
+  }
+  app::clear_stream_queue();
+  const app::GroundEstimate ground = app::copy_ground_estimate();
+  state.counters["without_ms"] = median(without);
+  state.counters["with_ms"] = median(with);
+  state.counters["extra_ms"] = median(extra);
+  state.counters["ground_seen"] = ground.seen ? 1 : 0;
+  state.counters["ground_height_m"] = ground.height_m;
+}
+
 void BM_Frame_Baseline(benchmark::State& state) {
   const app::ProcessingParams params;
   const app::PointFrame& frame = scene(state.range(0));
@@ -140,6 +187,54 @@ void BM_Frame_Pcl(benchmark::State& state) {
 }
 
 // --- stages of the current frame processing ----------------------------------------------------
+
+// The plane fit alone on the thinned cloud: the service's seeded least squares, and the
+// library's sample consensus for a plane within 15 degrees of level (2 cm inliers).
+const app::Cloud& thinned_scene(int64_t count) {
+  static app::Cloud small, large;
+  app::Cloud& cloud = count <= 30000 ? small : large;
+  if (cloud.points.empty()) app::thin_frame(scene(count), 0.05f, cloud);
+  return cloud;
+}
+
+void BM_Ground_Fit(benchmark::State& state) {
+  const app::Cloud& cloud = thinned_scene(state.range(0));
+  const app::RobotBox robot = on_the_scenes_floor().robot;
+  app::GroundEstimate g;
+  for (auto _ : state) g = app::estimate_ground(cloud, robot, std::nullopt);
+  state.counters["height_m"] = g.height_m;
+  state.counters["tilt_deg"] = g.tilt_deg;
+}
+
+void BM_Ground_PclSac(benchmark::State& state) {
+  const app::Cloud& cloud = thinned_scene(state.range(0));
+  auto input = std::make_shared<baseline::PclCloud>();
+  for (const app::XyzPoint& p : cloud.points) input->points.emplace_back(p.x, p.y, p.z);
+  input->width = static_cast<uint32_t>(input->points.size());
+  input->height = 1;
+  pcl::ModelCoefficients plane;
+  for (auto _ : state) {
+    pcl::SACSegmentation<pcl::PointXYZ> sac;
+    sac.setOptimizeCoefficients(true);
+    sac.setModelType(pcl::SACMODEL_PERPENDICULAR_PLANE);
+    sac.setAxis(Eigen::Vector3f(0.f, 0.f, 1.f));
+    sac.setEpsAngle(15.0 * 3.14159265358979 / 180.0);
+    sac.setMethodType(pcl::SAC_RANSAC);
+    sac.setDistanceThreshold(0.02);
+    sac.setMaxIterations(100);
+    sac.setInputCloud(input);
+    pcl::PointIndices inliers;
+    sac.segment(inliers, plane);
+    benchmark::DoNotOptimize(inliers.indices.size());
+  }
+  // a x + b y + c z + d = 0: the plane's depth below the sensor.
+  if (plane.values.size() == 4) {
+    state.counters["height_m"] =
+        std::fabs(plane.values[3]) /
+        std::sqrt(plane.values[0] * plane.values[0] + plane.values[1] * plane.values[1] +
+                  plane.values[2] * plane.values[2]);
+  }
+}
 
 void BM_Stage_Thinning(benchmark::State& state) {
   const app::PointFrame& frame = scene(state.range(0));
@@ -239,6 +334,9 @@ void BM_Intake_ReaderSnapshot(benchmark::State& state) {
 
 BENCHMARK(BM_Frame_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_CorridorCost)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_GroundCost)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ground_Fit)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ground_PclSac)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Baseline)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Pcl)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stage_Thinning)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);

@@ -438,7 +438,7 @@ class FrameStream(unittest.TestCase):
         latest = entries[-1][1]
         corridor = {k: float(latest["corredor." + k]) for k in
                     ("frente", "tras", "esquerda", "direita", "sup", "inf")}
-        self.assertEqual(corridor, {"frente": 3.0, "tras": 0.0, "esquerda": 1.5,
+        self.assertEqual(corridor, {"frente": 3.0, "tras": 2.0, "esquerda": 1.5,
                                     "direita": 1.75, "sup": 0.0, "inf": 0.0})
         self.assertLess(float(latest["dist.frente"]), 0.3)  # the floor, anywhere sideways
         stamps = [int(e["timestamp"]) for _, e in entries if e["evento"] == "quadro"]

@@ -1,5 +1,5 @@
-// The unit's attitude over time (a fixed tilt and an optional constant turn about the vertical)
-// and what its IMU reads from it.
+// The unit's attitude over time (a fixed tilt, an optional pitch oscillation on top of it and an
+// optional constant turn about the vertical) and what its IMU reads from it.
 #pragma once
 
 #include <random>
@@ -13,6 +13,9 @@ struct Motion {
   double roll_deg = 0;
   double pitch_deg = 0;
   double yaw_rate_deg_s = 0;
+  // pitch(t) = pitch_deg + pitch_wave_deg sin(2 pi pitch_wave_hz t)
+  double pitch_wave_deg = 0;
+  double pitch_wave_hz = 0;
   double imu_noise = 1.0;  // scale of the IMU noise; 0 for exact readings
 };
 

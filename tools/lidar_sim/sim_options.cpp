@@ -33,6 +33,8 @@ Scene and streams:
   --imu-rate HZ           IMU samples per second (default 200)
   --push-period S         seconds between state messages (default 2)
   --tilt ROLL,PITCH       fixed tilt in degrees (default 0,0)
+  --pitching AMP,HZ       pitch oscillating AMP degrees either way at HZ on top of the tilt, as
+                          a robot braking and accelerating (default 0,0: none)
   --yaw-rate DEG_S        constant turn about the vertical (default 0)
   --imu-noise SCALE       IMU noise scale, 0 for exact readings (default 1)
   --range-noise M         range noise standard deviation in metres (default 0)
@@ -185,6 +187,12 @@ bool parse_options(int argc, const char* const* argv, SimOptions& o, bool& help,
       const auto parts = split(value(), ',');
       if (parts.size() != 2 || !to_double(parts[0], o.motion.roll_deg) || !to_double(parts[1], o.motion.pitch_deg))
         return fail("expects ROLL,PITCH in degrees");
+    } else if (arg == "--pitching") {
+      const auto parts = split(value(), ',');
+      if (parts.size() != 2 || !to_double(parts[0], o.motion.pitch_wave_deg) ||
+          !to_double(parts[1], o.motion.pitch_wave_hz) || o.motion.pitch_wave_deg < 0 ||
+          o.motion.pitch_wave_deg > 45 || o.motion.pitch_wave_hz < 0 || o.motion.pitch_wave_hz > 50)
+        return fail("expects AMP,HZ: 0 to 45 degrees, 0 to 50 Hz");
     } else if (arg == "--yaw-rate") {
       if (!to_double(value(), o.motion.yaw_rate_deg_s)) return fail("expects degrees per second");
     } else if (arg == "--imu-noise") {

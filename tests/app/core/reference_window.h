@@ -18,7 +18,7 @@ struct SnapshotWindow {
   std::deque<PointFrame> queue;
 
   PointFrame datagram(const std::vector<CloudPoint>& points, uint64_t now) {
-    if (!points.empty()) queue.push_back(PointFrame{points, now});
+    if (!points.empty()) queue.push_back(PointFrame{points, now, Tilt{}});
     while (window_ms != 0 && !queue.empty() &&
            now - queue.front().stamp_ms > static_cast<uint64_t>(window_ms))
       queue.pop_front();

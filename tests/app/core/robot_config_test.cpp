@@ -1,6 +1,7 @@
 // The service's own members of the configuration file: the robot's box (the default without the
 // member, the member when it is well formed, and a malformed member refusing the start with
 // status 255 before anything is started) and the live view's address.
+#include "core/geometry_config.h"
 #include "core/live_view_config.h"
 #include "core/robot_config.h"
 
@@ -72,6 +73,38 @@ TEST_F(RobotConfig, MalformedMemberRefusesTheStart) {
   EXPECT_EQ(entry_point_test::run({"app", path}), -1);
   EXPECT_THAT(testing::internal::GetCapturedStderr(),
               HasSubstr("[ERR] robot_box invalido em " + path + ": min deve ser menor que max"));
+  EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
+}
+
+using GeometryMembers = RobotConfig;
+
+TEST_F(GeometryMembers, ReadWhenGivenMalformedOnesRefuseTheStart) {
+  app::MountingPose pose;
+  EXPECT_EQ(app::read_mounting(write(R"({"mounting": {"rpy_deg": [180, 20, -5]}})"), pose),
+            std::nullopt);
+  EXPECT_EQ(std::make_tuple(pose.given, pose.rpy_deg[0], pose.rpy_deg[1], pose.xyz_m[2]),
+            std::make_tuple(true, 180.f, 20.f, 0.f));
+  app::CorridorLimits limits;
+  EXPECT_EQ(app::read_corridor_limits(write(R"({"corridors": {"below_m": 0.2}})"), limits),
+            std::nullopt);
+  EXPECT_EQ(std::make_tuple(limits.behind, limits.below, limits.below_to_ground),
+            std::make_tuple(6.f, 0.2f, false));
+  app::GroundSettings ground;
+  for (const char* text :
+       {R"({"mounting": {"rpy_deg": [0, 20]}})", R"({"mounting": {"xyz_m": [0, "0", 0]}})",
+        R"({"mounting": {"rpy_deg": [0, 0, 1e39]}})", R"({"corridors": {"ahead_m": 0}})",
+        R"({"ground": {"margin_m": 2}})", R"({"ground": 0.05})"}) {
+    const std::string path = write(text);
+    const bool refused = app::read_mounting(path, pose) ||
+                         app::read_corridor_limits(path, limits) ||
+                         app::read_ground_settings(path, ground);
+    EXPECT_TRUE(refused) << text;
+  }
+  testing::internal::CaptureStderr();
+  const std::string path = write(R"({"mounting": {"rpy_deg": [0, 20]}})");
+  EXPECT_EQ(entry_point_test::run({"app", path}), -1);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("[ERR] mounting invalido em " + path + ": \"rpy_deg\""));
   EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
 }
 

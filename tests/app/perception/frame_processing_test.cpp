@@ -106,19 +106,22 @@ TEST_F(FrameProcessing, DistancesBeyondTheRegionFacesAreDropped) {
 TEST_F(FrameProcessing, CorridorDistancesCountOnlyThePointsTheRobotWouldSweep) {
   ProcessingParams p;
   p.robot = RobotBox{-0.3f, -0.2f, -0.4f, 0.2f, 0.2f, 0.1f};
-  const auto cloud = cloud_of({{1.0f, 0.5f, 0.0f},     // ahead but beside the robot
-                               {2.0f, 0.2f, 0.1f},     // ahead, on the cross-section's corner
-                               {0.2f, 0.0f, 0.0f},     // on the front face: not ahead of it
-                               {-0.05f, 0.0f, 0.0f},   // inside the box: the robot itself
-                               {0.1f, 0.9f, -0.2f},    // left
-                               {0.0f, -1.5f, 0.0f},    // right
-                               {0.1f, 0.1f, -0.45f},   // below
-                               {0.1f, 0.1f, 2.5f},     // above, beyond 2.0
-                               {-0.35f, 0.0f, 0.0f}});  // behind, beyond 0.1
+  const auto cloud = cloud_of({{1.0f, 0.5f, 0.0f},      // ahead but beside the robot
+                               {2.0f, 0.2f, 0.1f},      // ahead, on the cross-section's corner
+                               {0.2f, 0.0f, 0.0f},      // on the front face: not ahead of it
+                               {-0.05f, 0.0f, 0.0f},    // inside the box: the robot itself
+                               {0.1f, 0.9f, -0.2f},     // left
+                               {0.0f, -1.5f, 0.0f},     // right
+                               {0.1f, 0.1f, -0.45f},    // below
+                               {0.1f, 0.1f, 2.5f},      // above, beyond 2.0
+                               {-0.35f, 0.0f, 0.0f}});  // behind, past the back face
   const FrameDistances d = frame_distances(*cloud, p, 3);
-  expect_distances(d.corridor, {2.0f, 0, 0.9f, 1.5f, 0, 0.45f});
+  // The corridors' own limits: the one behind reaches past the region's 0.1 m.
+  expect_distances(d.corridor, {2.0f, 0.35f, 0.9f, 1.5f, 0, 0.45f});
   EXPECT_EQ(d.corridor.frame_ms, 3u);
   expect_distances(d.axes, {0.1f, 0.05f, 0.1f, 1.5f, 0.1f, 0.2f});
+  p.corridor = CorridorLimits{1.9f, 0.3f, 0.8f, 2.f, 2.f, true, 0.4f};
+  expect_distances(frame_distances(*cloud, p, 3).corridor, {0, 0, 0, 1.5f, 0, 0});
 }
 
 // The first frames after a start hold a few milliseconds of a scan: a direction the scan had not

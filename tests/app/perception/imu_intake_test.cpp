@@ -84,6 +84,20 @@ TEST_F(ImuIntake, OnItsSideRollClosesTwoPercentOfTheGapPerSample) {
   }
 }
 
+// Upside down, gravity's roll reads just below pi or just above -pi from one sample to the next:
+// the estimate stays at the seam instead of being pulled towards 0 at each crossing.
+TEST_F(ImuIntake, UpsideDownRollStaysAtTheSeam) {
+  attitude_update(0, 0, -1, 0, 0, 0, 1000);
+  for (uint64_t t = 1005; t <= 6000; t += 5) {
+    const float side = (t / 5) % 2 ? 0.001f : -0.001f;
+    attitude_update(0, side, -1, 0, 0, 0, t);
+  }
+  EXPECT_NEAR(std::fabs(copy_attitude().roll), kPi, 0.01f);
+  EXPECT_EQ(load_imu_tilt().roll, 0.f) << "the gyro saw no turn";
+  attitude_update(0, 0, -1, 0, 0.5f, 0, 6100);
+  EXPECT_FLOAT_EQ(load_imu_tilt().pitch, 0.05f);
+}
+
 TEST_F(ImuIntake, PitchGuardAvoidsDivisionByZero) {
   attitude_update(-1, 0, 0, 0, 0, 0, 1000);
   attitude_update(-1, 0, 0, 0, 0, 0, 1010);

@@ -1,11 +1,15 @@
 #include "perception/point_intake.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "core/app_health.h"
+#include "perception/mounting.h"
 #include "perception/datagram_clock.h"
 #include "perception/packet_rate.h"
 #include "perception_test_support.h"
@@ -52,6 +56,27 @@ TEST_F(PointIntake, DecodesBothCartesianFormatsWithSignsAndScale) {
   ASSERT_EQ(cloud.points.size(), 2u);
   expect_point(cloud.points[0], 1.0f, -2.0f, 0.5f);
   expect_point(cloud.points[1], -327.68f, 327.67f, -0.01f);
+}
+
+// The pose's convention: nose-down, the unit's forward is the robot's down; upside down and
+// turned left, roll first, then yaw. The origin stays at the LiDAR.
+TEST_F(PointIntake, AMountingPoseTurnsEveryPointIntoTheRobotsAxes) {
+  MountingPose pose;
+  pose.given = true;
+  for (const auto& [rpy, expected] :
+       {std::pair<std::array<float, 3>, std::array<float, 3>>{{0, 90, 0}, {3, 2, -1}},
+        {{180, 0, 90}, {2, 1, -3}}}) {
+    std::copy(rpy.begin(), rpy.end(), pose.rpy_deg);
+    set_intake_mounting(pose);
+    window_clear(live_window);
+    auto datagram = test::high_points({{1000, 2000, 3000}});
+    on_point_cloud(1, 0, as_packet(datagram), nullptr);
+    const CloudPoint p = copy_latest_cloud().points.at(0);
+    EXPECT_NEAR(p.x, expected[0], 1e-5f);
+    EXPECT_NEAR(p.y, expected[1], 1e-5f);
+    EXPECT_NEAR(p.z, expected[2], 1e-5f);
+  }
+  set_intake_mounting(MountingPose{});
 }
 
 TEST_F(PointIntake, PublishesTheWindowToViewerAndMailbox) {

@@ -44,15 +44,21 @@ inline std::vector<Point3> thin(const std::vector<CloudPoint>& points, float lea
 }
 
 // The six distances counted only inside the robot's corridors: for each axis direction, points
-// beyond the robot's face on that side whose other two coordinates lie within its box.
+// beyond the robot's face on that side whose other two coordinates lie within its box, that are
+// not ground (within the margin above a seen plane, or below it), within the corridors' limits.
 inline ObstacleDistances corridor(const std::vector<Point3>& thinned, const ProcessingParams& p,
-                                  uint64_t t) {
+                                  uint64_t t, const GroundEstimate& ground = {}) {
   const RobotBox& r = p.robot;
   const float lo[3] = {r.min_x, r.min_y, r.min_z};
   const float hi[3] = {r.max_x, r.max_y, r.max_z};
   float ahead[3] = {0.f, 0.f, 0.f}, behind[3] = {0.f, 0.f, 0.f};  // 0: nothing yet
   for (const Point3& q : thinned) {
     const float c[3] = {q.x, q.y, q.z};
+    if (ground.seen &&
+        ground.normal[0] * q.x + ground.normal[1] * q.y + ground.normal[2] * q.z + ground.height_m <
+            p.ground.margin_m) {
+      continue;
+    }
     for (int a = 0; a < 3; ++a) {
       const int b = (a + 1) % 3, d = (a + 2) % 3;
       if (!(lo[b] <= c[b] && c[b] <= hi[b] && lo[d] <= c[d] && c[d] <= hi[d])) continue;
@@ -60,9 +66,12 @@ inline ObstacleDistances corridor(const std::vector<Point3>& thinned, const Proc
       if (c[a] < lo[a] && c[a] < 0.f && (behind[a] == 0.f || -c[a] < behind[a])) behind[a] = -c[a];
     }
   }
-  // Beyond the region's face on that side, nothing within range.
-  const float faces[6] = {p.roi_x_max, std::fabs(p.roi_x_min), p.roi_y_max,
-                          std::fabs(p.roi_y_min), p.roi_z_max, std::fabs(p.roi_z_min)};
+  // Beyond the limit on that side, nothing within range; below, the ground is the limit.
+  const CorridorLimits& l = p.corridor;
+  const bool to_ground = ground.seen && l.below_to_ground;
+  const float faces[6] = {l.ahead, l.behind,
+                          l.left,  l.right,
+                          l.above, to_ground ? std::numeric_limits<float>::infinity() : l.below};
   float found[6] = {ahead[0], behind[0], ahead[1], behind[1], ahead[2], behind[2]};
   for (int i = 0; i < 6; ++i) found[i] = found[i] > faces[i] ? 0.f : found[i];
   return ObstacleDistances{found[0], found[1], found[2], found[3], found[4], found[5], t};

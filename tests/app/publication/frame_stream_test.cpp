@@ -69,6 +69,9 @@ TEST_F(FrameStreamTest, EntriesReachTheStreamInOrderWithTheirFields) {
   frame.frame.nearest_box = ObstacleBox{0, 0, 0, 0, 0, 0, 0, 0, 2.25f, -0.5f, 0.125f,
                                         0.4f, 0.25f, 0.5f, 2.5f, 0, 0};
   frame.processing_ns = 2500000;
+  frame.frame.ground.seen = true;
+  frame.frame.ground.height_m = 0.4012f;
+  frame.frame.ground.tilt_deg = 2.04f;
   StreamEntry off;
   off.event = StreamEvent::kStreamOff;
   off.stamp_ms = 1700000000200;
@@ -77,21 +80,39 @@ TEST_F(FrameStreamTest, EntriesReachTheStreamInOrderWithTheirFields) {
   ok.event = StreamEvent::kStreamOk;
   StreamEntry later = frame;
   later.stamp_ms += 300;
+  later.frame.ground = GroundEstimate{};
 
   const uint64_t written_before = copy_app_health().stream_entries_written;
   for (const StreamEntry* e : {&frame, &off, &ok, &later}) offer_stream_entry(*e);
   ASSERT_TRUE(eventually([&] { return length() == 4; }));
   const auto records = probe->xrange(kFrameStreamKey);  // in the order they were offered
 
-  const Fields expected_frame = {
-      {"evento", "quadro"},       {"timestamp", "1700000000123"}, {"dist.frente", "1.25"},
-      {"dist.tras", "0.00"},      {"dist.esquerda", "0.50"},      {"dist.direita", "1.50"},
-      {"dist.sup", "1.20"},       {"dist.inf", "0.30"},           {"corredor.frente", "2.00"},
-      {"corredor.tras", "0.00"},  {"corredor.esquerda", "0.00"},  {"corredor.direita", "0.75"},
-      {"corredor.sup", "0.00"},   {"corredor.inf", "0.40"},       {"caixas", "2"},
-      {"caixa.dist_m", "2.500"},  {"caixa.cx", "2.250"},          {"caixa.cy", "-0.500"},
-      {"caixa.cz", "0.125"},      {"caixa.w", "0.400"},           {"caixa.h", "0.250"},
-      {"caixa.d", "0.500"},       {"processamento_ms", "2.500"}};
+  const Fields expected_frame = {{"evento", "quadro"},
+                                 {"timestamp", "1700000000123"},
+                                 {"dist.frente", "1.25"},
+                                 {"dist.tras", "0.00"},
+                                 {"dist.esquerda", "0.50"},
+                                 {"dist.direita", "1.50"},
+                                 {"dist.sup", "1.20"},
+                                 {"dist.inf", "0.30"},
+                                 {"corredor.frente", "2.00"},
+                                 {"corredor.tras", "0.00"},
+                                 {"corredor.esquerda", "0.00"},
+                                 {"corredor.direita", "0.75"},
+                                 {"corredor.sup", "0.00"},
+                                 {"corredor.inf", "0.40"},
+                                 {"caixas", "2"},
+                                 {"caixa.dist_m", "2.500"},
+                                 {"caixa.cx", "2.250"},
+                                 {"caixa.cy", "-0.500"},
+                                 {"caixa.cz", "0.125"},
+                                 {"caixa.w", "0.400"},
+                                 {"caixa.h", "0.250"},
+                                 {"caixa.d", "0.500"},
+                                 {"chao", "visto"},
+                                 {"chao.altura_m", "0.401"},
+                                 {"chao.inclinacao_graus", "2.0"},
+                                 {"processamento_ms", "2.500"}};
   EXPECT_EQ(records[0].fields, expected_frame);
 
   // The OFF entry: NaN distances, no boxes, no processing time.
@@ -103,6 +124,9 @@ TEST_F(FrameStreamTest, EntriesReachTheStreamInOrderWithTheirFields) {
                                             "<absent>", "<absent>"}));
   EXPECT_EQ(field(records[2], "evento"), "ok");
   EXPECT_EQ(field(records[3], "timestamp"), "1700000000423");
+  EXPECT_EQ(field(records[3], "chao"), "nao visto") << "said as such, with no figures";
+  EXPECT_EQ(field(records[3], "chao.altura_m"), "<absent>");
+  EXPECT_EQ(field(records[1], "chao"), "<absent>") << "only frames see a ground";
   EXPECT_EQ(copy_app_health().stream_entries_written, written_before + 4);
 
   // The server keeps about the last five seconds' worth, not everything.

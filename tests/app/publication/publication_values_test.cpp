@@ -76,7 +76,8 @@ TEST(DiagEntries, KernelDropsAreNullWhereThePlatformCountsNone) {
   sdk.kernel_drops = 6;
   const auto kernel = [&] {
     json document = json::object();
-    for (const auto& [path, text] : build_diag_entries(1, sdk, AppHealth{}, ProgressVerdict{})) {
+    for (const auto& [path, text] :
+         build_diag_entries(1, sdk, AppHealth{}, ProgressVerdict{}, {})) {
       set_json_path(document, path, text, ".");
     }
     return document["sdk"]["descartados"]["kernel"];
@@ -84,6 +85,27 @@ TEST(DiagEntries, KernelDropsAreNullWhereThePlatformCountsNone) {
   EXPECT_EQ(kernel(), 6);
   sdk.kernel_drops_unavailable = true;
   EXPECT_TRUE(kernel().is_null()) << "never a false 0";
+}
+
+TEST(DiagEntries, TheMountingOffsetWhenGivenAndTheGroundOrThatNoneIsSeen) {
+  const auto document = [](const DiagGeometry& geometry) {
+    json out = json::object();
+    for (const auto& [path, text] :
+         build_diag_entries(1, LidarHealthCounters{}, AppHealth{}, ProgressVerdict{}, geometry)) {
+      set_json_path(out, path, text, ".");
+    }
+    return out;
+  };
+  EXPECT_FALSE(document({}).contains("montagem"));
+  EXPECT_EQ(document({})["chao"],
+            json::parse(R"({"visto": false, "altura_m": null, "inclinacao_graus": null})"));
+  DiagGeometry geometry;
+  geometry.ground = GroundEstimate{true, {0.f, 0.f, 1.f}, 0.4f, 3.04f, 9};
+  geometry.mounting.given = true;
+  geometry.mounting.xyz_m[0] = 0.125f;
+  EXPECT_EQ(document(geometry)["chao"],
+            json::parse(R"({"visto": true, "altura_m": 0.4, "inclinacao_graus": 3.0})"));
+  EXPECT_EQ(document(geometry)["montagem"]["xyz_m"], json::parse("[0.125, 0.0, 0.0]"));
 }
 
 TEST(RenderBboxes, WritesEveryMemberInOrderWithThreeDecimals) {

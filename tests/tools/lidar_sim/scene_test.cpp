@@ -89,16 +89,25 @@ void expect_documented(const Scene& scene, bool region_only) {
   }
 }
 
-// The corridor distances the service computes with its default robot box.
+// The corridor distances the service computes with its default robot box, the scene's level
+// floor (when it has one) taken as the ground.
 void expect_documented_corridor(const Scene& scene) {
   ASSERT_FALSE(scene.expected_corridor.empty());
+  app::GroundEstimate ground;
+  for (const ScenePlane& plane : scene.planes) {
+    if (plane.normal.z == 1.0) {
+      ground.seen = true;
+      ground.height_m = static_cast<float>(-plane.point.z);
+    }
+  }
   PointSource source(scene, field_of_view(9), Motion{}, RangeModel{}, 7);
   for (int window = 0; window < 3; ++window) {
     std::vector<app::reference::Point3> points;
     for (const P& p : thinned(measured_window(source, 0.15 * window))) {
       points.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
     }
-    const app::ObstacleDistances c = app::reference::corridor(points, app::ProcessingParams{}, 0);
+    const app::ObstacleDistances c =
+        app::reference::corridor(points, app::ProcessingParams{}, 0, ground);
     const std::map<std::string, double> got = {{"frente", c.frente},  {"tras", c.tras},
                                                {"esquerda", c.esquerda}, {"direita", c.direita},
                                                {"sup", c.cima},       {"inf", c.baixo}};
@@ -116,6 +125,8 @@ TEST(Scene, DocumentedDistancesHoldInEveryWindow) {
   // distances are exact.
   expect_documented_corridor(scene_file("room.json"));
   expect_documented_corridor(scene_file("appear.json"));
+  expect_documented_corridor(scene_file("floor_object.json"));
+  expect_documented_corridor(scene_file("kerb.json"));
 }
 
 // A toggle box is hidden until the first toggle, then appears and disappears by turns.

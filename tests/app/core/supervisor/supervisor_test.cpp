@@ -117,7 +117,9 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   {
     std::lock_guard<std::mutex> hold(state_mutex);
     distances = ObstacleDistances{1.f, 2.f, 3.f, 4.f, 5.f, 6.f, 77};
-    obstacle_boxes.assign(3, ObstacleBox{});
+    obstacle_boxes.assign(4, ObstacleBox{});
+    stream_boxes.assign(3, ObstacleBox{});  // the stream's: the ground's points left out
+    ground_estimate.seen = true;
     latest_cloud.points.assign(10, CloudPoint{});
   }
   PointFrame frame;
@@ -178,6 +180,8 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_EQ(std::make_tuple(off.event, off.frame.box_count), std::make_tuple(StreamEvent::kStreamOff, 0u));
   EXPECT_TRUE(std::isnan(off.frame.distances.baixo) && std::isnan(off.frame.corridor.frente));
   EXPECT_TRUE(copy_obstacle_boxes().empty());
+  EXPECT_TRUE(copy_stream_boxes().empty());
+  EXPECT_FALSE(copy_ground_estimate().seen) << "no frame, no ground";
   const PointFrame cloud = copy_latest_cloud();
   EXPECT_TRUE(cloud.points.empty());
   EXPECT_NE(cloud.stamp_ms, 0u);
@@ -199,7 +203,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   EXPECT_TRUE(std::isnan(last.frente));
   EXPECT_TRUE(std::isnan(last.baixo));
   EXPECT_EQ(last.freq_pcl, 0.0);
-  EXPECT_EQ(last.boxes.size(), 3u);  // while OFF the last frame's boxes stay published
+  EXPECT_EQ(last.boxes.size(), 4u);  // while OFF the last frame's boxes stay published
 }
 
 // Without a window (no display, or a build without the viewer) the stream may come and go many
