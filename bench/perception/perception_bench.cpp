@@ -77,11 +77,15 @@ double median(std::vector<double> values) {
   return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
-void BM_Frame_CorridorCost(benchmark::State& state) {
-  app::reset_shared_state();
-  app::set_processing_params(app::ProcessingParams{});
-  const app::PointFrame& frame = scene(state.range(0));
-  std::vector<double> before, after, extra;
+// The frame as the service makes it against a baseline, on the same frame, in turns whose order
+// alternates so that caches and the machine's load fall on both alike; each run's thread CPU.
+struct PairedRuns {
+  std::vector<double> base_ms, now_ms;
+};
+
+template <typename Base>
+PairedRuns run_paired(benchmark::State& state, const app::PointFrame& frame, Base base) {
+  PairedRuns runs;
   bool now_first = false;
   for (auto _ : state) {
     double took[2];
@@ -91,18 +95,30 @@ void BM_Frame_CorridorCost(benchmark::State& state) {
       if (now) {
         app::process_and_hand_off(frame, 1);
       } else {
-        baseline::process_frame_six_distances(frame, 1);
+        base(frame);
       }
       took[now ? 1 : 0] = thread_cpu_ms() - start;
     }
     now_first = !now_first;
-    before.push_back(took[0]);
-    after.push_back(took[1]);
-    extra.push_back((took[1] / took[0] - 1.0) * 100.0);
+    runs.base_ms.push_back(took[0]);
+    runs.now_ms.push_back(took[1]);
   }
   app::clear_stream_queue();
-  state.counters["before_ms"] = median(before);
-  state.counters["after_ms"] = median(after);
+  return runs;
+}
+
+void BM_Frame_CorridorCost(benchmark::State& state) {
+  app::reset_shared_state();
+  app::set_processing_params(app::ProcessingParams{});
+  const app::PointFrame& frame = scene(state.range(0));
+  const PairedRuns runs = run_paired(
+      state, frame, [](const app::PointFrame& f) { baseline::process_frame_six_distances(f, 1); });
+  std::vector<double> extra;
+  for (std::size_t i = 0; i < runs.now_ms.size(); ++i) {
+    extra.push_back((runs.now_ms[i] / runs.base_ms[i] - 1.0) * 100.0);
+  }
+  state.counters["before_ms"] = median(runs.base_ms);
+  state.counters["after_ms"] = median(runs.now_ms);
   state.counters["extra_pct"] = median(extra);
 }
 
@@ -119,29 +135,15 @@ void BM_Frame_GroundCost(benchmark::State& state) {
   app::reset_shared_state();
   app::set_processing_params(on_the_scenes_floor());
   const app::PointFrame& frame = scene(state.range(0));
-  std::vector<double> without, with, extra;
-  bool now_first = false;
-  for (auto _ : state) {
-    double took[2];
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool now = (turn == 0) == now_first;
-      const double start = thread_cpu_ms();
-      if (now) {
-        app::process_and_hand_off(frame, 1);
-      } else {
-        baseline::process_frame_groundless(frame, 1);
-      }
-      took[now ? 1 : 0] = thread_cpu_ms() - start;
-    }
-    now_first = !now_first;
-    without.push_back(took[0]);
-    with.push_back(took[1]);
-    extra.push_back(took[1] - took[0]);
+  const PairedRuns runs = run_paired(
+      state, frame, [](const app::PointFrame& f) { baseline::process_frame_groundless(f, 1); });
+  std::vector<double> extra;
+  for (std::size_t i = 0; i < runs.now_ms.size(); ++i) {
+    extra.push_back(runs.now_ms[i] - runs.base_ms[i]);
   }
-  app::clear_stream_queue();
   const app::GroundEstimate ground = app::copy_ground_estimate();
-  state.counters["without_ms"] = median(without);
-  state.counters["with_ms"] = median(with);
+  state.counters["without_ms"] = median(runs.base_ms);
+  state.counters["with_ms"] = median(runs.now_ms);
   state.counters["extra_ms"] = median(extra);
   state.counters["ground_seen"] = ground.seen ? 1 : 0;
   state.counters["ground_height_m"] = ground.height_m;
