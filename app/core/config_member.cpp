@@ -1,5 +1,6 @@
 #include "config_member.h"
 
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <fstream>
@@ -29,6 +30,16 @@ std::optional<nlohmann::json> read_config_member(const std::string& config_path,
   const auto member = document.find(name);
   if (member == document.end()) return std::nullopt;
   return *member;
+}
+
+bool read_finite_triple(const nlohmann::json& value, float (&out)[3]) {
+  if (!value.is_array() || value.size() != 3) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!value[i].is_number()) return false;
+    out[i] = static_cast<float>(value[i].get<double>());
+    if (!std::isfinite(out[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace app

@@ -15,4 +15,7 @@ namespace app {
 std::optional<nlohmann::json> read_config_member(const std::string& config_path, const char* name,
                                                  int depth);
 
+// `value` as exactly three numbers, each finite as a float (a point, a pose's angles).
+bool read_finite_triple(const nlohmann::json& value, float (&out)[3]);
+
 }  // namespace app

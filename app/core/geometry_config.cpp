@@ -10,17 +10,6 @@ namespace {
 
 using nlohmann::json;
 
-// Exactly three numbers, each finite as f32.
-bool read_triple(const json& value, float (&out)[3]) {
-  if (!value.is_array() || value.size() != 3) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (!value[i].is_number()) return false;
-    out[i] = static_cast<float>(value[i].get<double>());
-    if (!std::isfinite(out[i])) return false;
-  }
-  return true;
-}
-
 std::optional<std::string> mounting_refusal(const std::string& path, const std::string& reason) {
   return "[ERR] mounting invalido em " + path + ": " + reason +
          "; use \"mounting\": {\"rpy_deg\": [roll, pitch, yaw], \"xyz_m\": [x, y, z]} (graus e "
@@ -96,11 +85,11 @@ std::optional<std::string> read_mounting(const std::string& config_path, Mountin
   read.given = true;
   for (const auto& [name, value] : member->items()) {
     if (name == "rpy_deg") {
-      if (!read_triple(value, read.rpy_deg)) {
+      if (!read_finite_triple(value, read.rpy_deg)) {
         return mounting_refusal(config_path, "\"rpy_deg\" deve ser uma lista de tres numeros");
       }
     } else if (name == "xyz_m") {
-      if (!read_triple(value, read.xyz_m)) {
+      if (!read_finite_triple(value, read.xyz_m)) {
         return mounting_refusal(config_path, "\"xyz_m\" deve ser uma lista de tres numeros");
       }
     } else {

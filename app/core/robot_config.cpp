@@ -1,7 +1,5 @@
 #include "robot_config.h"
 
-#include <cmath>
-
 #include "core/config_member.h"
 
 namespace app {
@@ -11,17 +9,10 @@ using nlohmann::json;
 
 constexpr const char* kMember = "robot_box";
 
-// Reads [x, y, z]; false unless it is exactly three numbers that are finite as f32.
+// The box's corner `name`: [x, y, z], three numbers finite as f32.
 bool read_corner(const json& box, const char* name, float (&out)[3]) {
   const auto it = box.find(name);
-  if (it == box.end() || !it->is_array() || it->size() != 3) return false;
-  for (std::size_t i = 0; i < 3; ++i) {
-    const json& value = (*it)[i];
-    if (!value.is_number()) return false;
-    out[i] = static_cast<float>(value.get<double>());
-    if (!std::isfinite(out[i])) return false;
-  }
-  return true;
+  return it != box.end() && read_finite_triple(*it, out);
 }
 
 std::optional<std::string> refusal(const std::string& path, const std::string& reason) {
