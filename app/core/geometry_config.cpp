@@ -33,7 +33,7 @@ std::optional<std::string> ground_refusal(const std::string& path, const std::st
 
 std::optional<std::string> read_ground_settings(const std::string& config_path,
                                                 GroundSettings& settings) {
-  const std::optional<json> member = read_config_member(config_path, "ground", 1);
+  const std::optional<json> member = read_config_member(config_path, "ground");
   if (!member) return std::nullopt;
   if (!member->is_object()) return ground_refusal(config_path, "nao e um objeto");
   GroundSettings read = settings;
@@ -52,7 +52,7 @@ std::optional<std::string> read_ground_settings(const std::string& config_path,
 
 std::optional<std::string> read_corridor_limits(const std::string& config_path,
                                                 CorridorLimits& limits) {
-  const std::optional<json> member = read_config_member(config_path, "corridors", 1);
+  const std::optional<json> member = read_config_member(config_path, "corridors");
   if (!member) return std::nullopt;
   if (!member->is_object()) return corridor_refusal(config_path, "nao e um objeto");
   CorridorLimits read = limits;
@@ -78,7 +78,7 @@ std::optional<std::string> read_corridor_limits(const std::string& config_path,
 }
 
 std::optional<std::string> read_mounting(const std::string& config_path, MountingPose& pose) {
-  const std::optional<json> member = read_config_member(config_path, "mounting", 2);
+  const std::optional<json> member = read_config_member(config_path, "mounting");
   if (!member) return std::nullopt;
   if (!member->is_object()) return mounting_refusal(config_path, "nao e um objeto");
   MountingPose read;

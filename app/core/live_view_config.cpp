@@ -40,7 +40,7 @@ bool is_ipv4(const std::string& text) {
 
 std::optional<std::string> read_live_view_config(const std::string& config_path,
                                                  LiveViewConfig& config) {
-  const std::optional<json> member = read_config_member(config_path, kMember, 1);
+  const std::optional<json> member = read_config_member(config_path, kMember);
   if (!member) return std::nullopt;
   if (!member->is_object()) return refusal(config_path, "nao e um objeto");
   LiveViewSettings settings;

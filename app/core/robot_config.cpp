@@ -25,7 +25,7 @@ std::optional<std::string> refusal(const std::string& path, const std::string& r
 
 std::optional<std::string> read_robot_box(const std::string& config_path, RobotBox& box) {
   // Deeper than a corner's coordinates nothing is kept.
-  const std::optional<json> member = read_config_member(config_path, kMember, 2);
+  const std::optional<json> member = read_config_member(config_path, kMember);
   if (!member) return std::nullopt;
 
   if (!member->is_object()) return refusal(config_path, "nao e um objeto");
