@@ -1,9 +1,12 @@
 // How soon consumers learn that an obstacle appeared: the simulator shows a box on SIGUSR1 and
 // prints the moment on the wall clock; this program reads the frame stream the way a consumer
 // does (XREAD BLOCK) and the Lidar document the way the robot's programs do (GET every 50 ms),
-// and times the first entry whose corridor front distance, and the first document whose front
-// distance, shows the box. Then it hides the box, waits until both say so, and starts again
-// after a random pause, so appearances fall at every phase of the frame and supervisor cycles.
+// and times the first entry whose corridor front distance, and the first document with an
+// obstacle box at the box's place, shows the box. (The document's own front distance cannot: the
+// scene's floor, inside the document's region of interest, holds it near 0. Its boxes can: the
+// floor's box ends 0.35 m below the sensor and the appearing box rises above that.) Then it hides
+// the box, waits until both say so, and starts again after a random pause, so appearances fall at
+// every phase of the frame and supervisor cycles.
 //
 //   latency_bench --sim-pid PID --sim-log FILE [--appearances N] [--distance M] [--port P]
 //
@@ -119,8 +122,26 @@ void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
   redisFree(c);
 }
 
-// GET every 50 ms, as a program polling the document would.
-void poll_document(int port, Readings& out, const std::atomic<bool>& running) {
+// Whether one of the document's boxes holds the point `probe_m` (x, y, z).
+bool box_holds(const nlohmann::json& boxes, const double probe_m[3]) {
+  static const char* const kMin[3] = {"min_x", "min_y", "min_z"};
+  static const char* const kMax[3] = {"max_x", "max_y", "max_z"};
+  for (const auto& b : boxes) {
+    bool inside = b.is_object();
+    for (int a = 0; inside && a < 3; ++a) {
+      inside = b.contains(kMin[a]) && b[kMin[a]].is_number() && b.contains(kMax[a]) &&
+               b[kMax[a]].is_number() && b[kMin[a]].get<double>() <= probe_m[a] &&
+               probe_m[a] <= b[kMax[a]].get<double>();
+    }
+    if (inside) return true;
+  }
+  return false;
+}
+
+// GET every 50 ms, as a program polling the document would. Each reading is `distance` while a
+// box of the document holds the middle of the appearing box's front face, and nan otherwise.
+void poll_document(int port, double distance, Readings& out, const std::atomic<bool>& running) {
+  const double probe_m[3] = {distance + 0.05, 0.0, -0.2};
   redisContext* c = connect(port);
   auto next = std::chrono::steady_clock::now();
   while (running.load()) {
@@ -129,10 +150,8 @@ void poll_document(int port, Readings& out, const std::atomic<bool>& running) {
     if (reply == nullptr) break;
     if (reply->type == REDIS_REPLY_STRING) {
       const auto doc = nlohmann::json::parse(std::string(reply->str, reply->len), nullptr, false);
-      if (!doc.is_discarded() && doc.contains("dist") && doc["dist"].contains("frente")) {
-        const auto& v = doc["dist"]["frente"];
-        out.add(at, v.is_number() ? v.get<double>() : std::nan(""));
-      }
+      if (!doc.is_discarded() && doc.contains("bboxes") && doc["bboxes"].is_array())
+        out.add(at, box_holds(doc["bboxes"], probe_m) ? distance : std::nan(""));
     }
     freeReplyObject(reply);
     next += kPollPeriod;
@@ -207,7 +226,8 @@ int main(int argc, char** argv) {
   std::atomic<bool> running{true};
   Readings stream, document;
   std::thread stream_reader(read_stream, o.port, std::ref(stream), std::cref(running));
-  std::thread document_poller(poll_document, o.port, std::ref(document), std::cref(running));
+  std::thread document_poller(poll_document, o.port, o.distance, std::ref(document),
+                              std::cref(running));
 
   // The service must be streaming, and both readers must see the box absent, before the first.
   const double start = wall_ms();

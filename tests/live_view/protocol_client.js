@@ -18,10 +18,12 @@ const checkBoxes = !process.argv.includes("--no-boxes");
 const secondsArg = process.argv.indexOf("--seconds");
 const seconds = secondsArg > 0 ? Number(process.argv[secondsArg + 1]) : 6;
 
-// The scene's obstacles and the six distances it is built to give.
-const CRATE = { min: [2.0, 1.0, -0.8], max: [2.6, 1.8, -0.3] };
+// The scene's obstacles, its floor's height and the six distances it is built to give: its floor (0.40 m below) sets the front and
+// side ones near 0, the crate's top the one below and the cabinet's underside the one above.
+const CRATE = { min: [2.0, 1.0, -0.4], max: [2.6, 1.8, -0.3] };
 const CABINET = { min: [2.5, -2.4, 1.2], max: [3.5, -1.5, 2.6] };
-const DISTANCES = { frente: 2.0, tras: 0.0, esquerda: 1.0, direita: 1.5, sup: 1.2, inf: 0.3 };
+const FLOOR_Z = -0.4;
+const DISTANCES = { frente: 0.0, tras: 0.0, esquerda: 0.0, direita: 0.0, sup: 1.2, inf: 0.3 };
 const TOPICS = ["/lidar/points", "/lidar/points_window", "/lidar/obstacles", "/lidar/state", "/tf"];
 const SCHEMA_OF = { "foxglove.PointCloud": "PointCloud", "foxglove.SceneUpdate": "SceneUpdate",
                     "foxglove.FrameTransforms": "FrameTransforms" };
@@ -130,8 +132,11 @@ function finish() {
   const all = frames.flat();
   // The simulator's records of beams that hit nothing are at the origin.
   const origin = (p) => p[0] === 0 && p[1] === 0 && p[2] === 0;
-  const stray = all.filter((p) => !inside(p, CRATE, 0.06) && !inside(p, CABINET, 0.06) && !origin(p));
-  check(all.length > 0 && stray.length === 0, "/lidar/points: every point on the crate or the cabinet",
+  const onFloor = (p) => Math.abs(p[2] - FLOOR_Z) <= 0.06;
+  const stray = all.filter((p) => !inside(p, CRATE, 0.06) && !inside(p, CABINET, 0.06) &&
+                                  !onFloor(p) && !origin(p));
+  check(all.length > 0 && stray.length === 0,
+        "/lidar/points: every point on the floor, the crate or the cabinet",
         `${stray.length} of ${all.length} elsewhere, e.g. ${JSON.stringify(stray[0])}`);
   const cloud = received.get("/lidar/points")[0];
   check(cloud && cloud.message.frame_id === "lidar" && cloud.message.point_stride === 12,
@@ -158,19 +163,20 @@ function finish() {
   const lastScene = scenes[scenes.length - 1];
   if (lastScene) {
     const lines = entity(lastScene, "distancias");
-    const front = lines && lines.lines[0].points[1];
-    check(front && Math.abs(front.x - 2.0) <= 0.05 && lines.texts[0].text === "frente: 200 cm",
-          "/lidar/obstacles: the front distance line ends at the crate, labelled",
-          JSON.stringify(lines && lines.texts[0]));
+    const up = lines && lines.lines[4].points[1];
+    check(up && Math.abs(up.z - 1.2) <= 0.05 && lines.texts[4].text === "cima: 120 cm",
+          "/lidar/obstacles: the distance line up ends at the cabinet, labelled",
+          JSON.stringify(lines && lines.texts[4]));
     check(entity(lastScene, "robo") && entity(lastScene, "corredores"),
           "/lidar/obstacles: the robot's box and its corridors");
   }
   if (checkBoxes) {
-    // The crate inside the region of interest (z from -0.5): centre and size within a voxel.
-    const crate = scenes.flatMap((s) => entity(s, "caixas").cubes).find((c) =>
-      Math.abs(c.pose.position.x - 2.3) <= 0.06 && Math.abs(c.pose.position.y - 1.4) <= 0.06 &&
-      Math.abs(c.size.x - 0.6) <= 0.11 && Math.abs(c.size.y - 0.8) <= 0.11);
-    check(Boolean(crate), "/lidar/obstacles: the crate as a cube, centre and size",
+    // The floor near the robot, one voxel layer thick from 0.40 m below, reaching across the
+    // region of interest's 4 m width.
+    const floor = scenes.flatMap((s) => entity(s, "caixas").cubes).find((c) =>
+      Math.abs(c.pose.position.z + 0.375) <= 0.03 && c.size.z <= 0.11 && c.size.y >= 3.5 &&
+      c.size.x >= 1.0);
+    check(Boolean(floor), "/lidar/obstacles: the floor as a flat cube, height and size",
           JSON.stringify(scenes.map((s) => entity(s, "caixas").cubes.map((c) => c.pose.position))).slice(0, 400));
   }
 

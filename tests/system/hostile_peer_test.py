@@ -28,6 +28,11 @@ LIDAR_IP = "127.0.0.2"
 ROGUE_IP = "127.0.0.5"      # answers detection as a LiDAR would, then misbehaves
 STRANGER_IP = "127.0.0.6"   # never answers detection: an unknown sender
 PLANTED_X_MM = 250          # a wall 0.25 m ahead, sent only by the stranger
+# A robot on a table: no floor in view, so the document's front distance is the crate's face
+# (2.00 m) and a wall planted 0.25 m ahead would show. A floor would set it near 0 and hide it.
+TABLE_SCENE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenes", "table.json")
+TABLE_DISTANCES = {"frente": 2.00, "tras": 0.00, "esquerda": 1.00, "direita": 1.50,
+                   "sup": 1.20, "inf": 0.30}
 ARGS = None
 SERVICE = None
 
@@ -143,7 +148,8 @@ class HostilePeers(unittest.TestCase):
     def test_service_survives_hostile_peers_and_keeps_its_lidar(self):
         work = WorkDir("hostile").path
         redis = Redis(work)
-        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP, *SERVICE.sim_rate()[0]], work)
+        sim = Process("lidar_sim", [ARGS.sim, "--ip", LIDAR_IP, *SERVICE.sim_rate()[0],
+                                   "--scene", TABLE_SCENE], work)
         app = SERVICE.start([ARGS.config], work)
         senders = []
         try:
@@ -155,6 +161,11 @@ class HostilePeers(unittest.TestCase):
                            and d.get("lidar_ip") == LIDAR_IP
                            and isinstance(f := member(d, "dist.frente"), float) and f > 0 and d,
                            20 + SERVICE.start_s, "the stream and the device information", logs)
+            for name, expected in TABLE_DISTANCES.items():
+                self.assertAlmostEqual(member(doc, "dist." + name), expected, delta=0.05, msg=name)
+            # Seeing no floor is reported as such, never as "everything is ground".
+            wait_for(lambda: member(redis.document(DIAG_KEY), "chao.visto") is False, 5,
+                     "no ground seen", logs)
             before = {name: doc[name] for name in ("handle", "lidar_ip", "dev_type",
                                                    "firmware_version", "host_ip")}
             diag_before = redis.document(DIAG_KEY) or {}

@@ -25,8 +25,10 @@ ARGS = None
 SERVICE = None
 REDIS = None
 
-# The simulator's default scene (config/scenes/open.json) is built to give these distances.
-SCENE_DISTANCES = {"frente": 2.00, "tras": 0.00, "esquerda": 1.00, "direita": 1.50,
+# The simulator's default scene (config/scenes/open.json) is built to give these distances:
+# its floor, 0.40 m below, crosses the axis planes next to the sensor and sets the front and
+# side distances near 0; the crate's top sets the one below, the cabinet's underside the one above.
+SCENE_DISTANCES = {"frente": 0.00, "tras": 0.00, "esquerda": 0.00, "direita": 0.00,
                    "sup": 1.20, "inf": 0.30}
 OMNI_CONFIGURATION = ("0x0005=127.0.0.1:56201 0x0006=127.0.0.1:56301 "
                       "0x0007=127.0.0.1:56401 -> accepted")
@@ -162,17 +164,22 @@ class BringUp(unittest.TestCase):
             SERVICE.assert_stream_rate(self, doc["freq"]["imu"], 200, 0.15)
             for name, expected in SCENE_DISTANCES.items():
                 self.assertAlmostEqual(doc["dist"][name], expected, delta=0.05, msg=name)
-            # The crate (x 2.0..2.6) is the nearest obstacle; the scan pattern covers it
-            # sparsely, so not every frame's cluster reaches the minimum size (those frames
-            # publish an empty list).
+            # The document's nearest box is the floor (its region of interest reaches 0.5 m
+            # down); the frame stream sees no floor in the robot's way and no box of it.
             if SERVICE.full_density:
                 boxes = run.wait(lambda: (d := run.document()) and d.get("bboxes"), 5,
                                  "obstacle boxes")
                 frentes = [b["frente_m"] for b in boxes]
                 self.assertEqual(frentes, sorted(frentes))
-                run.wait(lambda: (d := run.document()) and d.get("bboxes")
-                         and abs(d["bboxes"][0]["min_x"] - 2.0) < 0.06, 5,
-                         "the crate as the nearest box")
+                self.assertAlmostEqual(boxes[0]["min_z"], -0.40, delta=0.06)
+                self.assertLess(boxes[0]["max_z"], -0.3)
+            latest = [e for _, e in stream_entries() if e["evento"] == "quadro"][-1]
+            self.assertEqual(latest["chao"], "visto")
+            self.assertAlmostEqual(float(latest["chao.altura_m"]), 0.40, delta=0.03)
+            self.assertEqual({float(latest["corredor." + k]) for k in
+                              ("frente", "tras", "esquerda", "direita", "sup", "inf")}, {0.0})
+            if int(latest["caixas"]) > 0:
+                self.assertGreater(float(latest["caixa.cz"]), -0.3, "the stream's box is the floor")
 
             self.assertIsNotNone(run.document(IMU_KEY))
 

@@ -10,18 +10,24 @@ namespace lidar_sim {
 
 namespace {
 
-// Two obstacles and nothing else. The service takes each direction's distance from the nearest
-// positive coordinate over the whole cloud, so any surface that crosses an axis plane near the
-// sensor (a floor, a wall) pulls that distance towards 0. Here every point of the crate lies
-// beyond x = 2.0, y = 1.0 and below z = -0.3, and every point of the cabinet beyond x = 2.5,
-// y = -1.5 and above z = 1.2, so each of the six distances is set by one known face.
+// A floor where the default robot's wheels stand (0.40 m below the sensor), a low crate on it
+// beside the robot's way and a cabinet hanging from above. The service takes each direction's
+// distance from the nearest positive coordinate over the whole cloud, so the floor, which
+// crosses the axis planes next to the sensor, sets the front and side distances near 0; every
+// point of the crate lies below z = -0.3 and every point of the cabinet above z = 1.2, and the
+// floor lies lower and nothing higher, so those two faces set the distances below and above.
+// Nothing stands in the robot's corridors: the crate and the floor are beside or below them.
 constexpr const char* kDefaultScene = R"({
   "name": "open",
+  "planes": [
+    {"name": "floor",   "point": [0, 0, -0.4], "normal": [0, 0, 1], "reflectivity": 30}
+  ],
   "boxes": [
-    {"name": "crate",   "min": [2.0, 1.0, -0.8], "max": [2.6, 1.8, -0.3], "reflectivity": 120},
+    {"name": "crate",   "min": [2.0, 1.0, -0.4], "max": [2.6, 1.8, -0.3], "reflectivity": 120},
     {"name": "cabinet", "min": [2.5, -2.4, 1.2], "max": [3.5, -1.5, 2.6], "reflectivity": 150}
   ],
-  "expected": {"frente": 2.00, "tras": 0.00, "esquerda": 1.00, "direita": 1.50, "sup": 1.20, "inf": 0.30}
+  "expected": {"sup": 1.20, "inf": 0.30},
+  "expected_corridor": {"frente": 0.00, "tras": 0.00, "esquerda": 0.00, "direita": 0.00, "sup": 0.00, "inf": 0.00}
 })";
 
 bool read_vec(const nlohmann::json& j, const char* member, Vec3& out, std::string& error) {

@@ -35,8 +35,8 @@ struct Scene {
   std::string name;
   std::vector<ScenePlane> planes;
   std::vector<SceneBox> boxes;
-  // The six published distances this scene is designed to give (documentation; keys frente, tras,
-  // esquerda, direita, sup, inf), empty when the file names none.
+  // Those of the six published distances that known faces of this scene set (documentation; keys
+  // frente, tras, esquerda, direita, sup, inf), empty when the file names none.
   std::map<std::string, double> expected;
   // The six corridor distances it is designed to give with the service's default robot box
   // (documentation too; the same keys), empty when the file names none.

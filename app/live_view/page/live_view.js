@@ -84,17 +84,37 @@ function recolour() {
   cloudGeometry.setAttribute("color", new THREE.BufferAttribute(colours, 3));
 }
 
-// Frames the scene: the cloud's bounds in view from behind and above the LiDAR.
+// Frames the scene from behind and above: the nearer nine tenths of the cloud, so that a floor
+// or open ground reaching to the horizon does not shrink the robot's surroundings to a dot.
+// Records of beams that hit nothing lie at the origin and are left out.
 let framed = false;
 function fitCamera() {
-  if (cloudXyz.length === 0) return false;
-  cloudGeometry.computeBoundingSphere();
-  const sphere = cloudGeometry.boundingSphere;
-  const radius = Math.max(sphere.radius, 0.5);
+  const n = cloudXyz.length / 3;
+  const step = Math.max(1, Math.floor(n / 4000));
+  const ranges = [];
+  for (let i = 0; i < n; i += step) {
+    const r = Math.hypot(cloudXyz[3 * i], cloudXyz[3 * i + 1], cloudXyz[3 * i + 2]);
+    if (r > 0.01) ranges.push(r);
+  }
+  if (ranges.length === 0) return false;
+  const sorted = Float64Array.from(ranges).sort();
+  const reach = sorted[Math.floor((sorted.length - 1) * 0.9)];
+  const centre = new THREE.Vector3();
+  let count = 0;
+  for (let i = 0; i < n; i += step) {
+    const p = new THREE.Vector3(cloudXyz[3 * i], cloudXyz[3 * i + 1], cloudXyz[3 * i + 2]);
+    const r = p.length();
+    if (r > 0.01 && r <= reach) {
+      centre.add(p);
+      ++count;
+    }
+  }
+  centre.divideScalar(count);
+  const radius = Math.max(reach, 0.5);
   const distance = radius / Math.sin((camera.fov * Math.PI) / 360) * 0.9;
   const direction = new THREE.Vector3(-0.75, -0.35, 0.55).normalize();
-  controls.target.copy(sphere.center);
-  camera.position.copy(sphere.center).addScaledVector(direction, distance);
+  controls.target.copy(centre);
+  camera.position.copy(centre).addScaledVector(direction, distance);
   camera.near = distance / 200;
   camera.far = distance * 20;
   camera.updateProjectionMatrix();
