@@ -134,7 +134,7 @@ async function main() {
     check(stats && stats.points > 0 && stats.cubes > 0, "the page receives a cloud and boxes",
           JSON.stringify(stats));
     await sleep(1000);  // a few frames drawn with the camera fitted to the cloud
-    // The scan pattern covers the crate sparsely and some frames have no box: a pair of
+    // A frame may have no box (a cluster short of the minimum size): a pair of
     // screenshots (boxes on, then off with b) is taken again until the first one had boxes.
     let best = null;
     for (let attempt = 0; attempt < 10 && !(best && best.boxes > 300); ++attempt) {
