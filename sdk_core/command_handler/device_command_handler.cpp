@@ -6,13 +6,11 @@
 #include "command_handler/build_request.h"
 #include "command_handler/general_command_handler.h"
 #include "command_handler/info_key_table.h"
-#include "device_manager.h"
 
 namespace lidar::sdk {
 
-DeviceCommandHandler::DeviceCommandHandler(DeviceManager* device_manager,
-                                           const DevicePorts& ports)
-    : device_manager_(device_manager), comm_port_(std::make_unique<CommPort>()), ports_(ports) {}
+DeviceCommandHandler::DeviceCommandHandler(FrameSender* sender, const DevicePorts& ports)
+    : sender_(sender), comm_port_(std::make_unique<CommPort>()), ports_(ports) {}
 
 bool DeviceCommandHandler::Init(const std::map<uint32_t, LidarCfg>& custom_lidar_cfgs) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -112,8 +110,12 @@ void DeviceCommandHandler::SendCommand(const Command& command) {
 }
 
 void DeviceCommandHandler::SendCommand(const Command& command, uint16_t port) {
-  GeneralCommandHandler::GetInstance().AddCommand(command);
+  RegisterPending(command);
   Send(command, port, false);
+}
+
+void DeviceCommandHandler::RegisterPending(const Command& command) {
+  GeneralCommandHandler::GetInstance().AddCommand(command);
 }
 
 void DeviceCommandHandler::SendLoggerCommand(const Command& command) {
@@ -131,12 +133,12 @@ void DeviceCommandHandler::Send(const Command& command, uint16_t port, bool logg
   }
 
   int sent = -1;
-  if (packed == 0 && device_manager_ != nullptr) {
+  if (packed == 0 && sender_ != nullptr) {
     const Ipv4Endpoint dest{IpToHandle(command.lidar_ip), port};
-    sent = logger ? device_manager_->SendLoggerCommand(ports_.dev_type, command.handle, frame,
-                                                       frame_length, dest)
-                  : device_manager_->SendCommand(ports_.dev_type, command.handle, frame,
-                                                 frame_length, dest);
+    sent =
+        logger
+            ? sender_->SendLoggerCommand(ports_.dev_type, command.handle, frame, frame_length, dest)
+            : sender_->SendCommand(ports_.dev_type, command.handle, frame, frame_length, dest);
   }
   if (sent >= 0) return;
 

@@ -6,9 +6,9 @@
 namespace lidar::sdk {
 
 // Forward units push their state to the host's detection port.
-ForwardCommandHandler::ForwardCommandHandler(DeviceManager* device_manager)
+ForwardCommandHandler::ForwardCommandHandler(FrameSender* sender)
     : DeviceCommandHandler(
-          device_manager, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
+          sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

@@ -5,8 +5,8 @@
 
 namespace lidar::sdk {
 
-OmniCommandHandler::OmniCommandHandler(DeviceManager* device_manager)
-    : DeviceCommandHandler(device_manager,
+OmniCommandHandler::OmniCommandHandler(FrameSender* sender)
+    : DeviceCommandHandler(sender,
                            {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort, kOmniPushMsgPort}) {}
 
 void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,

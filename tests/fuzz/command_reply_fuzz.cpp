@@ -11,7 +11,6 @@
 #include "lidar_byte_io.h"
 #include "base/ipv4_address.h"
 #include "command_handler/general_command_handler.h"
-#include "device_manager.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/sdk_core/command_handler/fake_device_manager.h"
 
@@ -49,7 +48,7 @@ void StartSession() {
   General().Uninit();
   General().CommandsHandle(std::chrono::steady_clock::now() + std::chrono::hours(1));
   lidar::sdk::testing::ResetFakeDevices();
-  General().Init({}, &lidar::sdk::DeviceManager::GetInstance());
+  General().Init({}, &lidar::sdk::testing::FakeManager(), &lidar::sdk::testing::FakeManager());
   General().SetLidarInfoChangeCallback(
       [](uint32_t, const LidarInfo* info, void*) {
         FUZZ_CHECK(info != nullptr);
