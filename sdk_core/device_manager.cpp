@@ -183,7 +183,7 @@ bool DeviceManager::CreateIOThread() {
   auto create = [gather](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
     thread = std::make_shared<IOThread>();
     thread->ReportProgressTo(&HealthCounters::Instance().IoProgress(role));
-    const bool ready = thread->Init(true, false);
+    const bool ready = thread->Init(true);
     if (ready && gather && role == HealthCounters::kDataIo) {
       thread->loop()->SetGatherInterval(kDataGatherInterval);
     }
@@ -439,8 +439,6 @@ void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* byt
 }
 
 void DeviceManager::OnTimer(TimePoint now) { GeneralCommandHandler::GetInstance().CommandsHandle(now); }
-
-void DeviceManager::OnWake() {}
 
 int DeviceManager::CommandSocket(uint32_t handle, bool logger, bool* found) const {
   std::string ip;

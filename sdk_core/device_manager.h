@@ -88,10 +88,9 @@ class DeviceManager : public IOLoop::IOLoopDelegate, public FrameSender, public 
   void SetReceiveLimit(std::size_t limit);
 
   // IO loop delegate operations: the datagrams waiting on a socket, up to the receive limit;
-  // the timed-out requests; nothing.
+  // the timed-out requests.
   void OnData(int sock, void* client_data) override;
   void OnTimer(TimePoint now) override;
-  void OnWake() override;
 
  private:
   struct ViewLidarState {

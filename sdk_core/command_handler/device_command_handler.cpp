@@ -5,7 +5,6 @@
 #include "base/sdk_log.h"
 #include "command_handler/build_request.h"
 #include "command_handler/general_command_handler.h"
-#include "command_handler/info_key_table.h"
 
 namespace lidar::sdk {
 
@@ -25,7 +24,7 @@ bool DeviceCommandHandler::Init(bool host_mode) {
   return true;
 }
 
-void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Command& command) {
+void DeviceCommandHandler::Handle(uint32_t handle, uint16_t, const Command& command) {
   const CommPacket& packet = command.packet;
   if (packet.cmd_type == kCommandTypeAck) {
     LIDAR_LOG_INFO(" Receive Ack: Id {} Seq {}", packet.cmd_id, packet.seq_num);
@@ -34,20 +33,6 @@ void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Co
   }
   if (packet.cmd_type != kCommandTypeRequest) return;
   LIDAR_LOG_INFO(" Receive Command: Id {} Seq {}", packet.cmd_id, packet.seq_num);
-  if (packet.cmd_id == kCommandIdPushMessage && IsPushPort(handle, local_port)) {
-    std::string info;
-    build_info_json(packet, info);
-    GeneralCommandHandler::GetInstance().PushLidarInfo(handle, info);
-  }
-}
-
-bool DeviceCommandHandler::IsPushPort(uint32_t handle, uint16_t local_port) {
-  if (local_port == ports_.push_msg_local) return true;
-  // The configuration request names the record's host push port as the state messages'
-  // destination, and the host's sockets are bound to the host ports.
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = custom_lidar_cfgs_.find(handle);
-  return it != custom_lidar_cfgs_.end() && local_port == it->second.host_net_info.push_msg_port;
 }
 
 void DeviceCommandHandler::UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) {

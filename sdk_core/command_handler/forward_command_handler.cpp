@@ -5,10 +5,8 @@
 
 namespace lidar::sdk {
 
-// Forward units push their state to the host's detection port.
 ForwardCommandHandler::ForwardCommandHandler(FrameSender* sender)
-    : DeviceCommandHandler(
-          sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
+    : DeviceCommandHandler(sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

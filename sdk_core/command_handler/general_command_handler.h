@@ -34,9 +34,6 @@ struct DetectedLidar {
   std::atomic<bool> info_reported{false};  // the application has been told about it
 };
 
-// Receives the JSON text of a LiDAR's push message with the handle's registered device type.
-using LidarPushInfoCallback = void (*)(uint32_t handle, uint8_t dev_type, const char* info,
-                                       void* client_data);
 // The LiDAR log capture's view of every valid detection reply.
 using DetectionHook = std::function<void(uint32_t handle, const DetectionData& data)>;
 
@@ -54,7 +51,6 @@ class GeneralCommandHandler {
   void Uninit();
 
   void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
-  void SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data);
   void SetLoggerDetectionHook(DetectionHook hook);
 
   void CreateCommandHandler(uint8_t dev_type);
@@ -87,9 +83,6 @@ class GeneralCommandHandler {
 
   // Internal-information keys of the handle's device type; false when there are none.
   bool GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys);
-
-  // Hands a push message's JSON text to the push-information callback, if one is set.
-  void PushLidarInfo(uint32_t handle, const std::string& info);
 
   // Detection replies and the firmware-type query.
   void HandleDetectionData(uint32_t handle, uint16_t local_port, const CommPacket& packet);
@@ -148,8 +141,6 @@ class GeneralCommandHandler {
   std::mutex callbacks_mutex_;
   LidarInfoChangeCallback info_change_cb_ = nullptr;
   void* info_change_client_data_ = nullptr;
-  LidarPushInfoCallback push_info_cb_ = nullptr;
-  void* push_info_client_data_ = nullptr;
   DetectionHook detection_hook_;
 
   std::mutex host_mutex_;

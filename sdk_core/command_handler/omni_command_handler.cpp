@@ -6,8 +6,7 @@
 namespace lidar::sdk {
 
 OmniCommandHandler::OmniCommandHandler(FrameSender* sender)
-    : DeviceCommandHandler(sender,
-                           {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort, kOmniPushMsgPort}) {}
+    : DeviceCommandHandler(sender, {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort}) {}
 
 void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                              LidarAsyncControlResponse* response,
