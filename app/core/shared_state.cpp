@@ -214,29 +214,10 @@ void window_prune_locked(PointWindow& window, uint64_t now) {
   }
 }
 
-void window_push(PointWindow& window, const PointFrame& frame) {
-  if (frame.points.empty()) return;
-  std::lock_guard<std::mutex> hold(window.lock);
-  append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms, frame.tilt);
-}
-
 void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
                    Tilt tilt) {
   std::lock_guard<std::mutex> hold(window.lock);
   append_locked(window, points, count, now, tilt);
-}
-
-PointFrame window_snapshot(PointWindow& window, uint64_t now) {
-  PointFrame result;
-  std::lock_guard<std::mutex> hold(window.lock);
-  window_prune_locked(window, now);
-  snapshot_locked(window, result);
-  return result;
-}
-
-void window_snapshot_into(PointWindow& window, PointFrame& out) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  snapshot_locked(window, out);
 }
 
 uint64_t window_read(PointWindow& window,

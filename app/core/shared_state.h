@@ -54,25 +54,19 @@ struct PointWindow {
   uint64_t run_start_ms = 0;            // stamp of the first entry since the window was empty
 };
 
-// Appends a copy of a non-empty frame and prunes with its stamp as "now". Beyond the time rule,
-// entries are dropped oldest first while the newer ones alone still hold max_points points, so a
-// window that never expires (window_ms 0) cannot grow without bound.
-void window_push(PointWindow& window, const PointFrame& frame);
 // One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
-// prunes with `now`. Costs the packet's own points, whatever the window holds.
+// prunes with `now`. Costs the packet's own points, whatever the window holds. Beyond the time
+// rule, entries are dropped oldest first while the newer ones alone still hold max_points
+// points, so a window that never expires (window_ms 0) cannot grow without bound.
 void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
                    Tilt tilt = {});
 // Drops entries older than window_ms relative to now. Caller holds window.lock.
 void window_prune_locked(PointWindow& window, uint64_t now);
-// Prunes, then returns at most max_points points: newest entries first, each entry's points in
-// their stored order; an entry cut by the budget contributes its last points.
-PointFrame window_snapshot(PointWindow& window, uint64_t now);
-// The same content as of the last append, without pruning, built into `out` (whose buffer is
-// reused).
-void window_snapshot_into(PointWindow& window, PointFrame& out);
-// The content window_snapshot_into would copy, read in place: `run` is called with each entry's
-// share in snapshot order while the window's lock is held, so it must be brief and must not
-// touch the window. Returns the content's stamp (0 for an empty window).
+// The window's content as of the last append, without pruning, read in place: at most
+// max_points points, newest entries first, each entry's points in their stored order, an entry
+// cut by the budget giving its last points. `run` is called with each entry's share in that
+// order while the window's lock is held, so it must be brief and must not touch the window.
+// Returns the content's stamp (0 for an empty window).
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
 // The same, with each entry's tilt.

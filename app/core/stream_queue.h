@@ -50,7 +50,5 @@ void offer_stream_entry(const StreamEntry& entry);
 bool take_stream_entry(StreamEntry& out, std::chrono::milliseconds wait);
 // Cuts a waiting take short, so a writer that is being stopped sees its flag at once.
 void wake_stream_queue();
-// Forgets every queued entry (not counted as dropped).
-void clear_stream_queue();
 
 }  // namespace app

@@ -140,8 +140,4 @@ void process_and_hand_off(PointWindow& window, uint64_t t) {
   hand_off([&] { return process_window(window, t); }, t);
 }
 
-void process_and_hand_off(const PointFrame& frame, uint64_t t) {
-  hand_off([&] { return process_frame(frame, t); }, t);
-}
-
 }  // namespace app
