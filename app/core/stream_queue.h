@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "perception/cloud_types.h"
 
 namespace app {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/shared_state.h"
 #include "perception/cloud_thinning.h"
 #include "perception/ground_plane.h"
 #include "perception/mounting.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "core/stream_queue.h"
 #include "perception/cloud_types.h"
 

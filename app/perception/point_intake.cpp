@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
 #include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "live_view/live_view_feed.h"

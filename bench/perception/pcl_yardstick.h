@@ -10,7 +10,7 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace bench {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "core/stream_queue.h"
 
 namespace app::test {

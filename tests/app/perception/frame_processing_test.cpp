@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "perception/cloud_thinning.h"
+#include "core/shared_state.h"
 #include "perception_test_support.h"
 #include "tests/app/perception/frame_test_support.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "perception/cloud_thinning.h"
 #include "perception/frame_processing.h"
 #include "tests/app/window_test_support.h"

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/shared_state.h"
 #include "perception/frame_processing.h"
 #include "perception_test_support.h"
 #include "tests/app/perception/frame_test_support.h"

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "perception/cloud_thinning.h"
+#include "core/shared_state.h"
 #include "perception/frame_processing.h"
 #include "perception/point_intake.h"
 #include "perception/voxel_clustering.h"

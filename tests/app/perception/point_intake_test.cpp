@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
+#include "core/shared_state.h"
 #include "perception/mounting.h"
 #include "perception/datagram_clock.h"
 #include "perception/packet_rate.h"

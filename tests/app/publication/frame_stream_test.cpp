@@ -15,6 +15,7 @@
 
 #include "core/app_health.h"
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "perception/point_intake.h"
 #include "tests/app/publication/redis_server.h"
 #include "tests/app/window_test_support.h"

@@ -11,8 +11,10 @@
 #include <tuple>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
 #include "core/lidar_bring_up.h"
 #include "core/link_diagnosis.h"
+#include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
