@@ -76,7 +76,7 @@ bool DeviceChannels::CreateCommandChannel(uint8_t dev_type, const HostNetInfo& h
   bool all_open = true;
   for (uint16_t port : ports) {
     if (host.host_ip.empty() || port == 0) continue;
-    if (!OpenAndRegister({Kind::kCommand, host.host_ip, port, true, ""})) {
+    if (!OpenAndRegister({true, host.host_ip, port, true, ""})) {
       LIDAR_LOG_ERROR(
           "Add command channel faileld, can not create socket, dev_type:{}, the ip {} port {}",
           static_cast<int>(dev_type), host.host_ip, port);
@@ -93,7 +93,7 @@ bool DeviceChannels::CreateDataChannel(const HostNetInfo& host) {
   for (uint16_t port : {host.point_data_port, host.imu_data_port, kDebugPointCloudPort}) {
     // 56000 belongs to the detection socket.
     if (host.host_ip.empty() || port == 0 || port == kDetectionPort) continue;
-    if (!OpenAndRegister({Kind::kData, host.host_ip, port, false, host.multicast_ip})) {
+    if (!OpenAndRegister({false, host.host_ip, port, false, host.multicast_ip})) {
       LIDAR_LOG_ERROR("Add command channel faileld, can not create socket, the ip {} port {}",
                       host.host_ip, port);
       LIDAR_LOG_ERROR(port == kDebugPointCloudPort
@@ -110,7 +110,7 @@ bool DeviceChannels::CreateViewDataChannel(const ViewLidarIpInfo& info) {
   bool all_open = true;
   for (uint16_t port : {info.host_point_port, info.host_imu_port}) {
     if (info.host_ip.empty() || port == 0) continue;
-    if (!OpenAndRegister({Kind::kData, info.host_ip, port, true, ""})) {
+    if (!OpenAndRegister({false, info.host_ip, port, true, ""})) {
       LIDAR_LOG_ERROR(
           "Create View point data channel faileld, can not create socket, the ip {} port {}",
           info.host_ip, port);
@@ -130,7 +130,7 @@ void DeviceChannels::RetryWaiting() {
       still.push_back(request);
       continue;
     }
-    Register(request.kind == Kind::kCommand ? command_loop_ : data_loop_, sock, request.port);
+    Register(LoopOf(request), sock, request.port);
     LIDAR_LOG_INFO("The port {} of {} is free again and open.", request.port, request.host_ip);
   }
   waiting_ = std::move(still);
@@ -140,7 +140,7 @@ void DeviceChannels::RetryWaiting() {
 bool DeviceChannels::OpenAndRegister(const SocketRequest& request) {
   const SocketHandle sock = OpenShared(request);
   if (IsOpenSocket(sock)) {
-    Register(request.kind == Kind::kCommand ? command_loop_ : data_loop_, sock, request.port);
+    Register(LoopOf(request), sock, request.port);
     return true;
   }
   const std::string key = RegistryKey(request.host_ip, request.port);
@@ -164,7 +164,7 @@ SocketHandle DeviceChannels::OpenShared(const SocketRequest& request) {
                                          BindAddress(request.host_ip), request.multicast_ip);
   if (!IsOpenSocket(sock)) return kInvalidSocket;
   sockets_.emplace(key, sock);
-  (request.kind == Kind::kCommand ? command_sockets_ : data_sockets_).push_back(sock);
+  (request.command ? command_sockets_ : data_sockets_).push_back(sock);
   return sock;
 }
 

@@ -64,12 +64,10 @@ class DeviceChannels {
   void CloseDetectionSocket();
 
  private:
-  // What a socket serves: commands (command loop) or data (data loop).
-  enum class Kind { kCommand, kData };
-
-  // How to open a socket for a port, kept for a port that waits.
+  // How to open a socket for a port, kept for a port that waits; `command` puts it on the
+  // command loop, else on the data loop.
   struct SocketRequest {
-    Kind kind = Kind::kData;
+    bool command = false;
     std::string host_ip;
     uint16_t port = 0;
     bool broadcast = false;
@@ -80,10 +78,13 @@ class DeviceChannels {
   // be opened joins the waiting list. Caller holds mutex_.
   bool OpenAndRegister(const SocketRequest& request);
   // Socket for the key of (ip, port): the registered one, or a new one recorded in the registry
-  // and in the list of its kind. kInvalidSocket when it cannot be opened.
+  // and in the command or data list. kInvalidSocket when it cannot be opened.
   SocketHandle OpenShared(const SocketRequest& request);
   // The waiting ports into the health counters. Caller holds mutex_.
   void PublishWaiting() const;
+  const std::shared_ptr<IOLoop>& LoopOf(const SocketRequest& request) const {
+    return request.command ? command_loop_ : data_loop_;
+  }
   // Registers an open socket bound to `port` with `loop` (when there is one), its ChannelSocket
   // as client data. A socket already registered stays as it is.
   void Register(const std::shared_ptr<IOLoop>& loop, SocketHandle sock, uint16_t port);

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <utility>
 
-#include "lidar_byte_io.h"
-#include "lidar_keys.h"
 #include "base/sdk_health_counters.h"
 #include "base/io_thread.h"
 #include "base/socket_platform.h"
@@ -88,7 +86,7 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
   }
 
   const char* failure = InitHandlers(*logger_cfg_, [&](GeneralCommandHandler& general) {
-    return general.Init(custom_records, this);
+    return general.Init(custom_records, this, this);
   });
   if (failure != nullptr) {
     LIDAR_LOG_ERROR("{}", failure);
@@ -137,7 +135,7 @@ bool DeviceManager::Init(const std::string& host_ip, const LidarLoggerCfgInfo* l
     logger_cfg_ = logger_cfg;
   }
   const char* failure = InitHandlers(*logger_cfg, [this](GeneralCommandHandler& general) {
-    return general.InitView(host_ip_, true, this);
+    return general.InitView(host_ip_, true, this, this);
   });
   if (failure != nullptr) {
     LIDAR_LOG_ERROR("{}", failure);
@@ -185,7 +183,7 @@ bool DeviceManager::CreateIOThread() {
   auto create = [gather](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
     thread = std::make_shared<IOThread>();
     thread->ReportProgressTo(&HealthCounters::Instance().IoProgress(role));
-    const bool ready = thread->Init(true, false);
+    const bool ready = thread->Init(true);
     if (ready && gather && role == HealthCounters::kDataIo) {
       thread->loop()->SetGatherInterval(kDataGatherInterval);
     }
@@ -215,17 +213,11 @@ bool DeviceManager::CreateIOThread() {
 }
 
 bool DeviceManager::CreateChannel() {
-  if (!channels_->CreateDetectionChannel(host_ip_)) {
+  if (!IsOpenSocket(channels_->detection_socket()) &&
+      !channels_->CreateDetectionChannel(host_ip_)) {
     LIDAR_LOG_ERROR("Create detection channel failed.");
     return false;
   }
-  // A record's port held by another process does not stop the start: it waits and is opened
-  // once it is free.
-  CreateLidarChannels();
-  return true;
-}
-
-void DeviceManager::CreateLidarChannels() {
   LidarCfgList records;
   {
     std::lock_guard<std::mutex> lock(registry_mutex_);
@@ -239,6 +231,7 @@ void DeviceManager::CreateLidarChannels() {
       LIDAR_LOG_ERROR("Create command channel failed.");
     }
   }
+  return true;
 }
 
 void DeviceManager::StartDetection() {
@@ -409,9 +402,9 @@ void DeviceManager::RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint3
   LIDAR_LOG_INFO("Register lidar, the handle:{}, lidar_ip:{}, dev_type:{}", handle,
                  HandleToIp(handle), detection.dev_type);
   GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  general.Init(records, this);
+  general.Init(records, this, this);
   general.CreateCommandHandler(detection.dev_type);
-  CreateLidarChannels();
+  CreateChannel();
 }
 
 void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* bytes,
@@ -446,8 +439,6 @@ void DeviceManager::RouteView(uint32_t handle, uint16_t local_port, uint8_t* byt
 }
 
 void DeviceManager::OnTimer(TimePoint now) { GeneralCommandHandler::GetInstance().CommandsHandle(now); }
-
-void DeviceManager::OnWake() {}
 
 int DeviceManager::CommandSocket(uint32_t handle, bool logger, bool* found) const {
   std::string ip;
@@ -500,147 +491,22 @@ bool DeviceManager::IsMasterSdk() const {
 void DeviceManager::HandleDetectionData(uint32_t handle, const DetectionData& data,
                                         bool fw_type_known, bool fw_type_zero) {
   if (handle == 0) return;
-  GeneralCommandHandler& general = GeneralCommandHandler::GetInstance();
-  if (!is_view_) {
-    {
-      std::lock_guard<std::mutex> lock(registry_mutex_);
-      const auto it = device_type_map_.find(handle);
-      if (it != device_type_map_.end() && it->second != data.dev_type) {
-        LIDAR_LOG_ERROR("The lidar of handle:{} dev_type is error, the dev_type1:{}, the dev_type2:{}",
-                        handle, it->second, data.dev_type);
-        return;
-      }
-      device_type_map_[handle] = data.dev_type;
+  if (is_view_) {
+    ProvisionViewLidar(handle, data, fw_type_known, fw_type_zero);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(registry_mutex_);
+    const auto it = device_type_map_.find(handle);
+    if (it != device_type_map_.end() && it->second != data.dev_type) {
+      LIDAR_LOG_ERROR(
+          "The lidar of handle:{} dev_type is error, the dev_type1:{}, the dev_type2:{}", handle,
+          it->second, data.dev_type);
+      return;
     }
-    if (fw_type_known && fw_type_zero) general.LidarInfoChange(handle);
-    return;
+    device_type_map_[handle] = data.dev_type;
   }
-
-  std::shared_ptr<ViewLidarState> state;
-  {
-    std::lock_guard<std::mutex> lock(view_mutex_);
-    auto& slot = view_lidars_[handle];
-    if (!slot) {
-      slot = std::make_shared<ViewLidarState>();
-      slot->handle = handle;
-      slot->lidar_cmd_port = data.cmd_port;
-      slot->dev_type = data.dev_type;
-    }
-    state = slot;
-  }
-  if (!fw_type_known) return;
-  if (fw_type_zero) {
-    general.LidarInfoChange(handle);
-    return;
-  }
-  if (!state->added) {
-    QueryLidarInternalInfo(handle, &DeviceManager::GetLidarInternalInfoCallback, this);
-    return;
-  }
-  if (state->configured) return;
-  std::shared_ptr<ViewLidarIpInfo> info;
-  {
-    std::lock_guard<std::mutex> lock(view_info_mutex_);
-    const auto it = view_lidar_infos_.find(handle);
-    if (it != view_lidar_infos_.end()) info = it->second;
-  }
-  if (!info) {
-    LIDAR_LOG_ERROR("Update view lidar cfg failed, can not find lidar info, the handle:{}", handle);
-    return;
-  }
-  general.UpdateViewLidarCfg(*info);
-}
-
-void DeviceManager::GetLidarInternalInfoCallback(CommandStatus status, uint32_t handle,
-                                                 LidarDiagInternalInfoResponse* response,
-                                                 void* client_data) {
-  if (client_data == nullptr) {
-    LIDAR_LOG_ERROR("Get lidar internal info failed, client data is nullptr.");
-    return;
-  }
-  if (status != kStatusSuccess || response == nullptr) {
-    LIDAR_LOG_ERROR("Get lidar internal info failed, the status:{}", status);
-    return;
-  }
-  static_cast<DeviceManager*>(client_data)->AddViewLidar(handle, *response);
-}
-
-void DeviceManager::AddViewLidar(uint32_t handle, const LidarDiagInternalInfoResponse& response) {
-  if (response.ret_code != 0) {
-    LIDAR_LOG_ERROR("Get lidar internal info failed, the ret_code:{}", response.ret_code);
-    return;
-  }
-  std::shared_ptr<ViewLidarState> state;
-  {
-    std::lock_guard<std::mutex> lock(view_mutex_);
-    const auto it = view_lidars_.find(handle);
-    if (it != view_lidars_.end()) state = it->second;
-  }
-  if (!state || state->added) return;
-  if (state->lidar_cmd_port == 0) {
-    LIDAR_LOG_ERROR("Add view lidar failed, can not get cmd port, the handle:{}", handle);
-    return;
-  }
-
-  auto info = std::make_shared<ViewLidarIpInfo>();
-  info->handle = handle;
-  info->dev_type = state->dev_type;
-  info->host_ip = host_ip_;
-  info->lidar_cmd_port = state->lidar_cmd_port;
-  KeyValueEntries entries =
-      KeyValueEntries::OfDeliveredAnswer(reinterpret_cast<const uint8_t*>(&response));
-  KeyValueEntry entry;
-  while (entries.next(entry)) {
-    if (entry.length < kHostIpCfgValueLength) continue;
-    const uint16_t host_port = load_le<uint16_t>(entry.value + kHostIpCfgDstPortOffset);
-    const uint16_t lidar_port = load_le<uint16_t>(entry.value + kHostIpCfgSrcPortOffset);
-    if (entry.key == kKeyPointCloudHostIpCfg) {
-      info->host_point_port = host_port;
-      info->lidar_point_port = lidar_port;
-    } else if (entry.key == kKeyImuHostIpCfg) {
-      info->host_imu_port = host_port;
-      info->lidar_imu_port = lidar_port;
-    }
-  }
-  if (info->dev_type == kDeviceTypeOmni) {
-    info->lidar_point_port = kOmniPointDataPort;
-    info->lidar_imu_port = kOmniImuDataPort;
-  }
-
-  channels_->CreateViewDataChannel(*info);
-  {
-    std::lock_guard<std::mutex> lock(view_info_mutex_);
-    view_lidar_infos_[handle] = info;
-  }
-  state->added = true;
-  GeneralCommandHandler::GetInstance().UpdateViewLidarCfg(*info);
-}
-
-void DeviceManager::UpdateViewLidarCfgCallback(uint32_t handle) {
-  std::shared_ptr<ViewLidarIpInfo> info;
-  {
-    std::lock_guard<std::mutex> lock(view_info_mutex_);
-    const auto it = view_lidar_infos_.find(handle);
-    if (it != view_lidar_infos_.end()) info = it->second;
-  }
-  if (!info) {
-    LIDAR_LOG_ERROR(
-        "Device manager change lidar faield, can not find the view device info, the handle:{}",
-        handle);
-    return;
-  }
-  // Called once the LiDAR accepted its addresses. Nothing is sent from here: this runs inside
-  // the handling of the LiDAR's answer, and a request sent from it would be answered and
-  // handled again at once, as fast as the LiDAR replies.
-  std::lock_guard<std::mutex> lock(view_mutex_);
-  const auto it = view_lidars_.find(handle);
-  if (it != view_lidars_.end()) it->second->configured = true;
-}
-
-void DeviceManager::ForgetViewLidarCfg(uint32_t handle) {
-  std::lock_guard<std::mutex> lock(view_mutex_);
-  const auto it = view_lidars_.find(handle);
-  if (it != view_lidars_.end()) it->second->configured = false;
+  if (fw_type_known && fw_type_zero) GeneralCommandHandler::GetInstance().LidarInfoChange(handle);
 }
 
 void DeviceManager::Teardown() {

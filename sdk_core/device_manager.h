@@ -1,6 +1,8 @@
 // The SDK's centre: starts the IO threads and UDP channels, broadcasts detection requests,
 // keeps the registry of configured and detected LiDARs, routes every received datagram and
-// sends the command layer's frames on the right socket. It is the delegate of every SDK socket.
+// sends the command layer's frames on the right socket. It is the delegate of every SDK socket,
+// and the command layer's frame sender and detection sink. In host-address mode it also tells
+// the LiDARs it views where to send (view_lidar_provisioning.cpp).
 #pragma once
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include "base/io_loop.h"
 #include "base/ipv4_address.h"
 #include "command_handler/detection_data.h"
+#include "command_handler/device_links.h"
 #include "config_types.h"
 #include "device_ports.h"
 #include "sdk_protocol.h"
@@ -46,7 +49,7 @@ constexpr std::size_t kReceiveEventLimit = 2048;
 // socket is served at up to 102,400 datagrams/s, twice the 52,000 the fastest stream sends.
 constexpr std::chrono::microseconds kDataGatherInterval{20000};
 
-class DeviceManager : public IOLoop::IOLoopDelegate {
+class DeviceManager : public IOLoop::IOLoopDelegate, public FrameSender, public DetectionSink {
  public:
   static DeviceManager& GetInstance();
 
@@ -59,28 +62,25 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   // Stops detection and the IO threads, closes every socket and forgets every LiDAR.
   void Uninit();
 
-  // Sends one packed frame to `to` on the command channel of the LiDAR; the bytes sent or -1.
+  // Frame sender: on the socket of the record's host address and command port (log port for
+  // SendLoggerCommand); the detection socket when there is none.
   int SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
-                  const Ipv4Endpoint& to);
-  // The same on the log channel of the LiDAR's record (detection socket when there is none).
+                  const Ipv4Endpoint& to) override;
   int SendLoggerCommand(uint8_t dev_type, uint32_t handle, const uint8_t* bytes, uint32_t length,
-                        const Ipv4Endpoint& to);
+                        const Ipv4Endpoint& to) override;
 
-  // Every detection reply that passed the command layer, with the LiDAR's firmware-type state.
+  // Detection sink.
   void HandleDetectionData(uint32_t handle, const DetectionData& data, bool fw_type_known,
-                           bool fw_type_zero);
+                           bool fw_type_zero) override;
   // Response callback of the internal-information query of a view LiDAR.
   static void GetLidarInternalInfoCallback(CommandStatus status, uint32_t handle,
                                            LidarDiagInternalInfoResponse* response,
                                            void* client_data);
-  // A view LiDAR accepted its addresses: later detection replies leave it alone.
-  void UpdateViewLidarCfgCallback(uint32_t handle);
-  // A view LiDAR is to be configured again: its next detection reply sends its stored addresses.
-  void ForgetViewLidarCfg(uint32_t handle);
-
+  void UpdateViewLidarCfgCallback(uint32_t handle) override;
+  void ForgetViewLidarCfg(uint32_t handle) override;
   // master_sdk of the framework configuration. Host-address mode has no configuration file
   // and counts as master, like a file without "master_sdk".
-  bool IsMasterSdk() const;
+  bool IsMasterSdk() const override;
 
   // Most datagrams one readable event takes (kReceiveEventLimit unless set); 1 receives
   // datagram by datagram without gathering, as a platform without batch receive does. Set it
@@ -88,10 +88,9 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   void SetReceiveLimit(std::size_t limit);
 
   // IO loop delegate operations: the datagrams waiting on a socket, up to the receive limit;
-  // the timed-out requests; nothing.
+  // the timed-out requests.
   void OnData(int sock, void* client_data) override;
   void OnTimer(TimePoint now) override;
-  void OnWake() override;
 
  private:
   struct ViewLidarState {
@@ -115,9 +114,10 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   const char* InitHandlers(const LidarLoggerCfg& logger_cfg,
                            const std::function<bool(GeneralCommandHandler&)>& init_general);
   bool CreateIOThread();
+  // The detection channel, unless it is open, then the data and command channels of every
+  // record of the custom list; existing sockets are reused. Only the detection channel fails
+  // the call: a record's port held by another process waits and is opened once it is free.
   bool CreateChannel();
-  // Data and command channels of every record of the custom list; existing sockets are reused.
-  void CreateLidarChannels();
   void StartDetection();
   void DetectionWorker();
   void Detection();
@@ -126,6 +126,9 @@ class DeviceManager : public IOLoop::IOLoopDelegate {
   void RegisterDetectedLidar(uint32_t handle, uint8_t* bytes, uint32_t count);
   void RouteConfigured(uint32_t handle, uint16_t local_port, uint8_t* bytes, uint32_t count);
   void RouteView(uint32_t handle, uint16_t local_port, uint8_t* bytes, uint32_t count);
+  // Host-address mode's part of HandleDetectionData: query, then configure, a viewed LiDAR.
+  void ProvisionViewLidar(uint32_t handle, const DetectionData& data, bool fw_type_known,
+                          bool fw_type_zero);
   void AddViewLidar(uint32_t handle, const LidarDiagInternalInfoResponse& response);
   // Socket for a frame to `handle`: the one open for its record's host address and host command
   // port (log port when `logger`); the detection socket, with `found` false, when there is none.

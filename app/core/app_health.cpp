@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "core/shared_state.h"
+#include "core/clocks.h"
 
 namespace app {
 namespace {

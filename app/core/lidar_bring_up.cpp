@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "lidar_sdk.h"
 
 namespace app {

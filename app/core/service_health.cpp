@@ -2,7 +2,7 @@
 
 #include "core/app_health.h"
 #include "core/service_notify.h"
-#include "core/shared_state.h"
+#include "core/clocks.h"
 #include "publication/diag_document.h"
 #include "lidar_sdk.h"
 

@@ -1,24 +1,8 @@
 #include "shared_state.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <limits>
-#include <utility>
 
 namespace app {
-
-uint64_t steady_ms() {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  return static_cast<uint64_t>(ns.count()) / 1000000u;
-}
-
-uint64_t wall_ms() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::system_clock::now().time_since_epoch());
-  return static_cast<uint64_t>(ms.count());
-}
 
 std::string handle_address(uint32_t handle) {
   std::string text;
@@ -103,170 +87,6 @@ std::atomic<bool> show_boxes{false};
 std::atomic<bool> show_axes{false};
 std::atomic<bool> sensor_inverted{false};
 
-ObstacleDistances not_measured() {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  ObstacleDistances d;
-  d.frente = d.tras = d.esquerda = d.direita = d.cima = d.baixo = nan;
-  return d;
-}
-
-namespace {
-
-// Dropped entries leave their buffers for later appends; beyond this many they are released.
-constexpr std::size_t kMaxSpareBuffers = 256;
-
-std::size_t point_budget(const PointWindow& window) {
-  const int64_t max_points = window.max_points.load();
-  return max_points > 0 ? static_cast<std::size_t>(max_points) : 0;
-}
-
-void drop_oldest_locked(PointWindow& window) {
-  PointFrame& oldest = window.queue.front();
-  window.stored_points -= oldest.points.size();
-  if (window.spare.size() < kMaxSpareBuffers) window.spare.push_back(std::move(oldest.points));
-  window.queue.pop_front();
-}
-
-// Appends an entry and applies both retention rules. Caller holds window.lock.
-void append_locked(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
-                   Tilt tilt) {
-  ++window.revision;
-  window_prune_locked(window, now);
-  if (count > 0) {
-    if (window.queue.empty()) window.run_start_ms = now;
-    PointFrame entry;
-    if (!window.spare.empty()) {
-      entry.points = std::move(window.spare.back());
-      window.spare.pop_back();
-    }
-    entry.points.assign(points, points + count);
-    entry.stamp_ms = now;
-    entry.tilt = tilt;
-    window.queue.push_back(std::move(entry));
-    window.stored_points += count;
-  }
-  const std::size_t keep = point_budget(window);
-  while (window.queue.size() > 1 &&
-         window.stored_points - window.queue.front().points.size() >= keep) {
-    drop_oldest_locked(window);
-  }
-}
-
-// Calls `run` with each entry's share of a snapshot, newest entry first, an entry cut by the
-// budget giving its last points; returns the newest entry's stamp. Caller holds window.lock.
-template <typename Run>
-uint64_t for_each_run_locked(const PointWindow& window, Run&& run) {
-  if (window.queue.empty()) return 0;
-  std::size_t budget = point_budget(window);
-  for (auto it = window.queue.rbegin(); it != window.queue.rend() && budget > 0; ++it) {
-    const auto& points = it->points;
-    const std::size_t take = std::min(points.size(), budget);
-    run(points.data() + (points.size() - take), take, it->tilt);
-    budget -= take;
-  }
-  return window.queue.back().stamp_ms;
-}
-
-// The snapshot of the queue as it stands. Caller holds window.lock.
-void snapshot_locked(const PointWindow& window, PointFrame& out) {
-  out.points.clear();
-  out.points.reserve(std::min(window.stored_points, point_budget(window)));
-  out.stamp_ms =
-      for_each_run_locked(window, [&out](const CloudPoint* points, std::size_t count, const Tilt&) {
-        out.points.insert(out.points.end(), points, points + count);
-      });
-}
-
-// Rebuilds `record` (guarded by `record_mutex`) from the window when packets arrived since it
-// was last built, then copies it out. A clear that lands between the two holds wins: the
-// clearer empties the record after the window, so a copy built before the clear is dropped.
-PointFrame copy_published(PointWindow& window, PointFrame& record, std::mutex& record_mutex) {
-  PointFrame fresh;
-  bool rebuilt = false;
-  uint64_t clears = 0;
-  {
-    std::lock_guard<std::mutex> hold(window.lock);
-    if (window.published != window.revision) {
-      snapshot_locked(window, fresh);
-      window.published = window.revision;
-      clears = window.clears.load();
-      rebuilt = true;
-    }
-  }
-  std::lock_guard<std::mutex> hold(record_mutex);
-  if (rebuilt && window.clears.load() == clears) {
-    record.points.swap(fresh.points);
-    record.stamp_ms = fresh.stamp_ms;
-  }
-  return record;
-}
-
-}  // namespace
-
-void window_prune_locked(PointWindow& window, uint64_t now) {
-  const int64_t window_ms = window.window_ms.load();
-  if (window_ms == 0) return;
-  const uint64_t limit = static_cast<uint64_t>(window_ms);
-  // An entry stamped after `now` (a caller's clock read before another's append) is not old.
-  while (!window.queue.empty() && now > window.queue.front().stamp_ms &&
-         now - window.queue.front().stamp_ms > limit) {
-    drop_oldest_locked(window);
-  }
-}
-
-void window_push(PointWindow& window, const PointFrame& frame) {
-  if (frame.points.empty()) return;
-  std::lock_guard<std::mutex> hold(window.lock);
-  append_locked(window, frame.points.data(), frame.points.size(), frame.stamp_ms, frame.tilt);
-}
-
-void window_append(PointWindow& window, const CloudPoint* points, std::size_t count, uint64_t now,
-                   Tilt tilt) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  append_locked(window, points, count, now, tilt);
-}
-
-PointFrame window_snapshot(PointWindow& window, uint64_t now) {
-  PointFrame result;
-  std::lock_guard<std::mutex> hold(window.lock);
-  window_prune_locked(window, now);
-  snapshot_locked(window, result);
-  return result;
-}
-
-void window_snapshot_into(PointWindow& window, PointFrame& out) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  snapshot_locked(window, out);
-}
-
-uint64_t window_read(PointWindow& window,
-                     const std::function<void(const CloudPoint*, std::size_t)>& run) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  return for_each_run_locked(window, [&run](const CloudPoint* points, std::size_t count,
-                                            const Tilt&) { run(points, count); });
-}
-
-uint64_t window_read(PointWindow& window,
-                     const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  return for_each_run_locked(window, run);
-}
-
-uint64_t window_run_ms(PointWindow& window) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  if (window.queue.empty()) return 0;
-  const uint64_t newest = window.queue.back().stamp_ms;
-  return newest > window.run_start_ms ? newest - window.run_start_ms : 0;
-}
-
-void window_clear(PointWindow& window) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  window.queue.clear();
-  window.stored_points = 0;
-  window.published = window.revision;
-  window.clears.fetch_add(1);
-}
-
 void reset_shared_state() {
   std::lock_guard<std::mutex> hold(state_mutex);
   latest_cloud.points.clear();
@@ -297,7 +117,9 @@ ProcessingParams copy_processing_params() {
   return processing_params;
 }
 
-PointFrame copy_latest_cloud() { return copy_published(live_window, latest_cloud, state_mutex); }
+PointFrame copy_latest_cloud() {
+  return window_copy_published(live_window, latest_cloud, state_mutex);
+}
 
 std::vector<ObstacleBox> copy_obstacle_boxes() {
   std::lock_guard<std::mutex> hold(state_mutex);
@@ -330,7 +152,7 @@ ObstacleDistances copy_corridor_distances() {
 }
 
 PointFrame copy_viewer_cloud() {
-  return copy_published(map_window, viewer_cloud, viewer_cloud_mutex);
+  return window_copy_published(map_window, viewer_cloud, viewer_cloud_mutex);
 }
 
 }  // namespace app

@@ -65,10 +65,4 @@ void wake_stream_queue() {
   queue_ready.notify_all();
 }
 
-void clear_stream_queue() {
-  std::lock_guard<std::mutex> hold(queue_mutex);
-  first = 0;
-  count = 0;
-}
-
 }  // namespace app

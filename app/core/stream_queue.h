@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app {
 
@@ -50,7 +50,5 @@ void offer_stream_entry(const StreamEntry& entry);
 bool take_stream_entry(StreamEntry& out, std::chrono::milliseconds wait);
 // Cuts a waiting take short, so a writer that is being stopped sees its flag at once.
 void wake_stream_queue();
-// Forgets every queued entry (not counted as dropped).
-void clear_stream_queue();
 
 }  // namespace app

@@ -8,9 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/clocks.h"
 #include "core/lidar_bring_up.h"
 #include "core/link_diagnosis.h"
 #include "core/service_health.h"
+#include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "perception/imu_intake.h"
 #include "publication/device_info.h"

@@ -2,7 +2,7 @@
 // queries its internal information and publishes the two state documents.
 #pragma once
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app {
 

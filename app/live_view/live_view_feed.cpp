@@ -1,4 +1,5 @@
 #include "live_view_feed.h"
+#include "core/shared_state.h"
 
 #include <atomic>
 #include <mutex>

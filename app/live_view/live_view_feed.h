@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "core/stream_queue.h"
 #include "perception/cloud_types.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "core/stream_queue.h"
 #include "perception/cloud_types.h"
 

@@ -27,6 +27,7 @@
 
 #include "core/app_health.h"
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "live_view/foxglove_protocol.h"
 #include "live_view/live_view_assets.h"
 #include "live_view/live_view_feed.h"

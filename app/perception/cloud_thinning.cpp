@@ -200,20 +200,6 @@ thread_local VoxelKeySet ThinningPass::occupied_;
 
 }  // namespace
 
-CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf) {
-  auto thinned = std::make_shared<Cloud>();
-  ThinningPass pass(leaf, cloud ? cloud->points.size() : 0, *thinned);
-  if (cloud) pass.add(cloud->points.data(), cloud->points.size());
-  pass.finish();
-  return thinned;
-}
-
-void thin_frame(const PointFrame& frame, float leaf, Cloud& out) {
-  ThinningPass pass(leaf, frame.points.size(), out);
-  pass.add(frame.points.data(), frame.points.size());
-  pass.finish();
-}
-
 uint64_t thin_window(PointWindow& window, float leaf, Cloud& out, std::vector<TiltSpan>* spans) {
   ThinningPass pass(leaf, 0, out);
   if (spans == nullptr) {

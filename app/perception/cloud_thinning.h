@@ -4,18 +4,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "perception/cloud_types.h"
 
 namespace app {
-
-// One point per occupied voxel of edge `leaf` metres: the first finite point met in input
-// order, unchanged (no averaging). A null or empty input gives an empty cloud.
-CloudPtr thin_cloud(const CloudConstPtr& cloud, float leaf);
-
-// The same thinning straight from a frame's points into `out` (whose buffer is reused): what
-// frame processing does, without first copying the frame into a cloud.
-void thin_frame(const PointFrame& frame, float leaf, Cloud& out);
 
 // Where the points of one window entry end in the thinned cloud, and the entry's tilt: the
 // thinned cloud holds the entries' new voxels in snapshot order (newest entry first).
@@ -24,9 +16,11 @@ struct TiltSpan {
   Tilt tilt;
 };
 
-// The same thinning of the window's snapshot content, read in place under the window's lock
-// rather than copied out first, with each entry's span when `spans` is given (its buffer is
-// reused). Returns the content's stamp.
+// One point per occupied voxel of edge `leaf` metres of the window's content (window_read's
+// order): the first finite point met, unchanged (no averaging), written to `out` (whose buffer
+// is reused). The window is read in place under its lock rather than copied out first; each
+// entry's span goes to `spans` when it is given (its buffer is reused too). Returns the
+// content's stamp.
 uint64_t thin_window(PointWindow& window, float leaf, Cloud& out,
                      std::vector<TiltSpan>* spans = nullptr);
 

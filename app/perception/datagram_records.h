@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "lidar_sdk.h"
 
 namespace app {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/shared_state.h"
 #include "perception/cloud_thinning.h"
 #include "perception/ground_plane.h"
 #include "perception/mounting.h"
@@ -290,15 +291,6 @@ FrameSummary process_thinned(const Cloud& thinned, const Cloud& braking,
 }
 
 }  // namespace
-
-// Thinning skips the input's non-finite points, so it yields exactly the thinned cloud of its
-// finite points, without first copying them anywhere.
-FrameSummary process_frame(const PointFrame& frame, uint64_t t) {
-  const ProcessingParams params = copy_processing_params();
-  Cloud& thinned = thinned_buffer();
-  thin_frame(frame, params.voxel_size, thinned);
-  return process_thinned(thinned, thinned, params, t, true);
-}
 
 FrameSummary process_window(PointWindow& window, uint64_t t) {
   const ProcessingParams params = copy_processing_params();

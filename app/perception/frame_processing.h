@@ -5,18 +5,17 @@
 
 #include <cstdint>
 
-#include "core/shared_state.h"
+#include "perception/point_window.h"
 #include "core/stream_queue.h"
 #include "perception/cloud_types.h"
 
 namespace app {
 
-// Processes the newest frame, handed off at steady time t; results go to `distances`,
-// `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form.
-FrameSummary process_frame(const PointFrame& frame, uint64_t t);
-// The same for the window's snapshot content, thinned in place (what the worker does): the
-// window's lock is held while its points are thinned, not while the thinned cloud is processed.
-// The corridor distances are NaN until the window has held points for its whole span.
+// Processes the window's content as the newest frame, handed off at steady time t: thinned
+// (the window's lock is held while its points are thinned, not while the thinned cloud is
+// processed), then the distances, the ground and the boxes. Results go to `distances`,
+// `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form. The
+// distances are NaN until the window has held points for its whole span.
 FrameSummary process_window(PointWindow& window, uint64_t t);
 
 // The thinned cloud of the calling thread's last processed frame (the worker's), valid until it

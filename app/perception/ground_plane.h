@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "perception/cloud_types.h"
 
 namespace app {

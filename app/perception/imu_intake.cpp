@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "perception/datagram_clock.h"
 #include "perception/datagram_records.h"
 #include "perception/packet_rate.h"

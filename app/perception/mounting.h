@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app {
 

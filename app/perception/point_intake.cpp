@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
 #include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "live_view/live_view_feed.h"
@@ -138,10 +139,6 @@ void stop_processing_worker() {
 
 void process_and_hand_off(PointWindow& window, uint64_t t) {
   hand_off([&] { return process_window(window, t); }, t);
-}
-
-void process_and_hand_off(const PointFrame& frame, uint64_t t) {
-  hand_off([&] { return process_frame(frame, t); }, t);
 }
 
 }  // namespace app

@@ -23,7 +23,5 @@ void stop_processing_worker();
 // What the worker does with each frame it takes: processes the window's content (timed, for the
 // diagnostics) and hands its entry to the frame stream.
 void process_and_hand_off(PointWindow& window, uint64_t t);
-// The same for a frame already copied out.
-void process_and_hand_off(const PointFrame& frame, uint64_t t);
 
 }  // namespace app

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 #include "perception/cloud_types.h"
 
 namespace app {

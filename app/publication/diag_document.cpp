@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/clocks.h"
 #include "core/shared_state.h"
 #include "publication/state_documents.h"
 

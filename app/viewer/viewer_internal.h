@@ -11,7 +11,7 @@
 
 #include <vtkSmartPointer.h>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 class vtkPolyData;
 

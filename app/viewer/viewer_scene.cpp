@@ -16,6 +16,7 @@
 #include <vtkCommand.h>
 
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "viewer_internal.h"
 
 namespace app {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace bench {
 

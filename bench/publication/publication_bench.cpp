@@ -9,6 +9,7 @@
 
 #include "publication/state_documents.h"
 #include "tests/app/publication/redis_server.h"
+#include "core/clocks.h"
 
 namespace {
 

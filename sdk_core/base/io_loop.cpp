@@ -9,8 +9,7 @@
 
 namespace lidar::sdk {
 
-IOLoop::IOLoop(bool enable_timer, bool enable_wake)
-    : enable_timer_(enable_timer), enable_wake_(enable_wake) {}
+IOLoop::IOLoop(bool enable_timer) : enable_timer_(enable_timer) {}
 
 IOLoop::~IOLoop() { Uninit(); }
 
@@ -61,9 +60,6 @@ void IOLoop::AddDelegate(int sock, IOLoopDelegate* delegate, void* client_data) 
     };
     if (enable_timer_ && delegate != nullptr) {
       descriptor.on_timer = [delegate](TimePoint now) { delegate->OnTimer(now); };
-    }
-    if (enable_wake_ && delegate != nullptr) {
-      descriptor.on_wake = [delegate] { delegate->OnWake(); };
     }
     if (poller_) poller_->AddDelegate(descriptor);
   });

@@ -21,7 +21,6 @@ class IOLoop {
    public:
     virtual void OnData(int sock, void* client_data) = 0;
     virtual void OnTimer(TimePoint now) = 0;
-    virtual void OnWake() = 0;
 
    protected:
     ~IOLoopDelegate() = default;
@@ -30,7 +29,7 @@ class IOLoop {
   static constexpr int kPollSize = 48;
   static constexpr int kPollTimeoutMs = 50;
 
-  IOLoop(bool enable_timer, bool enable_wake);
+  explicit IOLoop(bool enable_timer);
   ~IOLoop();
   IOLoop(const IOLoop&) = delete;
   IOLoop& operator=(const IOLoop&) = delete;
@@ -54,7 +53,6 @@ class IOLoop {
 
   std::mutex mutex_;
   bool enable_timer_;
-  bool enable_wake_;
   std::vector<std::function<void()>> tasks_;
   std::chrono::microseconds gather_interval_{0};
   bool served_ = false;  // the current pass handed a delegate socket data; loop thread only

@@ -10,8 +10,8 @@ IOThread::~IOThread() {
   loop_.reset();
 }
 
-bool IOThread::Init(bool enable_timer, bool enable_wake) {
-  loop_ = std::make_shared<IOLoop>(enable_timer, enable_wake);
+bool IOThread::Init(bool enable_timer) {
+  loop_ = std::make_shared<IOLoop>(enable_timer);
   return loop_->Init();
 }
 

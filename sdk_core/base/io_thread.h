@@ -16,7 +16,7 @@ class IOThread : public ThreadBase {
   ~IOThread() override;
 
   // Creates a fresh loop (replacing an earlier one) and initialises it.
-  bool Init(bool enable_timer, bool enable_wake);
+  bool Init(bool enable_timer);
   std::shared_ptr<IOLoop> loop() const { return loop_; }
   // Before Start: the thread stores the steady-clock milliseconds of every completed pass in
   // `slot`, and 0 when it ends, so a stuck loop can be told from an idle one.

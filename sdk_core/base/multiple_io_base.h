@@ -1,5 +1,5 @@
-// Socket multiplexer behind an IO loop: registered descriptors with their event, timer and
-// wake handlers, the wake-up pipe, and timer dispatch at most once per 50 ms.
+// Socket multiplexer behind an IO loop: registered descriptors with their event and timer
+// handlers, the wake-up pipe, and timer dispatch at most once per 50 ms.
 #pragma once
 
 #include <chrono>
@@ -22,7 +22,6 @@ struct IODescriptor {
   uint32_t mask = 0;
   std::function<void(uint32_t fired)> on_event;
   std::function<void(TimePoint now)> on_timer;
-  std::function<void()> on_wake;
 };
 
 class MultipleIOBase {

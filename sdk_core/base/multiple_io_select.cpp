@@ -64,7 +64,6 @@ bool MultipleIOSelect::AddDelegate(const IODescriptor& descriptor) {
     it->second.mask = descriptor.mask;
     it->second.on_event = descriptor.on_event;
     it->second.on_timer = descriptor.on_timer;
-    it->second.on_wake = descriptor.on_wake;
   }
   max_fd_ = std::max(max_fd_, descriptor.fd);
   if (descriptor.mask & kEventRead) AddToSet(read_fds_, descriptor.fd);

@@ -13,7 +13,6 @@
 #include "command_handler/build_request.h"
 #include "command_handler/general_command_handler.h"
 #include "base/log_throttle.h"
-#include "device_manager.h"
 
 namespace lidar::sdk {
 namespace {
@@ -87,8 +86,8 @@ void GeneralCommandHandler::HandleDetectionData(uint32_t handle, uint16_t local_
       LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Lidar ip conflic, the lidar ip:{}, the sn1:{}, the sn2:{}",
                         lidar_ip, known_sn, sn);
     }
-    if (DeviceManager* manager = device_manager_) {
-      manager->HandleDetectionData(handle, data, fw_type_known, fw_type_zero);
+    if (DetectionSink* detections = detections_) {
+      detections->HandleDetectionData(handle, data, fw_type_known, fw_type_zero);
     }
     return;
   }
@@ -234,8 +233,10 @@ void GeneralCommandHandler::LidarInfoChange(uint32_t handle) {
     CopyCut(record.sn, info.sn);
     CopyCut(record.lidar_ip, info.lidar_ip);
   }
-  DeviceManager* manager = device_manager_;
-  if (manager != nullptr && host_mode_ && !fw_type_zero) manager->UpdateViewLidarCfgCallback(handle);
+  DetectionSink* detections = detections_;
+  if (detections != nullptr && host_mode_ && !fw_type_zero) {
+    detections->UpdateViewLidarCfgCallback(handle);
+  }
 
   LidarInfoChangeCallback cb = nullptr;
   void* client_data = nullptr;
@@ -263,8 +264,8 @@ CommandStatus GeneralCommandHandler::Reconfigure(uint32_t handle) {
   if (std::shared_ptr<CommandHandler> handler = GetCommandHandler(dev_type)) {
     handler->ForgetLidarCfg(handle);
   }
-  DeviceManager* manager = device_manager_;
-  if (manager != nullptr && host_mode_) manager->ForgetViewLidarCfg(handle);
+  DetectionSink* detections = detections_;
+  if (detections != nullptr && host_mode_) detections->ForgetViewLidarCfg(handle);
   LIDAR_LOG_INFO("Reconfigure lidar:{}, the configuration follows its next detection reply.",
                  handle);
   return kStatusSuccess;

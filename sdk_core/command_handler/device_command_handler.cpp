@@ -5,14 +5,11 @@
 #include "base/sdk_log.h"
 #include "command_handler/build_request.h"
 #include "command_handler/general_command_handler.h"
-#include "command_handler/info_key_table.h"
-#include "device_manager.h"
 
 namespace lidar::sdk {
 
-DeviceCommandHandler::DeviceCommandHandler(DeviceManager* device_manager,
-                                           const DevicePorts& ports)
-    : device_manager_(device_manager), comm_port_(std::make_unique<CommPort>()), ports_(ports) {}
+DeviceCommandHandler::DeviceCommandHandler(FrameSender* sender, const DevicePorts& ports)
+    : sender_(sender), comm_port_(std::make_unique<CommPort>()), ports_(ports) {}
 
 bool DeviceCommandHandler::Init(const std::map<uint32_t, LidarCfg>& custom_lidar_cfgs) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -27,7 +24,7 @@ bool DeviceCommandHandler::Init(bool host_mode) {
   return true;
 }
 
-void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Command& command) {
+void DeviceCommandHandler::Handle(uint32_t handle, uint16_t, const Command& command) {
   const CommPacket& packet = command.packet;
   if (packet.cmd_type == kCommandTypeAck) {
     LIDAR_LOG_INFO(" Receive Ack: Id {} Seq {}", packet.cmd_id, packet.seq_num);
@@ -36,20 +33,6 @@ void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Co
   }
   if (packet.cmd_type != kCommandTypeRequest) return;
   LIDAR_LOG_INFO(" Receive Command: Id {} Seq {}", packet.cmd_id, packet.seq_num);
-  if (packet.cmd_id == kCommandIdPushMessage && IsPushPort(handle, local_port)) {
-    std::string info;
-    build_info_json(packet, info);
-    GeneralCommandHandler::GetInstance().PushLidarInfo(handle, info);
-  }
-}
-
-bool DeviceCommandHandler::IsPushPort(uint32_t handle, uint16_t local_port) {
-  if (local_port == ports_.push_msg_local) return true;
-  // The configuration request names the record's host push port as the state messages'
-  // destination, and the host's sockets are bound to the host ports.
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = custom_lidar_cfgs_.find(handle);
-  return it != custom_lidar_cfgs_.end() && local_port == it->second.host_net_info.push_msg_port;
 }
 
 void DeviceCommandHandler::UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) {
@@ -112,8 +95,12 @@ void DeviceCommandHandler::SendCommand(const Command& command) {
 }
 
 void DeviceCommandHandler::SendCommand(const Command& command, uint16_t port) {
-  GeneralCommandHandler::GetInstance().AddCommand(command);
+  RegisterPending(command);
   Send(command, port, false);
+}
+
+void DeviceCommandHandler::RegisterPending(const Command& command) {
+  GeneralCommandHandler::GetInstance().AddCommand(command);
 }
 
 void DeviceCommandHandler::SendLoggerCommand(const Command& command) {
@@ -131,12 +118,12 @@ void DeviceCommandHandler::Send(const Command& command, uint16_t port, bool logg
   }
 
   int sent = -1;
-  if (packed == 0 && device_manager_ != nullptr) {
+  if (packed == 0 && sender_ != nullptr) {
     const Ipv4Endpoint dest{IpToHandle(command.lidar_ip), port};
-    sent = logger ? device_manager_->SendLoggerCommand(ports_.dev_type, command.handle, frame,
-                                                       frame_length, dest)
-                  : device_manager_->SendCommand(ports_.dev_type, command.handle, frame,
-                                                 frame_length, dest);
+    sent =
+        logger
+            ? sender_->SendLoggerCommand(ports_.dev_type, command.handle, frame, frame_length, dest)
+            : sender_->SendCommand(ports_.dev_type, command.handle, frame, frame_length, dest);
   }
   if (sent >= 0) return;
 

@@ -1,6 +1,7 @@
 // What the Omni and Forward command handlers share: framing and sending requests to the device
-// type's fixed ports, completing acknowledgements, decoding push messages, and telling a LiDAR
-// where to send its data until it accepts.
+// type's fixed ports, completing acknowledgements, and telling a LiDAR where to send its data
+// until it accepts. A LiDAR's own requests (its state pushes among them) are only logged: no
+// part of this program reads them.
 #pragma once
 
 #include <cstdint>
@@ -10,17 +11,15 @@
 #include <set>
 
 #include "command_handler/command_handler.h"
+#include "command_handler/device_links.h"
 
 namespace lidar::sdk {
 
-class DeviceManager;
-
-// Fixed UDP ports of one device type, LiDAR side, and a host port its push messages reach.
+// Fixed UDP ports of one device type, LiDAR side.
 struct DevicePorts {
   uint8_t dev_type;
-  uint16_t cmd_port;        // requests are sent here
-  uint16_t log_port;        // log-channel requests are sent here
-  uint16_t push_msg_local;  // local port on which push messages are decoded for every LiDAR
+  uint16_t cmd_port;  // requests are sent here
+  uint16_t log_port;  // log-channel requests are sent here
 };
 
 class DeviceCommandHandler : public CommandHandler {
@@ -32,7 +31,9 @@ class DeviceCommandHandler : public CommandHandler {
   void UpdateLidarCfg(const ViewLidarIpInfo& info) override;
   void ForgetLidarCfg(uint32_t handle) override;
   void SendCommand(const Command& command) override;
-  // Stores the request in the general handler's pending table, then sends it to `port`.
+  // Unlike the form above, registers the request as pending first (RegisterPending), then
+  // sends it to `port`: the configuration requests this handler makes itself have no general
+  // handler in front of them to do it.
   void SendCommand(const Command& command, uint16_t port);
   void SendLoggerCommand(const Command& command) override;
 
@@ -40,7 +41,7 @@ class DeviceCommandHandler : public CommandHandler {
   void SetViewLidar(const ViewLidarIpInfo& info);
 
  protected:
-  DeviceCommandHandler(DeviceManager* device_manager, const DevicePorts& ports);
+  DeviceCommandHandler(FrameSender* sender, const DevicePorts& ports);
 
   // The configuration request of a configured LiDAR of this type.
   virtual bool BuildLidarCfgRequest(const LidarCfg& cfg, uint8_t* buffer, uint16_t& length) = 0;
@@ -54,13 +55,12 @@ class DeviceCommandHandler : public CommandHandler {
                                uint8_t dev_type);
 
  private:
-  // Whether a push message from `handle` that arrived on `local_port` is decoded: on the
-  // type's fixed port, or on the host push port of the LiDAR's record.
-  bool IsPushPort(uint32_t handle, uint16_t local_port);
+  // Stores the request in the general handler's pending table, so its acknowledgement finds it.
+  static void RegisterPending(const Command& command);
   void Send(const Command& command, uint16_t port, bool logger);
   void SendCfgRequest(uint32_t handle, uint16_t port, uint8_t* request, uint16_t length);
 
-  DeviceManager* device_manager_;
+  FrameSender* sender_;
   std::unique_ptr<CommPort> comm_port_;
   std::mutex pack_mutex_;  // the comm port's checksum state is not shared between threads
   std::mutex mutex_;

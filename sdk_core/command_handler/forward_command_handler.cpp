@@ -5,10 +5,8 @@
 
 namespace lidar::sdk {
 
-// Forward units push their state to the host's detection port.
-ForwardCommandHandler::ForwardCommandHandler(DeviceManager* device_manager)
-    : DeviceCommandHandler(
-          device_manager, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
+ForwardCommandHandler::ForwardCommandHandler(FrameSender* sender)
+    : DeviceCommandHandler(sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

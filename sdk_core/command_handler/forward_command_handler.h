@@ -7,7 +7,7 @@ namespace lidar::sdk {
 
 class ForwardCommandHandler : public DeviceCommandHandler {
  public:
-  explicit ForwardCommandHandler(DeviceManager* device_manager);
+  explicit ForwardCommandHandler(FrameSender* sender);
 
   static void UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                   LidarAsyncControlResponse* response, void* client_data);

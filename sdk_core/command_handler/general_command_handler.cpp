@@ -10,7 +10,6 @@
 #include "command_handler/forward_command_handler.h"
 #include "base/log_throttle.h"
 #include "command_handler/omni_command_handler.h"
-#include "device_manager.h"
 #include "device_ports.h"
 
 namespace lidar::sdk {
@@ -46,22 +45,23 @@ GeneralCommandHandler& GeneralCommandHandler::GetInstance() {
 }
 
 bool GeneralCommandHandler::Init(const std::vector<LidarCfg>& custom_lidar_cfgs,
-                                 DeviceManager* device_manager) {
+                                 FrameSender* sender, DetectionSink* detections) {
   {
     std::lock_guard<std::mutex> lock(comm_port_mutex_);
     if (!comm_port_) {
       host_mode_ = false;
-      device_manager_ = device_manager;
+      sender_ = sender;
+      detections_ = detections;
       comm_port_ = std::make_unique<CommPort>();
     }
   }
-  DeviceManager* manager = device_manager_;
+  FrameSender* stored_sender = sender_;
   std::lock_guard<std::mutex> lock(handlers_mutex_);
   if (handlers_.count(kDeviceTypeForward) == 0) {
-    handlers_[kDeviceTypeForward] = std::make_shared<ForwardCommandHandler>(manager);
+    handlers_[kDeviceTypeForward] = std::make_shared<ForwardCommandHandler>(stored_sender);
   }
   if (handlers_.count(kDeviceTypeOmni) == 0) {
-    handlers_[kDeviceTypeOmni] = std::make_shared<OmniCommandHandler>(manager);
+    handlers_[kDeviceTypeOmni] = std::make_shared<OmniCommandHandler>(stored_sender);
   }
   for (const LidarCfg& cfg : custom_lidar_cfgs) {
     custom_lidar_cfgs_.emplace(IpToHandle(cfg.lidar_net_info.lidar_ip), cfg);
@@ -70,20 +70,22 @@ bool GeneralCommandHandler::Init(const std::vector<LidarCfg>& custom_lidar_cfgs,
 }
 
 bool GeneralCommandHandler::InitView(const std::string& host_ip, bool host_mode,
-                                     DeviceManager* device_manager) {
+                                     FrameSender* sender, DetectionSink* detections) {
   host_mode_ = host_mode;
   {
     std::lock_guard<std::mutex> lock(host_mutex_);
     host_ip_ = host_ip;
   }
-  device_manager_ = device_manager;
+  sender_ = sender;
+  detections_ = detections;
   std::lock_guard<std::mutex> lock(comm_port_mutex_);
   comm_port_ = std::make_unique<CommPort>();
   return true;
 }
 
 void GeneralCommandHandler::Uninit() {
-  device_manager_ = nullptr;
+  sender_ = nullptr;
+  detections_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(comm_port_mutex_);
     comm_port_.reset();
@@ -106,8 +108,6 @@ void GeneralCommandHandler::Uninit() {
     std::lock_guard<std::mutex> lock(callbacks_mutex_);
     info_change_cb_ = nullptr;
     info_change_client_data_ = nullptr;
-    push_info_cb_ = nullptr;
-    push_info_client_data_ = nullptr;
     detection_hook_ = nullptr;
   }
   {
@@ -122,12 +122,6 @@ void GeneralCommandHandler::SetLidarInfoChangeCallback(LidarInfoChangeCallback c
   std::lock_guard<std::mutex> lock(callbacks_mutex_);
   info_change_cb_ = cb;
   info_change_client_data_ = client_data;
-}
-
-void GeneralCommandHandler::SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data) {
-  std::lock_guard<std::mutex> lock(callbacks_mutex_);
-  push_info_cb_ = cb;
-  push_info_client_data_ = client_data;
 }
 
 void GeneralCommandHandler::SetLoggerDetectionHook(DetectionHook hook) {
@@ -153,9 +147,9 @@ void GeneralCommandHandler::CreateCommandHandler(uint8_t dev_type) {
   if (handlers_.count(dev_type) != 0) return;
   std::shared_ptr<CommandHandler> handler;
   if (dev_type == kDeviceTypeForward) {
-    handler = std::make_shared<ForwardCommandHandler>(device_manager_);
+    handler = std::make_shared<ForwardCommandHandler>(sender_);
   } else if (dev_type == kDeviceTypeOmni) {
-    handler = std::make_shared<OmniCommandHandler>(device_manager_);
+    handler = std::make_shared<OmniCommandHandler>(sender_);
   } else {
     return;
   }
@@ -294,10 +288,7 @@ void GeneralCommandHandler::Handler(uint8_t dev_type, uint32_t handle, uint16_t 
     LIDAR_LOG_LIMITED(LIDAR_LOG_INFO, "Parse Command Stream failed.");
     return;
   }
-  if (local_port == kDetectionPort && packet.cmd_id == kCommandIdDetection) {
-    if (packet.cmd_type != kCommandTypeRequest) HandleDetectionData(handle, kDetectionPort, packet);
-    return;
-  }
+  if (DivertDetection(handle, local_port, packet)) return;
   std::shared_ptr<CommandHandler> handler = GetCommandHandler(dev_type);
   if (!handler) return;
 
@@ -319,10 +310,7 @@ void GeneralCommandHandler::Handler(uint32_t handle, uint16_t local_port, uint8_
     LIDAR_LOG_LIMITED(LIDAR_LOG_INFO, "Parse GeneralCommandHandler Command Stream failed.");
     return;
   }
-  if (local_port == kDetectionPort && packet.cmd_id == kCommandIdDetection) {
-    if (packet.cmd_type != kCommandTypeRequest) HandleDetectionData(handle, kDetectionPort, packet);
-    return;
-  }
+  if (DivertDetection(handle, local_port, packet)) return;
   if (packet.cmd_type != kCommandTypeAck) {
     if (packet.cmd_id != kCommandIdPushMessage) return;
     std::shared_ptr<CommandHandler> handler = GetLidarCommandHandler(handle);
@@ -337,12 +325,23 @@ void GeneralCommandHandler::Handler(uint32_t handle, uint16_t local_port, uint8_
     handler->Handle(handle, local_port, command);
     return;
   }
-  Command command;
-  if (!TakeAcknowledged(packet, command)) {
+  if (!CompletePending(packet, handle)) {
     LIDAR_LOG_LIMITED(LIDAR_LOG_ERROR, "Handle cmd ack failed, can not find command");
-    return;
   }
+}
+
+bool GeneralCommandHandler::CompletePending(const CommPacket& ack, uint32_t handle) {
+  Command command;
+  if (!TakeAcknowledged(ack, command)) return false;
   CompleteAcknowledged(command, handle);
+  return true;
+}
+
+bool GeneralCommandHandler::DivertDetection(uint32_t handle, uint16_t local_port,
+                                            const CommPacket& packet) {
+  if (local_port != kDetectionPort || packet.cmd_id != kCommandIdDetection) return false;
+  if (packet.cmd_type != kCommandTypeRequest) HandleDetectionData(handle, kDetectionPort, packet);
+  return true;
 }
 
 bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys) {
@@ -359,27 +358,9 @@ bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16
   return true;
 }
 
-void GeneralCommandHandler::PushLidarInfo(uint32_t handle, const std::string& info) {
-  uint8_t dev_type = 0;
-  {
-    std::lock_guard<std::mutex> lock(device_types_mutex_);
-    auto it = device_types_.find(handle);
-    if (it == device_types_.end()) return;
-    dev_type = it->second;
-  }
-  LidarPushInfoCallback cb = nullptr;
-  void* client_data = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(callbacks_mutex_);
-    cb = push_info_cb_;
-    client_data = push_info_client_data_;
-  }
-  if (cb != nullptr) cb(handle, dev_type, info.c_str(), client_data);
-}
-
 bool GeneralCommandHandler::IsMasterSdk() const {
-  DeviceManager* manager = device_manager_;
-  return manager != nullptr && manager->IsMasterSdk();
+  DetectionSink* detections = detections_;
+  return detections != nullptr && detections->IsMasterSdk();
 }
 
 }  // namespace lidar::sdk

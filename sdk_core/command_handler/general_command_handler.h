@@ -17,12 +17,11 @@
 #include "lidar_sdk.h"
 #include "command_handler/command_handler.h"
 #include "command_handler/detection_data.h"
+#include "command_handler/device_links.h"
 #include "config_types.h"
 #include "sdk_protocol.h"
 
 namespace lidar::sdk {
-
-class DeviceManager;
 
 // What the host knows about a LiDAR that answered detection.
 struct DetectedLidar {
@@ -35,9 +34,6 @@ struct DetectedLidar {
   std::atomic<bool> info_reported{false};  // the application has been told about it
 };
 
-// Receives the JSON text of a LiDAR's push message with the handle's registered device type.
-using LidarPushInfoCallback = void (*)(uint32_t handle, uint8_t dev_type, const char* info,
-                                       void* client_data);
 // The LiDAR log capture's view of every valid detection reply.
 using DetectionHook = std::function<void(uint32_t handle, const DetectionData& data)>;
 
@@ -45,14 +41,16 @@ class GeneralCommandHandler {
  public:
   static GeneralCommandHandler& GetInstance();
 
-  // Configuration mode; called again whenever the device manager registers a LiDAR.
-  bool Init(const std::vector<LidarCfg>& custom_lidar_cfgs, DeviceManager* device_manager);
+  // Configuration mode; called again whenever the device manager registers a LiDAR. Frames
+  // leave through `sender`; what detection finds goes to `detections` (both the device manager).
+  bool Init(const std::vector<LidarCfg>& custom_lidar_cfgs, FrameSender* sender,
+            DetectionSink* detections);
   // Host-address mode.
-  bool InitView(const std::string& host_ip, bool host_mode, DeviceManager* device_manager);
+  bool InitView(const std::string& host_ip, bool host_mode, FrameSender* sender,
+                DetectionSink* detections);
   void Uninit();
 
   void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
-  void SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data);
   void SetLoggerDetectionHook(DetectionHook hook);
 
   void CreateCommandHandler(uint8_t dev_type);
@@ -75,16 +73,16 @@ class GeneralCommandHandler {
   // Completes every request whose time ran out before `now` with -4.
   void CommandsHandle(std::chrono::steady_clock::time_point now);
 
-  // A control datagram from a LiDAR whose device type is known, and from one not known yet.
+  // A control datagram from a LiDAR whose device type is known: acknowledgements and the
+  // LiDAR's requests go on to the type's handler, which completes and decodes them.
   void Handler(uint8_t dev_type, uint32_t handle, uint16_t local_port, uint8_t* bytes,
                uint32_t count);
+  // One from a LiDAR whose type is not known yet: push messages go to the handler of the type
+  // registered for the handle; an acknowledgement is completed here (CompletePending).
   void Handler(uint32_t handle, uint16_t local_port, uint8_t* bytes, uint32_t count);
 
   // Internal-information keys of the handle's device type; false when there are none.
   bool GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys);
-
-  // Hands a push message's JSON text to the push-information callback, if one is set.
-  void PushLidarInfo(uint32_t handle, const std::string& info);
 
   // Detection replies and the firmware-type query.
   void HandleDetectionData(uint32_t handle, uint16_t local_port, const CommPacket& packet);
@@ -110,13 +108,20 @@ class GeneralCommandHandler {
                      std::shared_ptr<CommandCallback> callback, bool logger);
   // Takes the pending request that `ack` answers out of the table, with the received packet.
   bool TakeAcknowledged(const CommPacket& ack, Command& out);
+  // Takes the request `ack` answers out of the table and completes its callback without a
+  // device handler; false when nothing waited for it.
+  bool CompletePending(const CommPacket& ack, uint32_t handle);
+  // A detection reply (or the host's own request) on the detection port: the reply goes to
+  // HandleDetectionData. True when `packet` was one, so the caller is done with it.
+  bool DivertDetection(uint32_t handle, uint16_t local_port, const CommPacket& packet);
   bool ParseFrame(uint8_t* bytes, uint32_t count, CommPacket& packet);
   bool IsMasterSdk() const;
   void ReportFwType(uint32_t handle, bool known, bool zero);
   // One failed firmware-type answer: counted, and the query is sent again when `retry`.
   void FwQueryFailed(uint32_t handle, bool retry);
 
-  std::atomic<DeviceManager*> device_manager_{nullptr};
+  std::atomic<FrameSender*> sender_{nullptr};
+  std::atomic<DetectionSink*> detections_{nullptr};
   std::mutex comm_port_mutex_;  // the comm port's checksum state is not shared between threads
   std::unique_ptr<CommPort> comm_port_;
   std::map<uint32_t, LidarCfg> custom_lidar_cfgs_;
@@ -136,8 +141,6 @@ class GeneralCommandHandler {
   std::mutex callbacks_mutex_;
   LidarInfoChangeCallback info_change_cb_ = nullptr;
   void* info_change_client_data_ = nullptr;
-  LidarPushInfoCallback push_info_cb_ = nullptr;
-  void* push_info_client_data_ = nullptr;
   DetectionHook detection_hook_;
 
   std::mutex host_mutex_;

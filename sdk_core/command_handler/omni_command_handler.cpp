@@ -5,9 +5,8 @@
 
 namespace lidar::sdk {
 
-OmniCommandHandler::OmniCommandHandler(DeviceManager* device_manager)
-    : DeviceCommandHandler(device_manager,
-                           {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort, kOmniPushMsgPort}) {}
+OmniCommandHandler::OmniCommandHandler(FrameSender* sender)
+    : DeviceCommandHandler(sender, {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort}) {}
 
 void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                              LidarAsyncControlResponse* response,

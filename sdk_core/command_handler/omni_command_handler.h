@@ -8,7 +8,7 @@ namespace lidar::sdk {
 
 class OmniCommandHandler : public DeviceCommandHandler {
  public:
-  explicit OmniCommandHandler(DeviceManager* device_manager);
+  explicit OmniCommandHandler(FrameSender* sender);
 
   static void UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                   LidarAsyncControlResponse* response, void* client_data);

@@ -11,7 +11,6 @@
 #include "lidar_byte_io.h"
 #include "base/ipv4_address.h"
 #include "command_handler/general_command_handler.h"
-#include "device_manager.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/sdk_core/command_handler/fake_device_manager.h"
 
@@ -49,7 +48,7 @@ void StartSession() {
   General().Uninit();
   General().CommandsHandle(std::chrono::steady_clock::now() + std::chrono::hours(1));
   lidar::sdk::testing::ResetFakeDevices();
-  General().Init({}, &lidar::sdk::DeviceManager::GetInstance());
+  General().Init({}, &lidar::sdk::testing::FakeManager(), &lidar::sdk::testing::FakeManager());
   General().SetLidarInfoChangeCallback(
       [](uint32_t, const LidarInfo* info, void*) {
         FUZZ_CHECK(info != nullptr);
@@ -57,8 +56,6 @@ void StartSession() {
         FUZZ_CHECK(strnlen(info->lidar_ip, sizeof(info->lidar_ip)) < sizeof(info->lidar_ip));
       },
       nullptr);
-  General().SetLidarPushInfoCallback(
-      [](uint32_t, uint8_t, const char* text, void*) { FUZZ_CHECK(text != nullptr); }, nullptr);
   std::vector<uint8_t> reply = RegisteredLidarReply();
   General().Handler(lidar::sdk::IpToHandle("127.0.0.2"), 56000, reply.data(),
                     static_cast<uint32_t>(reply.size()));

@@ -11,6 +11,7 @@
 #include "perception/point_intake.h"
 #include "data_handler/data_handler.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/app/perception/frame_test_support.h"
 
 namespace {
 
@@ -79,6 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::lock_guard<std::mutex> hold(app::state_mutex);
     frame = app::latest_cloud;
   }
-  app::process_frame(frame, frame.stamp_ms);
+  app::test::process_frame(frame, frame.stamp_ms);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "core/shared_state.h"
 #include "tests/app/core/reference_window.h"
+#include "tests/app/window_test_support.h"
 
 namespace {
 
@@ -35,9 +36,9 @@ void configure(PointWindow& w, int64_t window_ms, int64_t max_points) {
 TEST(PointWindow, SnapshotTakesNewestEntriesFirstAndCutsInsideTheOldest) {
   PointWindow w;
   configure(w, 150, 3);
-  app::window_push(w, frame(1000, {1.f, 2.f}));  // a, b
-  app::window_push(w, frame(1010, {3.f, 4.f}));  // c, d
-  const PointFrame snap = app::window_snapshot(w, 1010);
+  app::test::push_frame(w, frame(1000, {1.f, 2.f}));  // a, b
+  app::test::push_frame(w, frame(1010, {3.f, 4.f}));  // c, d
+  const PointFrame snap = app::test::snapshot(w, 1010);
   EXPECT_EQ(xs_of(snap), (std::vector<float>{3.f, 4.f, 2.f}));  // c, d, b
   EXPECT_EQ(snap.stamp_ms, 1010u);
 }
@@ -45,45 +46,45 @@ TEST(PointWindow, SnapshotTakesNewestEntriesFirstAndCutsInsideTheOldest) {
 TEST(PointWindow, EntriesExpireStrictlyAfterTheWindow) {
   PointWindow w;
   configure(w, 150, 1000);
-  app::window_push(w, frame(1000, {1.f}));
-  EXPECT_EQ(app::window_snapshot(w, 1150).points.size(), 1u);
-  EXPECT_EQ(app::window_snapshot(w, 1151).points.size(), 0u);
-  EXPECT_EQ(app::window_snapshot(w, 1151).stamp_ms, 0u);
+  app::test::push_frame(w, frame(1000, {1.f}));
+  EXPECT_EQ(app::test::snapshot(w, 1150).points.size(), 1u);
+  EXPECT_EQ(app::test::snapshot(w, 1151).points.size(), 0u);
+  EXPECT_EQ(app::test::snapshot(w, 1151).stamp_ms, 0u);
 }
 
 TEST(PointWindow, PushPrunesWithTheNewFramesStamp) {
   PointWindow w;
   configure(w, 150, 1000);
-  app::window_push(w, frame(1000, {1.f}));
-  app::window_push(w, frame(1200, {2.f}));
+  app::test::push_frame(w, frame(1000, {1.f}));
+  app::test::push_frame(w, frame(1200, {2.f}));
   EXPECT_EQ(w.queue.size(), 1u);
-  EXPECT_EQ(xs_of(app::window_snapshot(w, 1200)), (std::vector<float>{2.f}));
+  EXPECT_EQ(xs_of(app::test::snapshot(w, 1200)), (std::vector<float>{2.f}));
 }
 
 TEST(PointWindow, EmptyFramesAreNotStored) {
   PointWindow w;
   configure(w, 150, 1000);
-  app::window_push(w, frame(1000, {}));
+  app::test::push_frame(w, frame(1000, {}));
   EXPECT_TRUE(w.queue.empty());
 }
 
 TEST(PointWindow, WindowWithoutExpiryKeepsOnlyWhatItsSnapshotCanReturn) {
   PointWindow w;
   configure(w, 0, 4);
-  for (uint64_t i = 0; i < 100; ++i) app::window_push(w, frame(i, {float(i), float(i) + 0.5f}));
+  for (uint64_t i = 0; i < 100; ++i)
+    app::test::push_frame(w, frame(i, {float(i), float(i) + 0.5f}));
   // The newest entries alone still hold max_points; nothing older is kept.
   EXPECT_EQ(w.queue.size(), 2u);
   EXPECT_EQ(w.stored_points, 4u);
-  EXPECT_EQ(xs_of(app::window_snapshot(w, 1000000)),
-            (std::vector<float>{99.f, 99.5f, 98.f, 98.5f}));
+  EXPECT_EQ(xs_of(app::test::snapshot(w, 1000000)), (std::vector<float>{99.f, 99.5f, 98.f, 98.5f}));
 }
 
 TEST(PointWindow, RetentionKeepsAnEntryNeededToFillTheBudget) {
   PointWindow w;
   configure(w, 0, 3);
-  app::window_push(w, frame(1, {1.f, 2.f}));
-  app::window_push(w, frame(2, {3.f, 4.f}));
-  EXPECT_EQ(xs_of(app::window_snapshot(w, 2)), (std::vector<float>{3.f, 4.f, 2.f}));
+  app::test::push_frame(w, frame(1, {1.f, 2.f}));
+  app::test::push_frame(w, frame(2, {3.f, 4.f}));
+  EXPECT_EQ(xs_of(app::test::snapshot(w, 2)), (std::vector<float>{3.f, 4.f, 2.f}));
 }
 
 TEST(SharedState, ResetClearsResultsAndSetsWindowLimits) {
@@ -166,8 +167,7 @@ TEST(PointWindowAppend, ReadersSeeWhatAPerDatagramSnapshotWouldHaveHeld) {
       app::window_append(app::live_window, points.data(), points.size(), now);
       if (std::uniform_int_distribution<int>(0, 3)(rng) != 0) continue;  // readers look now and then
 
-      PointFrame worker;
-      app::window_snapshot_into(app::live_window, worker);
+      const PointFrame worker = app::test::content_of(app::live_window);
       ASSERT_TRUE(same_points(worker, expected)) << "round " << round << " datagram " << d;
       ASSERT_TRUE(same_points(app::copy_latest_cloud(), expected))
           << "round " << round << " datagram " << d;

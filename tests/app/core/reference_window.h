@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app::reference {
 

@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "perception/cloud_thinning.h"
+#include "core/shared_state.h"
 #include "perception_test_support.h"
+#include "tests/app/perception/frame_test_support.h"
 
 namespace app {
 namespace {
@@ -55,13 +56,14 @@ TEST_F(FrameProcessing, EmptyOrNonFiniteFramesGiveZerosAndNoBoxes) {
       obstacle_boxes.assign(2, ObstacleBox{});
       distances.frente = kNaN;
     }
-    process_frame(frame, 4242);
+    test::process_frame(frame, 4242);
     const ObstacleDistances d = copy_distances();
     expect_distances(d, {0, 0, 0, 0, 0, 0});
     EXPECT_EQ(d.frame_ms, 4242u);
     EXPECT_TRUE(copy_obstacle_boxes().empty());
   }
-  process_frame(frame_of({{kNaN, 0, 0}, {1.5f, 0.5f, -0.25f}}), 7);  // only the bad point goes
+  test::process_frame(frame_of({{kNaN, 0, 0}, {1.5f, 0.5f, -0.25f}}),
+                      7);  // only the bad point goes
   expect_distances(copy_distances(), {1.5f, 0, 0.5f, 0, 0, 0.25f});
 }
 
@@ -143,30 +145,31 @@ TEST_F(FrameProcessing, DistancesAreNotMeasuredUntilTheWindowHeldItsWholeSpan) {
 }
 
 TEST_F(FrameProcessing, ThinningKeepsTheFirstPointOfEachVoxel) {
-  const auto cloud = cloud_of({{1.04f, 0.01f, 0.01f},
-                               {1.01f, 0.04f, 0.02f},   // same voxel as the first
-                               {-0.01f, 0.01f, 0.01f},  // floor() puts it one voxel lower
-                               {0.01f, 0.01f, 0.01f},
-                               {kNaN, 0.f, 0.f},
-                               {0.02f, 0.03f, 0.04f}});  // same voxel as the fourth
-  const CloudPtr thinned = thin_cloud(cloud, 0.05f);
-  ASSERT_EQ(thinned->points.size(), 3u);
-  EXPECT_FLOAT_EQ(thinned->points[0].x, 1.04f);
-  EXPECT_FLOAT_EQ(thinned->points[1].x, -0.01f);
-  EXPECT_FLOAT_EQ(thinned->points[2].x, 0.01f);
-  EXPECT_EQ(thinned->width, 3u);
-  EXPECT_EQ(thinned->height, 1u);
-  EXPECT_FALSE(thinned->is_dense);
+  const PointFrame frame = frame_of({{1.04f, 0.01f, 0.01f},
+                                     {1.01f, 0.04f, 0.02f},   // same voxel as the first
+                                     {-0.01f, 0.01f, 0.01f},  // floor() puts it one voxel lower
+                                     {0.01f, 0.01f, 0.01f},
+                                     {kNaN, 0.f, 0.f},
+                                     {0.02f, 0.03f, 0.04f}});  // same voxel as the fourth
+  Cloud thinned;
+  test::thin_frame(frame, 0.05f, thinned);
+  ASSERT_EQ(thinned.points.size(), 3u);
+  EXPECT_FLOAT_EQ(thinned.points[0].x, 1.04f);
+  EXPECT_FLOAT_EQ(thinned.points[1].x, -0.01f);
+  EXPECT_FLOAT_EQ(thinned.points[2].x, 0.01f);
+  EXPECT_EQ(thinned.width, 3u);
+  EXPECT_EQ(thinned.height, 1u);
+  EXPECT_FALSE(thinned.is_dense);
 
-  EXPECT_TRUE(thin_cloud(nullptr, 0.05f)->points.empty());
-  EXPECT_TRUE(thin_cloud(cloud_of({}), 0.05f)->points.empty());
+  test::thin_frame(frame_of({}), 0.05f, thinned);
+  EXPECT_TRUE(thinned.points.empty());
   // A zero leaf falls back to a tiny one; far-away points must not overflow the grid.
-  EXPECT_EQ(thin_cloud(cloud_of({{1e30f, -1e30f, 0}, {1, 1, 1}, {1, 1, 1}}), 0.f)->points.size(),
-            2u);
+  test::thin_frame(frame_of({{1e30f, -1e30f, 0}, {1, 1, 1}, {1, 1, 1}}), 0.f, thinned);
+  EXPECT_EQ(thinned.points.size(), 2u);
 }
 
 TEST_F(FrameProcessing, OnlyTheFirstPointOfAVoxelReachesTheDistances) {
-  process_frame(frame_of({{1.04f, 0.01f, 0.01f}, {1.01f, 0.02f, 0.02f}}), 5);
+  test::process_frame(frame_of({{1.04f, 0.01f, 0.01f}, {1.01f, 0.02f, 0.02f}}), 5);
   EXPECT_FLOAT_EQ(copy_distances().frente, 1.04f);
 }
 
@@ -175,7 +178,7 @@ TEST_F(FrameProcessing, BoxesNeedAtLeastMinClusterVoxelsThinnedPoints) {
   for (int n : {59, 60}) {
     PointFrame frame;
     for (int i = 0; i < n; ++i) frame.points.push_back(CloudPoint{1.0f + 0.05f * i + 0.01f, 0.01f, 0.01f});
-    process_frame(frame, 10);
+    test::process_frame(frame, 10);
     EXPECT_FLOAT_EQ(copy_distances().frente, 1.01f);
     EXPECT_EQ(copy_obstacle_boxes().size(), n == 60 ? 1u : 0u) << n << " voxels";
   }

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/shared_state.h"
 #include "perception/frame_processing.h"
 #include "perception_test_support.h"
+#include "tests/app/perception/frame_test_support.h"
 
 namespace app {
 namespace {
@@ -56,7 +58,7 @@ TEST_F(Ground, TheFloorIsGroundAtEveryPitchAndWhatStandsOnItIsNot) {
     room.floor();
     room.face(3.0, -0.3, 0.3, -0.4, 0.2);   // a bin ahead
     room.face(-2.0, -1.0, 1.0, -0.4, 0.8);  // a shelf behind
-    const FrameSummary s = process_frame(room.frame, 7);
+    const FrameSummary s = test::process_frame(room.frame, 7);
     ASSERT_TRUE(s.ground.seen);
     EXPECT_NEAR(s.ground.height_m, 0.40, 0.01);
     EXPECT_NEAR(s.ground.tilt_deg, std::fabs(pitch), 0.2);
@@ -76,7 +78,7 @@ TEST_F(Ground, TheFloorIsGroundAtEveryPitchAndWhatStandsOnItIsNot) {
   Room room;
   room.floor();
   room.face(2.0, -0.1, 0.1, -0.4, -0.3);
-  EXPECT_NEAR(process_frame(room.frame, 8).corridor.frente, 2.0, 0.05);
+  EXPECT_NEAR(test::process_frame(room.frame, 8).corridor.frente, 2.0, 0.05);
 }
 
 // The robot pitching while it brakes: the window's older packets were measured 3 degrees away
@@ -114,7 +116,7 @@ TEST_F(Ground, NoFloorIsNotSeenAndThenNothingIsGround) {
   for (double x = 1.5; x <= 2.5; x += 0.04) {
     for (double y = 0.3; y <= 1.3; y += 0.04) room.add(x, y, -0.4);
   }
-  const FrameSummary s = process_frame(room.frame, 5);
+  const FrameSummary s = test::process_frame(room.frame, 5);
   EXPECT_FALSE(s.ground.seen);
   EXPECT_NEAR(s.corridor.frente, 1.0, 1e-6);
   EXPECT_EQ(s.box_count, copy_obstacle_boxes().size());

@@ -9,6 +9,8 @@
 
 #include "perception/datagram_clock.h"
 #include "perception_test_support.h"
+#include "core/clocks.h"
+#include "core/shared_state.h"
 
 namespace app {
 namespace {

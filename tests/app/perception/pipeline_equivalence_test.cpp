@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "perception/cloud_thinning.h"
+#include "core/shared_state.h"
 #include "perception/frame_processing.h"
 #include "perception/point_intake.h"
 #include "perception/voxel_clustering.h"
 #include "perception_test_support.h"
 #include "reference_pipeline.h"
 #include "tests/app/core/reference_window.h"
+#include "tests/app/perception/frame_test_support.h"
 
 namespace app {
 namespace {
@@ -120,7 +122,7 @@ TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
                                       << " x from " << params.roi_x_min);
       const auto expected_thin = reference::thin(frame.points, params.voxel_size);
       Cloud thinned;
-      thin_frame(frame, params.voxel_size, thinned);
+      test::thin_frame(frame, params.voxel_size, thinned);
       ASSERT_EQ(thinned.points.size(), expected_thin.size());
       for (std::size_t i = 0; i < expected_thin.size(); ++i) {
         ASSERT_EQ(thinned.points[i].x, expected_thin[i].x);
@@ -129,7 +131,7 @@ TEST_F(PipelineEquivalence, ThinningDistancesAndBoxesMatchThePlainReading) {
       }
 
       set_processing_params(params);
-      const FrameSummary summary = process_frame(frame, 500 + round);
+      const FrameSummary summary = test::process_frame(frame, 500 + round);
       const auto six = [](const ObstacleDistances& v) {
         return std::make_tuple(v.frente, v.tras, v.esquerda, v.direita, v.cima, v.baixo,
                                v.frame_ms);
@@ -173,13 +175,13 @@ TEST_F(PipelineEquivalence, ThinningIsUnaffectedByEarlierClouds) {
   const PointFrame small = random_scene(rng, 3, 500);
   Cloud out;
   for (const PointFrame* frame : {&big, &small, &big, &small}) {
-    thin_frame(*frame, 0.05f, out);
+    test::thin_frame(*frame, 0.05f, out);
     EXPECT_EQ(out.points.size(), reference::thin(frame->points, 0.05f).size());
   }
 }
 
 // The worker thins the window in place: entry by entry, newest first, the oldest cut by the
-// budget. That must give the thinned cloud of the window's snapshot, point for point, whatever
+// budget. That must give the plain thinning of the window's content, point for point, whatever
 // size the previous pass left the table at.
 TEST_F(PipelineEquivalence, ThinningTheWindowInPlaceMatchesThinningItsSnapshot) {
   std::mt19937 rng(77);
@@ -194,18 +196,17 @@ TEST_F(PipelineEquivalence, ThinningTheWindowInPlaceMatchesThinningItsSnapshot) 
       window_append(window, scene.points.data() + first, n, 100 + d);
       first += n;
     }
-    PointFrame snapshot;
-    window_snapshot_into(window, snapshot);
+    const PointFrame snapshot = test::content_of(window);
     for (float leaf : {0.05f, 0.2f, 0.f}) {
-      Cloud in_place, copied;
+      Cloud in_place;
       EXPECT_EQ(thin_window(window, leaf, in_place), snapshot.stamp_ms);
-      thin_frame(snapshot, leaf, copied);
-      ASSERT_EQ(in_place.points.size(), copied.points.size()) << "round " << round;
-      EXPECT_EQ(in_place.width, copied.width);
-      for (std::size_t i = 0; i < copied.points.size(); ++i) {
-        ASSERT_EQ(in_place.points[i].x, copied.points[i].x) << "round " << round << " point " << i;
-        ASSERT_EQ(in_place.points[i].y, copied.points[i].y);
-        ASSERT_EQ(in_place.points[i].z, copied.points[i].z);
+      const auto expected = reference::thin(snapshot.points, leaf);
+      ASSERT_EQ(in_place.points.size(), expected.size()) << "round " << round;
+      EXPECT_EQ(in_place.width, expected.size());
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(in_place.points[i].x, expected[i].x) << "round " << round << " point " << i;
+        ASSERT_EQ(in_place.points[i].y, expected[i].y);
+        ASSERT_EQ(in_place.points[i].z, expected[i].z);
       }
     }
   }
@@ -290,8 +291,7 @@ TEST_F(PipelineEquivalence, IntakePublishesWhatThePerDatagramSnapshotHeld) {
       }
     }
     const PointFrame expected = reference.datagram(points, last_pcl_ms.load());
-    PointFrame worker;
-    window_snapshot_into(live_window, worker);
+    const PointFrame worker = test::content_of(live_window);
     const PointFrame viewer = copy_latest_cloud();
     for (const PointFrame* seen : {static_cast<const PointFrame*>(&worker), &viewer}) {
       ASSERT_EQ(seen->stamp_ms, expected.stamp_ms) << "datagram " << d;

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
+#include "core/shared_state.h"
 #include "perception/mounting.h"
 #include "perception/datagram_clock.h"
 #include "perception/packet_rate.h"
 #include "perception_test_support.h"
+#include "tests/app/window_test_support.h"
 
 namespace app {
 namespace {
@@ -96,8 +99,7 @@ TEST_F(PointIntake, PublishesTheWindowToViewerAndMailbox) {
   const FrameMailbox box = mailbox();
   EXPECT_TRUE(box.pending);
   EXPECT_EQ(box.handoff_ms, cloud.stamp_ms);
-  PointFrame frame;
-  window_snapshot_into(live_window, frame);  // what the worker thins
+  const PointFrame frame = test::content_of(live_window);  // what the worker thins
   EXPECT_EQ(frame.points.size(), 3u);
   EXPECT_TRUE(copy_viewer_cloud().points.empty());  // not in MAP mode
 }
@@ -232,33 +234,33 @@ std::vector<float> xs_of(const PointFrame& frame) {
 TEST_F(PointIntake, WindowSnapshotOrderBudgetAndRetention) {
   live_window.window_ms = 0;
   live_window.max_points = 3;
-  window_push(live_window, frame_of({1, 2}, 10));   // a, b
-  window_push(live_window, frame_of({3, 4}, 20));   // c, d
-  const PointFrame snap = window_snapshot(live_window, 20);
+  test::push_frame(live_window, frame_of({1, 2}, 10));  // a, b
+  test::push_frame(live_window, frame_of({3, 4}, 20));  // c, d
+  const PointFrame snap = test::snapshot(live_window, 20);
   EXPECT_EQ(xs_of(snap), (std::vector<float>{3, 4, 2}));
   EXPECT_EQ(snap.stamp_ms, 20u);
 
-  window_push(live_window, frame_of({}, 30));  // empty datagrams are not stored
-  EXPECT_EQ(window_snapshot(live_window, 30).stamp_ms, 20u);
+  test::push_frame(live_window, frame_of({}, 30));  // empty datagrams are not stored
+  EXPECT_EQ(test::snapshot(live_window, 30).stamp_ms, 20u);
 
   window_clear(live_window);
   live_window.window_ms = 150;
-  window_push(live_window, frame_of({1}, 1000));
-  EXPECT_EQ(window_snapshot(live_window, 1150).points.size(), 1u);
-  EXPECT_TRUE(window_snapshot(live_window, 1151).points.empty());
+  test::push_frame(live_window, frame_of({1}, 1000));
+  EXPECT_EQ(test::snapshot(live_window, 1150).points.size(), 1u);
+  EXPECT_TRUE(test::snapshot(live_window, 1151).points.empty());
 }
 
 TEST_F(PointIntake, MapWindowRetainsOnlyTheNewestMaxPoints) {
   map_window.window_ms = 0;
   map_window.max_points = 4;
   for (int i = 0; i < 10; ++i) {
-    window_push(map_window, frame_of({float(2 * i), float(2 * i + 1)}, 100 + i));
+    test::push_frame(map_window, frame_of({float(2 * i), float(2 * i + 1)}, 100 + i));
   }
   {
     std::lock_guard<std::mutex> hold(map_window.lock);
     EXPECT_EQ(map_window.queue.size(), 2u);
   }
-  EXPECT_EQ(xs_of(window_snapshot(map_window, 200)), (std::vector<float>{18, 19, 16, 17}));
+  EXPECT_EQ(xs_of(test::snapshot(map_window, 200)), (std::vector<float>{18, 19, 16, 17}));
 }
 
 // Drives the worker on its own thread and reports which hand-offs it processed through the
@@ -279,7 +281,7 @@ class Worker : public PointIntake {
     if (thread_.joinable()) thread_.join();
   }
   static void hand_off(uint64_t stamp) {
-    window_push(live_window, frame_of({1.0f}, stamp));
+    test::push_frame(live_window, frame_of({1.0f}, stamp));
     mark_frame_pending(stamp);
   }
   static bool mailbox_drained() {

@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/shared_state.h"
+#include "core/records.h"
 
 namespace app::reference {
 

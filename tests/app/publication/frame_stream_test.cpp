@@ -15,8 +15,10 @@
 
 #include "core/app_health.h"
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "perception/point_intake.h"
 #include "tests/app/publication/redis_server.h"
+#include "tests/app/window_test_support.h"
 
 namespace app {
 namespace {
@@ -46,7 +48,7 @@ class FrameStreamTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(server.start());
     probe = std::make_unique<RedisProbe>(server.port());
-    clear_stream_queue();
+    test::clear_stream_queue();
     start_frame_stream(server.uri());
   }
   void TearDown() override { stop_frame_stream(); }

@@ -15,6 +15,7 @@
 #include "core/shared_state.h"
 #include "viewer/viewer_internal.h"
 #include "tests/app/viewer/viewer_test_support.h"
+#include "tests/app/window_test_support.h"
 
 namespace app {
 namespace {
@@ -144,7 +145,7 @@ TEST_F(KeyboardTest, ClearEmptiesTheMapInLiveModeAndResetsTheWindowLimits) {
   }
   map_window.window_ms.store(777);
   map_window.max_points.store(10);
-  window_push(map_window, frame);
+  test::push_frame(map_window, frame);
   map_window.max_points.store(5);
 
   for (const char* key : {"c", "C"}) {

@@ -30,6 +30,7 @@
 #include <vtkVectorText.h>
 
 #include "core/shared_state.h"
+#include "core/clocks.h"
 #include "viewer/viewer_internal.h"
 #include "tests/app/viewer/viewer_test_support.h"
 #include "x_server.h"

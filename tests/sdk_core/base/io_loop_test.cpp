@@ -41,7 +41,6 @@ class RecordingDelegate final : public IOLoop::IOLoopDelegate {
     std::lock_guard<std::mutex> lock(mutex);
     timer_calls.push_back(now);
   }
-  void OnWake() override {}
 
   bool WaitForData(int calls, milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -104,8 +103,8 @@ TEST(MultipleIOSelect, HandlerMayRemoveRegistrationsDuringDispatch) {
   a.Send();
   b.Send();
   int a_calls = 0, b_calls = 0;
-  IODescriptor da{a.sock, kEventRead, nullptr, nullptr, nullptr};
-  IODescriptor db{b.sock, kEventRead, nullptr, nullptr, nullptr};
+  IODescriptor da{a.sock, kEventRead, nullptr, nullptr};
+  IODescriptor db{b.sock, kEventRead, nullptr, nullptr};
   auto first = a.sock < b.sock ? &da : &db;
   auto second = a.sock < b.sock ? &db : &da;
   int* first_calls = a.sock < b.sock ? &a_calls : &b_calls;
@@ -126,7 +125,7 @@ TEST(MultipleIOSelect, HandlerMayRemoveRegistrationsDuringDispatch) {
 }
 
 TEST(IOLoop, PostedRegistrationTakesEffectWithoutWaitingForTheTimeout) {
-  IOLoop loop(true, false);
+  IOLoop loop(true);
   ASSERT_TRUE(loop.Init());
   loop.Loop();  // settle the first timer dispatch
   RecordingDelegate delegate;
@@ -156,7 +155,7 @@ TEST(IOThread, RegistrationFromAnotherThreadIsServedPromptly) {
   DatagramPair pairs[3];
   DatagramPair first;
   IOThread thread;
-  ASSERT_TRUE(thread.Init(true, false));
+  ASSERT_TRUE(thread.Init(true));
   ASSERT_TRUE(thread.Start());
   EXPECT_FALSE(thread.Start()) << "one thread per object";
   first.Send();
@@ -181,7 +180,7 @@ TEST(IOThread, TimersFireAtMostEvery50MsUnderLoad) {
   DatagramPair pair;
   {
     IOThread thread;
-    ASSERT_TRUE(thread.Init(true, false));
+    ASSERT_TRUE(thread.Init(true));
     ASSERT_TRUE(thread.Start());
     thread.loop()->AddDelegate(pair.sock, &delegate, nullptr);
     const auto end = Clock::now() + milliseconds(400);

@@ -102,7 +102,7 @@ TEST(HealthCounters, IoThreadsReportProgressWhileRunningAndNothingOnceJoined) {
   {
     auto thread = std::make_shared<lidar::sdk::IOThread>();
     thread->ReportProgressTo(&slot);
-    ASSERT_TRUE(thread->Init(true, false));
+    ASSERT_TRUE(thread->Init(true));
     ASSERT_TRUE(thread->Start());
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     const LidarHealthCounters running = Read();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "command_handler/general_command_handler.h"
-#include "device_manager.h"
+#include "device_ports.h"
 #include "tests/sdk_core/base/log_capture.h"
 #include "tests/sdk_core/command_handler/fake_device_manager.h"
 #include "tests/sdk_core/command_handler/test_frames.h"
@@ -69,10 +69,10 @@ class CommandLayerTest : public ::testing::Test {
   }
 
   static GeneralCommandHandler& General() { return GeneralCommandHandler::GetInstance(); }
-  static DeviceManager* Manager() { return &DeviceManager::GetInstance(); }
+  static FakeDeviceManager* Manager() { return &FakeManager(); }
 
   void InitConfigMode(const std::vector<LidarCfg>& cfgs = {}) {
-    General().Init(cfgs, Manager());
+    General().Init(cfgs, Manager(), Manager());
     General().SetLidarInfoChangeCallback(&CommandLayerTest::OnInfoChange, this);
   }
 

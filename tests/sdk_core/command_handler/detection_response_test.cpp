@@ -75,7 +75,7 @@ TEST_F(DetectionTest, FailedReplyChangesNothing) {
 }
 
 TEST_F(DetectionTest, HostAddressModeAcceptsOnlyTheHostSegment) {
-  General().InitView("192.168.1.10", true, Manager());
+  General().InitView("192.168.1.10", true, Manager(), Manager());
   std::vector<uint32_t> hooked;
   General().SetLoggerDetectionHook(
       [&hooked](uint32_t handle, const DetectionData&) { hooked.push_back(handle); });
@@ -253,7 +253,7 @@ TEST_F(DetectionTest, InfoChangeForUnknownHandleCreatesNothing) {
 }
 
 TEST_F(DetectionTest, ViewLidarIsConfiguredThroughTheDeviceManager) {
-  General().InitView("192.168.1.10", true, Manager());
+  General().InitView("192.168.1.10", true, Manager(), Manager());
   General().SetLidarInfoChangeCallback(&CommandLayerTest::OnInfoChange, this);
   Detect("192.168.1.77", kDeviceTypeOmni);
   Acknowledge(kDeviceTypeOmni, "192.168.1.77", LastSent().seq, kCommandIdReadInternalInfo,

@@ -46,7 +46,6 @@ class RecordingDelegate final : public IOLoop::IOLoopDelegate {
     }
   }
   void OnTimer(TimePoint) override {}
-  void OnWake() override {}
 
   bool WaitFor(std::size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -68,7 +67,7 @@ class DeviceChannelsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (auto* thread : {&detection_, &command_, &data_}) {
-      ASSERT_TRUE(thread->Init(true, false));
+      ASSERT_TRUE(thread->Init(true));
       ASSERT_TRUE(thread->Start());
     }
     channels_.SetLoops(detection_.loop(), command_.loop(), data_.loop(), &delegate_);

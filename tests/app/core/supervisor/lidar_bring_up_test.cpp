@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
+#include "core/shared_state.h"
 #include "tests/app/fake_sdk.h"
 
 namespace app {

@@ -11,12 +11,15 @@
 #include <tuple>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
 #include "core/lidar_bring_up.h"
 #include "core/link_diagnosis.h"
+#include "core/shared_state.h"
 #include "core/stream_queue.h"
 #include "publication/device_info.h"
 #include "tests/app/core/supervisor/supervisor_fakes.h"
 #include "tests/app/fake_sdk.h"
+#include "tests/app/window_test_support.h"
 
 namespace app {
 namespace {
@@ -95,7 +98,7 @@ class SupervisorTest : public ::testing::Test {
     fake_sdk::reset();
     reset_bring_up();
     supervisor_fakes::reset();
-    clear_stream_queue();
+    test::clear_stream_queue();
   }
 };
 
@@ -125,7 +128,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   PointFrame frame;
   frame.points.assign(5, CloudPoint{});
   frame.stamp_ms = steady_ms();
-  window_push(live_window, frame);
+  test::push_frame(live_window, frame);
   freq_pcl.store(10.0);
   freq_imu.store(200.0);
   sensor_ativo.store(true);
@@ -185,7 +188,7 @@ TEST_F(SupervisorTest, StreamUpThenDownPrintsEachTransitionOnceAndResetsTheState
   const PointFrame cloud = copy_latest_cloud();
   EXPECT_TRUE(cloud.points.empty());
   EXPECT_NE(cloud.stamp_ms, 0u);
-  EXPECT_TRUE(window_snapshot(live_window, steady_ms()).points.empty());
+  EXPECT_TRUE(test::snapshot(live_window, steady_ms()).points.empty());
   EXPECT_EQ(freq_pcl.load(), 0.0);
   EXPECT_EQ(freq_imu.load(), 0.0);
   EXPECT_FALSE(sensor_ativo.load());
