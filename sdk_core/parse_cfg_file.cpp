@@ -1,6 +1,7 @@
 #include "parse_cfg_file.h"
 
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 #include <rapidjson/document.h>
@@ -259,6 +260,29 @@ bool ParseFrameworkCfg(const JsonValue& root, LidarSdkFrameworkCfg& cfg) {
   return true;
 }
 
+// "log_level": how much of the layer's console logging to write. "info" (the default) writes
+// every line, "warn" only warnings and errors, "error" only errors. It applies at once, so the
+// lines of the rest of the parse already follow it.
+bool ParseLogLevel(const JsonValue& root) {
+  const JsonValue* level = FindMember(root, "log_level");
+  if (level == nullptr) return true;
+  static constexpr struct {
+    const char* name;
+    spdlog::level::level_enum level;
+  } kLevels[] = {
+      {"info", spdlog::level::info}, {"warn", spdlog::level::warn}, {"error", spdlog::level::err}};
+  if (level->IsString()) {
+    for (const auto& known : kLevels) {
+      if (std::string_view(level->GetString(), level->GetStringLength()) == known.name) {
+        SetSdkConsoleLevel(known.level);
+        return true;
+      }
+    }
+  }
+  LIDAR_LOG_ERROR("Parse json file failed, log_level must be \"info\", \"warn\" or \"error\"");
+  return false;
+}
+
 bool ParseLoggerCfg(const JsonValue& root, LidarLoggerCfg& cfg) {
   const JsonValue* enable = FindMember(root, "lidar_log_enable");
   const JsonValue* cache_size = FindMember(root, "lidar_log_cache_size_MB");
@@ -328,6 +352,7 @@ bool ParseCfgFile::Parse(std::shared_ptr<LidarCfgList>& type_cfgs,
   logger_cfg = std::make_shared<LidarLoggerCfg>();
   framework_cfg = std::make_shared<LidarSdkFrameworkCfg>();
 
+  if (!ParseLogLevel(doc)) return false;
   if (!ParseFrameworkCfg(doc, *framework_cfg)) return false;
   if (!ParseLoggerCfg(doc, *logger_cfg)) return false;
   for (const auto& section : kDeviceSections) {

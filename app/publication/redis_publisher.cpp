@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/app_health.h"
+#include "core/clocks.h"
+#include "core/repeated_line.h"
 #include "publication/json_path.h"
 #include "publication/redis_client.h"
 
@@ -18,9 +20,12 @@ constexpr int kMaxStoredDepth = 64;
 
 struct TooDeep : std::exception {};
 
-void print_error(const char* prefix, const std::exception& error) {
-  std::fprintf(stderr, "%s%s\n", prefix, error.what());
-  std::fflush(stderr);
+// With Redis down every document of every cycle fails the same way: each place writes its line
+// at most once a second.
+RepeatedLine connect_failed, exec_failed, merge_failed;
+
+void print_error(RepeatedLine& place, const char* prefix, const std::exception& error) {
+  write_repeated(place, stderr, std::string(prefix) + error.what() + "\n", steady_ms());
 }
 
 // The stored text, or an empty object when there is none, it is not JSON, it nests deeper than
@@ -60,7 +65,7 @@ RedisPublisher::RedisPublisher(const std::string& uri) {
     std::fputs("[REDIS] conectado.\n", stdout);
     std::fflush(stdout);
   } catch (const RedisError& error) {
-    print_error("[REDIS] falha ao conectar: ", error);
+    print_error(connect_failed, "[REDIS] falha ao conectar: ", error);
   }
 }
 
@@ -98,7 +103,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
           client.unwatch();
         } catch (const RedisError&) {
         }
-        print_error("[REDIS] exec falhou: ", error);
+        print_error(exec_failed, "[REDIS] exec falhou: ", error);
         return false;
       }
       // EXEC has already released the watch; a failing UNWATCH cannot undo the write.
@@ -110,7 +115,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
     }
   } catch (const std::exception& error) {
     // Redis failures above all; anything else must not end the supervisor thread either.
-    print_error("[REDIS] erro set_json_merge_paths: ", error);
+    print_error(merge_failed, "[REDIS] erro set_json_merge_paths: ", error);
     return false;
   }
 }

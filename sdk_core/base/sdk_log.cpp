@@ -36,6 +36,10 @@ void CreateSdkLogger() {
   logger->flush_on(spdlog::level::debug);
 }
 
+void SetSdkConsoleLevel(spdlog::level::level_enum level) {
+  if (const auto& logger = SdkLogger()) logger->set_level(level);
+}
+
 void DropSdkLoggers() { spdlog::drop_all(); }
 
 std::string_view SourceBaseName(std::string_view path) {

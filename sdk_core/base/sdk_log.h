@@ -16,6 +16,9 @@ std::shared_ptr<spdlog::logger>& SdkLogger();
 // Uses the registered "console" logger or creates it (the platform's colour console sink on
 // standard output), then sets level and flush level to debug.
 void CreateSdkLogger();
+// Writes only the SDK logger's lines at `level` and above from now on (CreateSdkLogger sets it
+// back to debug, where every line is written).
+void SetSdkConsoleLevel(spdlog::level::level_enum level);
 // Removes every logger from spdlog's registry; the process-wide pointer keeps the SDK logger.
 void DropSdkLoggers();
 // Part of a source path after the last '/' or '\'.

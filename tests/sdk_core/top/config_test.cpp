@@ -125,6 +125,26 @@ TEST_F(ConfigFileTest, LoggerSettings) {
                       "is uint"));
 }
 
+// "log_level" quietens the layer's console logger from its own parse on; a value it does not
+// know refuses the file, by name.
+TEST_F(ConfigFileTest, LogLevel) {
+  ASSERT_TRUE(ParseText(R"({"log_level": "warn"})"));
+  EXPECT_FALSE(log.Has("Lidar logger disable."));
+  LIDAR_LOG_WARN("a warning");
+  EXPECT_TRUE(log.Has("warning a warning"));
+  ASSERT_TRUE(ParseText(R"({"log_level": "error"})"));
+  LIDAR_LOG_WARN("another warning");
+  EXPECT_FALSE(log.Has("another warning"));
+  ASSERT_TRUE(ParseText(R"({"log_level": "info"})"));
+  EXPECT_TRUE(log.Has("info Lidar logger disable."));
+  for (const char* bad : {R"("loud")", R"("WARN")", "2", "null", "[]"}) {
+    log.Clear();
+    EXPECT_FALSE(ParseText(std::string(R"({"log_level": )") + bad + "}")) << bad;
+    EXPECT_TRUE(log.Has(R"(Parse json file failed, log_level must be "info", "warn" or "error")"))
+        << bad;
+  }
+}
+
 TEST_F(ConfigFileTest, OldFormHostObjectYieldsOnePerTypeRecord) {
   ASSERT_TRUE(ParseOmni(Host(R"("host_ip": "10.0.0.5", "multicast_ip": "239.1.1.1")")));
   ASSERT_EQ(type_cfgs->size(), 1u);
