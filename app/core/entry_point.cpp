@@ -11,6 +11,7 @@
 #include "core/geometry_config.h"
 #include "core/live_view_config.h"
 #include "core/platform.h"
+#include "core/redis_config.h"
 #include "core/robot_config.h"
 #include "core/self_check.h"
 #include "core/service_notify.h"
@@ -30,7 +31,6 @@ namespace app {
 namespace {
 
 constexpr const char* kUsage = "Uso: app <config.json> [--debug]\n";
-constexpr const char* kRedisUri = "tcp://127.0.0.1:6379";
 
 std::thread worker_thread;
 std::thread supervisor_thread;
@@ -92,11 +92,12 @@ int run_app(int argc, char** argv) {
   // The service's own members of the file, each refusing the start when malformed.
   ProcessingParams params;
   LiveViewConfig live_view;
+  RedisSettings redis;
   for (const auto& refused :
        {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
         read_corridor_limits(config_path, params.corridor),
         read_ground_settings(config_path, params.ground),
-        read_live_view_config(config_path, live_view)}) {
+        read_live_view_config(config_path, live_view), read_redis_config(config_path, redis)}) {
     if (!refused) continue;
     std::fputs(refused->c_str(), stderr);
     std::fflush(stderr);
@@ -109,7 +110,7 @@ int run_app(int argc, char** argv) {
   install_console_control();
   SelfCheckSettings checks;
   checks.config_path = config_path;
-  checks.redis_uri = kRedisUri;
+  checks.redis = redis;
   run_self_check(checks);
 
   reset_shared_state();
@@ -118,8 +119,8 @@ int run_app(int argc, char** argv) {
 
   if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
 
-  redis_publisher = std::make_unique<RedisPublisher>(kRedisUri);
-  start_frame_stream(kRedisUri);
+  redis_publisher = std::make_unique<RedisPublisher>(redis);
+  start_frame_stream(redis);
 
   if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
     std::fputs("[ERR] LidarSdkInit falhou\n", stderr);

@@ -86,10 +86,15 @@ void check_receive_buffer_limit(const SelfCheckSettings& settings,
 
 void check_redis(const SelfCheckSettings& settings, std::vector<std::string>& problems) {
   try {
-    RedisClient client(settings.redis_uri);
+    RedisClient client(settings.redis);
     client.ping();
+  } catch (const RedisAuthError& error) {
+    problems.push_back("[ERR] servidor Redis em " + settings.redis.uri +
+                       " responde mas recusou o acesso do servico (" + error.what() +
+                       "): os documentos nao serao publicados ate o membro \"redis\" e o "
+                       "servidor concordarem\n");
   } catch (const RedisError& error) {
-    problems.push_back("[ERR] servidor Redis em " + settings.redis_uri + " nao responde (" +
+    problems.push_back("[ERR] servidor Redis em " + settings.redis.uri + " nao responde (" +
                        error.what() +
                        "): inicie-o (systemctl start redis-server); os documentos nao serao "
                        "publicados ate ele responder\n");

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "publication/redis_client.h"
 
 namespace app {
 
 struct SelfCheckSettings {
   std::string config_path;  // the SDK configuration file, read for host addresses and ports
-  std::string redis_uri = "tcp://127.0.0.1:6379";
+  RedisSettings redis;
   std::string rmem_max_path = receive_buffer_limit_path();  // empty: not checked
   uint64_t receive_buffer_bytes = 209715200;  // what the SDK asks for on every socket
   // The machine's interface addresses; nothing when the system cannot list them.

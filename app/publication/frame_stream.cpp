@@ -44,10 +44,10 @@ void report_outage(bool failing, const char* error) {
   }
 }
 
-void writer_loop(std::string uri) {
+void writer_loop(RedisSettings redis) {
   std::unique_ptr<RedisClient> client;
   try {
-    client = std::make_unique<RedisClient>(uri);
+    client = std::make_unique<RedisClient>(redis);
   } catch (const RedisError& error) {
     report_outage(true, error.what());
   }
@@ -105,9 +105,9 @@ PathEntryList build_stream_fields(const StreamEntry& entry) {
   return fields;
 }
 
-void start_frame_stream(const std::string& uri) {
+void start_frame_stream(const RedisSettings& redis) {
   if (writer_active.exchange(true)) return;
-  writer_thread = std::thread(writer_loop, uri);
+  writer_thread = std::thread(writer_loop, redis);
 }
 
 void stop_frame_stream() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/stream_queue.h"
+#include "publication/redis_client.h"
 #include "publication/redis_publisher.h"
 
 namespace app {
@@ -25,8 +26,9 @@ inline constexpr std::size_t kFrameStreamLength = 50;
 // "chao.inclinacao_graus" (one decimal) when seen, then "processamento_ms".
 PathEntryList build_stream_fields(const StreamEntry& entry);
 
-// Starts the writer thread, which connects to the server at `uri` when it has an entry to write.
-void start_frame_stream(const std::string& uri);
+// Starts the writer thread, which connects to the server the settings name when it has an entry
+// to write.
+void start_frame_stream(const RedisSettings& redis);
 // Stops and joins it (it may first finish the command under way, at most the client's time-out).
 void stop_frame_stream();
 

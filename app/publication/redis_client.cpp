@@ -3,12 +3,17 @@
 #include <hiredis/hiredis.h>
 #include <sys/time.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
 
 namespace app {
 namespace {
 
 constexpr const char* kTcpScheme = "tcp://";
+constexpr const char* kUnixScheme = "unix://";
 constexpr int kDefaultPort = 6379;
 constexpr int kTimeoutMs = 1000;
 
@@ -17,6 +22,31 @@ timeval to_timeval(int ms) {
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;
   return tv;
+}
+
+// A refusal of the service's credentials or rights repeats on every connection or command until
+// someone changes the server or the configuration file: each kind (the server's error word with
+// the command refused) is said once, as one [ERR] line that says what to check. The usual
+// [REDIS] lines of the caller, rate-limited, go on saying that writes fail.
+bool is_refusal(const std::string& server_text) {
+  const std::string word = server_text.substr(0, server_text.find(' '));
+  return word == "WRONGPASS" || word == "NOAUTH" || word == "NOPERM";
+}
+
+void say_refusal(const std::string& command, const std::string& server_text) {
+  static std::mutex mutex;
+  static std::set<std::string> said;
+  const std::string word = server_text.substr(0, server_text.find(' '));
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (said.size() >= 64 || !said.insert(word + " " + command).second) return;
+  }
+  std::fprintf(stderr,
+               "[ERR] o servidor Redis recusou %s (%s): confira \"user\" e \"password_file\" "
+               "do membro \"redis\" do arquivo de configuracao e as permissoes (ACL) desse "
+               "usuario\n",
+               command.c_str(), server_text.c_str());
+  std::fflush(stderr);
 }
 
 std::string describe(const redisContext* context, const char* fallback) {
@@ -29,10 +59,28 @@ std::string describe(const redisContext* context, const char* fallback) {
 void RedisClient::ContextFree::operator()(redisContext* context) const { redisFree(context); }
 void RedisClient::ReplyFree::operator()(redisReply* reply) const { freeReplyObject(reply); }
 
-RedisClient::RedisClient(const std::string& uri) {
+std::optional<std::string> redis_uri_problem(const std::string& uri) {
+  try {
+    RedisClient client(uri);
+  } catch (const RedisError& error) {
+    return std::string(error.what());
+  }
+  return std::nullopt;
+}
+
+RedisClient::RedisClient(const RedisSettings& settings)
+    : user_(settings.user), password_(settings.password) {
+  const std::string& uri = settings.uri;
+  if (uri.compare(0, std::strlen(kUnixScheme), kUnixScheme) == 0) {
+    socket_path_ = uri.substr(std::strlen(kUnixScheme));
+    if (socket_path_.empty() || socket_path_[0] != '/')
+      throw RedisError("a Unix socket URI names an absolute path (unix:///run/redis/redis.sock): " +
+                       uri);
+    return;
+  }
   const std::string scheme = kTcpScheme;
   if (uri.compare(0, scheme.size(), scheme) != 0)
-    throw RedisError("unsupported URI (expected tcp://host[:port]): " + uri);
+    throw RedisError("unsupported URI (expected tcp://host[:port] or unix:///path): " + uri);
   std::string rest = uri.substr(scheme.size());
   const std::size_t slash = rest.find('/');
   if (slash != std::string::npos) rest.erase(slash);
@@ -55,11 +103,32 @@ RedisClient::~RedisClient() = default;
 void RedisClient::connect() {
   context_.reset();
   std::unique_ptr<redisContext, ContextFree> fresh(
-      redisConnectWithTimeout(host_.c_str(), port_, to_timeval(kTimeoutMs)));
+      socket_path_.empty()
+          ? redisConnectWithTimeout(host_.c_str(), port_, to_timeval(kTimeoutMs))
+          : redisConnectUnixWithTimeout(socket_path_.c_str(), to_timeval(kTimeoutMs)));
   if (!fresh) throw RedisError("cannot allocate a Redis connection");
   if (fresh->err) throw RedisError(describe(fresh.get(), "connection failed"));
   if (redisSetTimeout(fresh.get(), to_timeval(kTimeoutMs)) != REDIS_OK)
     throw RedisError(describe(fresh.get(), "cannot set the socket time-out"));
+  if (!password_.empty()) {
+    // The password goes only to the server, never into an error text.
+    std::vector<const char*> argv = {"AUTH"};
+    std::vector<std::size_t> lengths = {4};
+    if (!user_.empty()) {
+      argv.push_back(user_.c_str());
+      lengths.push_back(user_.size());
+    }
+    argv.push_back(password_.c_str());
+    lengths.push_back(password_.size());
+    Reply reply(static_cast<redisReply*>(
+        redisCommandArgv(fresh.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
+    if (!reply) throw RedisError(describe(fresh.get(), "no reply to AUTH"));
+    if (reply->type == REDIS_REPLY_ERROR) {
+      const std::string text(reply->str, reply->len);
+      if (is_refusal(text)) say_refusal("AUTH", text);
+      throw RedisAuthError(text);
+    }
+  }
   context_ = std::move(fresh);
 }
 
@@ -85,8 +154,14 @@ RedisClient::Reply RedisClient::command(const std::vector<std::string>& args, bo
     context_.reset();
     throw RedisError(text);
   }
-  if (reply->type == REDIS_REPLY_ERROR)
-    throw RedisError(std::string(reply->str, reply->len));
+  if (reply->type == REDIS_REPLY_ERROR) {
+    const std::string text(reply->str, reply->len);
+    if (is_refusal(text)) {
+      say_refusal(args.front(), text);
+      throw RedisAuthError(text);
+    }
+    throw RedisError(text);
+  }
   return reply;
 }
 

@@ -1,4 +1,5 @@
-// Minimal blocking Redis client over one TCP connection: just the commands the publisher sends.
+// Minimal blocking Redis client over one connection (TCP or a Unix socket): just the commands
+// the publisher sends.
 // WATCH, GET and a MULTI/EXEC transaction all go over the same connection, so an optimistic
 // lock taken with WATCH really guards the transaction that follows.
 #pragma once
@@ -28,12 +29,34 @@ class RedisWatchError : public RedisError {
   using RedisError::RedisError;
 };
 
+// Where and as whom the service reaches Redis: "tcp://host[:port]" (port 6379 when none) or
+// "unix:///path/of/the/socket", and, for a server that asks for it, the password and the ACL
+// user (empty: the server's default user).
+struct RedisSettings {
+  RedisSettings() = default;
+  // A URI alone: the server's default user, no password.
+  RedisSettings(std::string server_uri) : uri(std::move(server_uri)) {}
+  std::string uri = "tcp://127.0.0.1:6379";
+  std::string user;
+  std::string password;
+};
+
+// The server refused the service's credentials or rights: a wrong password or user (AUTH), none
+// given where one is required (NOAUTH), or an ACL that forbids a command or key (NOPERM).
+class RedisAuthError : public RedisError {
+ public:
+  using RedisError::RedisError;
+};
+
+// Whether `uri` is a form RedisClient takes; the reason when not.
+std::optional<std::string> redis_uri_problem(const std::string& uri);
+
 class RedisClient {
  public:
-  // Accepts "tcp://host:port" or "tcp://host" (port 6379). Throws RedisError for any other form.
-  // Does not connect yet. Connecting and every reply are bounded by a one-second time-out, so a
-  // dead or hung server costs a caller at most about that long.
-  explicit RedisClient(const std::string& uri);
+  // Throws RedisError for a URI of another form. Does not connect yet. Connecting (with its
+  // AUTH when a password is set) and every reply are bounded by a one-second time-out, so a dead
+  // or hung server costs a caller at most about that long.
+  explicit RedisClient(const RedisSettings& settings);
   ~RedisClient();
   RedisClient(const RedisClient&) = delete;
   RedisClient& operator=(const RedisClient&) = delete;
@@ -75,6 +98,9 @@ class RedisClient {
 
   std::string host_;
   int port_ = 6379;
+  std::string socket_path_;  // set for a Unix socket
+  std::string user_;
+  std::string password_;
   std::unique_ptr<redisContext, ContextFree> context_;
 };
 

@@ -6,7 +6,6 @@
 
 #include "core/app_health.h"
 #include "core/clocks.h"
-#include "core/repeated_line.h"
 #include "publication/json_path.h"
 #include "publication/redis_client.h"
 
@@ -19,10 +18,6 @@ constexpr int kMaxAttempts = 5;
 constexpr int kMaxStoredDepth = 64;
 
 struct TooDeep : std::exception {};
-
-// With Redis down every document of every cycle fails the same way: each place writes its line
-// at most once a second.
-RepeatedLine connect_failed, exec_failed, merge_failed;
 
 void print_error(RepeatedLine& place, const char* prefix, const std::exception& error) {
   write_repeated(place, stderr, std::string(prefix) + error.what() + "\n", steady_ms());
@@ -58,14 +53,14 @@ std::string merge_json_document(const std::optional<std::string>& stored,
 
 std::unique_ptr<RedisPublisher> redis_publisher;
 
-RedisPublisher::RedisPublisher(const std::string& uri) {
+RedisPublisher::RedisPublisher(const RedisSettings& settings) {
   try {
-    client_ = std::make_unique<RedisClient>(uri);
+    client_ = std::make_unique<RedisClient>(settings);
     client_->ping();
     std::fputs("[REDIS] conectado.\n", stdout);
     std::fflush(stdout);
   } catch (const RedisError& error) {
-    print_error(connect_failed, "[REDIS] falha ao conectar: ", error);
+    print_error(connect_failed_, "[REDIS] falha ao conectar: ", error);
   }
 }
 
@@ -103,7 +98,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
           client.unwatch();
         } catch (const RedisError&) {
         }
-        print_error(exec_failed, "[REDIS] exec falhou: ", error);
+        print_error(exec_failed_, "[REDIS] exec falhou: ", error);
         return false;
       }
       // EXEC has already released the watch; a failing UNWATCH cannot undo the write.
@@ -115,7 +110,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
     }
   } catch (const std::exception& error) {
     // Redis failures above all; anything else must not end the supervisor thread either.
-    print_error(merge_failed, "[REDIS] erro set_json_merge_paths: ", error);
+    print_error(merge_failed_, "[REDIS] erro set_json_merge_paths: ", error);
     return false;
   }
 }

@@ -9,12 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "core/repeated_line.h"
+#include "publication/redis_client.h"
+
 namespace app {
 
 // Ordered (dotted path, JSON value text) pairs.
 using PathEntryList = std::vector<std::pair<std::string, std::string>>;
-
-class RedisClient;
 
 // The read-modify-write step of a publication without Redis: the stored text (absent, not JSON,
 // or JSON that cannot take members all count as an empty object) with every entry's path set,
@@ -24,10 +25,10 @@ std::string merge_json_document(const std::optional<std::string>& stored,
 
 class RedisPublisher {
  public:
-  // Connects to the server named by the URI (e.g. "tcp://127.0.0.1:6379") and pings it; a
+  // Connects to the server the settings name (e.g. "tcp://127.0.0.1:6379") and pings it; a
   // failure is printed and the publisher stays usable (it reconnects on later calls). Only a
   // URI that cannot be used at all leaves it without a client, and every call then fails.
-  explicit RedisPublisher(const std::string& uri);
+  explicit RedisPublisher(const RedisSettings& settings);
   ~RedisPublisher();
   RedisPublisher(const RedisPublisher&) = delete;
   RedisPublisher& operator=(const RedisPublisher&) = delete;
@@ -45,6 +46,9 @@ class RedisPublisher {
              const std::string& separator);
 
   std::unique_ptr<RedisClient> client_;
+  // With Redis down every document of every cycle fails the same way: each of these lines is
+  // written at most once a second.
+  RepeatedLine connect_failed_, exec_failed_, merge_failed_;
 };
 
 // The process-wide publisher instance, created by the entry point.

@@ -1,8 +1,9 @@
 // The service's own members of the configuration file: the robot's box (the default without the
 // member, the member when it is well formed, and a malformed member refusing the start with
-// status 255 before anything is started) and the live view's address.
+// status 255 before anything is started), the live view's address and the way to Redis.
 #include "core/geometry_config.h"
 #include "core/live_view_config.h"
+#include "core/redis_config.h"
 #include "core/robot_config.h"
 
 #include <gmock/gmock.h>
@@ -139,6 +140,54 @@ TEST_F(LiveViewMember, AbsentLeavesItOffGivenFillsTheSettingsMalformedRefuses) {
     ASSERT_TRUE(refused.has_value()) << text;
     EXPECT_THAT(*refused, HasSubstr("[ERR] live_view invalido em " + path + ": ")) << text;
     EXPECT_FALSE(refused_config.present) << text;
+  }
+}
+
+using RedisMember = RobotConfig;
+
+// The way to Redis: the local TCP server without the member; a Unix socket or another server,
+// a user and a password read from its own file when given (its first line, never the file's
+// other text); anything malformed or a password that cannot be read refuses the start, and the
+// refusal never shows the password.
+TEST_F(RedisMember, DefaultGivenAndRefused) {
+  app::RedisSettings redis;
+  EXPECT_EQ(app::read_redis_config(write(R"({"OMNI": {}})"), redis), std::nullopt);
+  EXPECT_EQ(redis.uri, "tcp://127.0.0.1:6379");
+  EXPECT_TRUE(redis.user.empty());
+  EXPECT_TRUE(redis.password.empty());
+
+  const std::string secret = write("s3cr3t pass\nsecond line\n");
+  EXPECT_EQ(app::read_redis_config(
+                write(R"({"redis": {"url": "unix:///run/redis/redis.sock", "user": "lidar",
+                                   "password_file": ")" +
+                      secret + R"("}})"),
+                redis),
+            std::nullopt);
+  EXPECT_EQ(redis.uri, "unix:///run/redis/redis.sock");
+  EXPECT_EQ(redis.user, "lidar");
+  EXPECT_EQ(redis.password, "s3cr3t pass");
+
+  const std::string empty = write("\n");
+  const std::string huge = write(std::string(5000, 'x'));
+  for (const std::string& text :
+       {std::string(R"({"redis": "tcp://127.0.0.1"})"), std::string(R"({"redis": {"url": 6379}})"),
+        std::string(R"({"redis": {"url": "redis://127.0.0.1"}})"),
+        std::string(R"({"redis": {"url": "tcp://:6379"}})"),
+        std::string(R"({"redis": {"url": "tcp://h:99999"}})"),
+        std::string(R"({"redis": {"url": "unix://relative.sock"}})"),
+        std::string(R"({"redis": {"user": "two words", "password_file": ")") + secret + "\"}}",
+        std::string(R"({"redis": {"user": "lidar"}})"),
+        std::string(R"({"redis": {"password_file": "/nonexistent/secret"}})"),
+        std::string(R"({"redis": {"password_file": ")") + empty + "\"}}",
+        std::string(R"({"redis": {"password_file": ")") + huge + "\"}}",
+        std::string(R"({"redis": {"password": "inline"}})")}) {
+    const std::string path = write(text);
+    app::RedisSettings refused_settings;
+    const auto refused = app::read_redis_config(path, refused_settings);
+    ASSERT_TRUE(refused.has_value()) << text;
+    EXPECT_THAT(*refused, HasSubstr("[ERR] redis invalido em " + path + ": ")) << text;
+    EXPECT_EQ(refused->find("s3cr3t"), std::string::npos) << text;
+    EXPECT_EQ(refused_settings.uri, "tcp://127.0.0.1:6379") << text;
   }
 }
 

@@ -75,7 +75,7 @@ class SelfCheck : public ::testing::Test {
     std::ofstream(rmem_) << "209715200\n";
     ASSERT_TRUE(redis_.start());
     settings_.config_path = write_config(dir_, "127.0.0.1");
-    settings_.redis_uri = redis_.uri();
+    settings_.redis = redis_.uri();
     settings_.rmem_max_path = rmem_;
   }
   std::string dir_, rmem_;
