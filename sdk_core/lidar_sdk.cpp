@@ -87,3 +87,7 @@ int64_t LidarDatagramArrivalNs() { return lidar::sdk::DataHandler::DeliveredArri
 void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data) {
   lidar::sdk::GeneralCommandHandler::GetInstance().SetLidarInfoChangeCallback(cb, client_data);
 }
+
+void SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data) {
+  lidar::sdk::GeneralCommandHandler::GetInstance().SetLidarPushInfoCallback(cb, client_data);
+}

@@ -24,7 +24,7 @@ bool DeviceCommandHandler::Init(bool host_mode) {
   return true;
 }
 
-void DeviceCommandHandler::Handle(uint32_t handle, uint16_t, const Command& command) {
+void DeviceCommandHandler::Handle(uint32_t handle, uint16_t local_port, const Command& command) {
   const CommPacket& packet = command.packet;
   if (packet.cmd_type == kCommandTypeAck) {
     LIDAR_LOG_INFO(" Receive Ack: Id {} Seq {}", packet.cmd_id, packet.seq_num);
@@ -33,6 +33,18 @@ void DeviceCommandHandler::Handle(uint32_t handle, uint16_t, const Command& comm
   }
   if (packet.cmd_type != kCommandTypeRequest) return;
   LIDAR_LOG_INFO(" Receive Command: Id {} Seq {}", packet.cmd_id, packet.seq_num);
+  if (packet.cmd_id == kCommandIdPushMessage && IsPushPort(handle, local_port)) {
+    GeneralCommandHandler::GetInstance().PushLidarInfo(handle, packet);
+  }
+}
+
+bool DeviceCommandHandler::IsPushPort(uint32_t handle, uint16_t local_port) {
+  if (local_port == ports_.push_msg_local) return true;
+  // The configuration request names the record's host push port as the state messages'
+  // destination, and the host's sockets are bound to the host ports.
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = custom_lidar_cfgs_.find(handle);
+  return it != custom_lidar_cfgs_.end() && local_port == it->second.host_net_info.push_msg_port;
 }
 
 void DeviceCommandHandler::UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) {

@@ -1,7 +1,6 @@
 // What the Omni and Forward command handlers share: framing and sending requests to the device
-// type's fixed ports, completing acknowledgements, and telling a LiDAR where to send its data
-// until it accepts. A LiDAR's own requests (its state pushes among them) are only logged: no
-// part of this program reads them.
+// type's fixed ports, completing acknowledgements, handing push messages on for rendering, and
+// telling a LiDAR where to send its data until it accepts.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +14,12 @@
 
 namespace lidar::sdk {
 
-// Fixed UDP ports of one device type, LiDAR side.
+// Fixed UDP ports of one device type, LiDAR side, and a host port its push messages reach.
 struct DevicePorts {
   uint8_t dev_type;
-  uint16_t cmd_port;  // requests are sent here
-  uint16_t log_port;  // log-channel requests are sent here
+  uint16_t cmd_port;        // requests are sent here
+  uint16_t log_port;        // log-channel requests are sent here
+  uint16_t push_msg_local;  // local port on which push messages are taken for every LiDAR
 };
 
 class DeviceCommandHandler : public CommandHandler {
@@ -55,6 +55,9 @@ class DeviceCommandHandler : public CommandHandler {
                                uint8_t dev_type);
 
  private:
+  // Whether a push message from `handle` that arrived on `local_port` is taken: on the
+  // type's fixed port, or on the host push port of the LiDAR's record.
+  bool IsPushPort(uint32_t handle, uint16_t local_port);
   // Stores the request in the general handler's pending table, so its acknowledgement finds it.
   static void RegisterPending(const Command& command);
   void Send(const Command& command, uint16_t port, bool logger);

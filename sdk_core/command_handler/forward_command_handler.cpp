@@ -5,8 +5,10 @@
 
 namespace lidar::sdk {
 
+// Forward units push their state to the host's detection port.
 ForwardCommandHandler::ForwardCommandHandler(FrameSender* sender)
-    : DeviceCommandHandler(sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort}) {}
+    : DeviceCommandHandler(
+          sender, {kDeviceTypeForward, kForwardCmdPort, kForwardLogPort, kDetectionPort}) {}
 
 void ForwardCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                                 LidarAsyncControlResponse* response,

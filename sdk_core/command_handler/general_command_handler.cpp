@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "lidar_keys.h"
 #include "base/sdk_health_counters.h"
 #include "base/sdk_log.h"
 #include "command_handler/forward_command_handler.h"
+#include "command_handler/info_key_table.h"
 #include "base/log_throttle.h"
 #include "command_handler/omni_command_handler.h"
 #include "device_ports.h"
@@ -108,6 +110,8 @@ void GeneralCommandHandler::Uninit() {
     std::lock_guard<std::mutex> lock(callbacks_mutex_);
     info_change_cb_ = nullptr;
     info_change_client_data_ = nullptr;
+    push_info_cb_ = nullptr;
+    push_info_client_data_ = nullptr;
     detection_hook_ = nullptr;
   }
   {
@@ -122,6 +126,12 @@ void GeneralCommandHandler::SetLidarInfoChangeCallback(LidarInfoChangeCallback c
   std::lock_guard<std::mutex> lock(callbacks_mutex_);
   info_change_cb_ = cb;
   info_change_client_data_ = client_data;
+}
+
+void GeneralCommandHandler::SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  push_info_cb_ = cb;
+  push_info_client_data_ = client_data;
 }
 
 void GeneralCommandHandler::SetLoggerDetectionHook(DetectionHook hook) {
@@ -356,6 +366,28 @@ bool GeneralCommandHandler::GetInternalInfoKeys(uint32_t handle, std::set<uint16
     return false;
   }
   return true;
+}
+
+void GeneralCommandHandler::PushLidarInfo(uint32_t handle, const CommPacket& packet) {
+  uint8_t dev_type = 0;
+  {
+    std::lock_guard<std::mutex> lock(device_types_mutex_);
+    auto it = device_types_.find(handle);
+    if (it == device_types_.end()) return;
+    dev_type = it->second;
+  }
+  LidarPushInfoCallback cb = nullptr;
+  void* client_data = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(callbacks_mutex_);
+    cb = push_info_cb_;
+    client_data = push_info_client_data_;
+  }
+  if (cb == nullptr) return;
+  // Text that could not be decoded is handed on empty, so the application still sees the push.
+  std::string info;
+  build_info_json(packet, info);
+  cb(handle, dev_type, info.c_str(), client_data);
 }
 
 bool GeneralCommandHandler::IsMasterSdk() const {

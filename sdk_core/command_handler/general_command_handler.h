@@ -51,6 +51,7 @@ class GeneralCommandHandler {
   void Uninit();
 
   void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
+  void SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data);
   void SetLoggerDetectionHook(DetectionHook hook);
 
   void CreateCommandHandler(uint8_t dev_type);
@@ -83,6 +84,10 @@ class GeneralCommandHandler {
 
   // Internal-information keys of the handle's device type; false when there are none.
   bool GetInternalInfoKeys(uint32_t handle, std::set<uint16_t>& keys);
+
+  // A push message of a registered handle, rendered as JSON text for the push-information
+  // callback. Without a callback it is not decoded at all: nothing else reads it.
+  void PushLidarInfo(uint32_t handle, const CommPacket& packet);
 
   // Detection replies and the firmware-type query.
   void HandleDetectionData(uint32_t handle, uint16_t local_port, const CommPacket& packet);
@@ -141,6 +146,8 @@ class GeneralCommandHandler {
   std::mutex callbacks_mutex_;
   LidarInfoChangeCallback info_change_cb_ = nullptr;
   void* info_change_client_data_ = nullptr;
+  LidarPushInfoCallback push_info_cb_ = nullptr;
+  void* push_info_client_data_ = nullptr;
   DetectionHook detection_hook_;
 
   std::mutex host_mutex_;

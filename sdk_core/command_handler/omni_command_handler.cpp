@@ -6,7 +6,8 @@
 namespace lidar::sdk {
 
 OmniCommandHandler::OmniCommandHandler(FrameSender* sender)
-    : DeviceCommandHandler(sender, {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort}) {}
+    : DeviceCommandHandler(sender,
+                           {kDeviceTypeOmni, kOmniCmdPort, kOmniLogPort, kOmniPushMsgPort}) {}
 
 void OmniCommandHandler::UpdateLidarCallback(CommandStatus status, uint32_t handle,
                                              LidarAsyncControlResponse* response,

@@ -93,6 +93,15 @@ int64_t LidarDatagramArrivalNs();
 // QueryLidarInternalInfo and the Set*Callback functions.
 using LidarInfoChangeCallback = void (*)(uint32_t handle, const LidarInfo* info,
                                          void* client_data);
+// A LiDAR pushed its state (parameters, versions, temperatures, status codes): `info` is that
+// message as indented JSON text, one member per key it carried, named as the device names them;
+// empty when the message could not be decoded. `dev_type` is the type the handle was detected
+// with. Called for LiDARs that have answered detection only, on the IO thread that received the
+// push (command IO; detection IO for a Forward unit, which pushes to port 56000), with no SDK
+// lock held: it may call the key/value operations, QueryLidarInternalInfo and the Set*Callback
+// functions. While no callback is set, pushes are received and not decoded.
+using LidarPushInfoCallback = void (*)(uint32_t handle, uint8_t dev_type, const char* info,
+                                       void* client_data);
 // Completion of one key/value operation whose send step succeeded (a failed send step is its
 // result alone, no call), called exactly once: on the IO thread that received the
 // acknowledgement; on any IO thread with kStatusTimeout when none came in time; or on the calling
@@ -123,6 +132,7 @@ CommandStatus LidarReconfigure(uint32_t handle);
 void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data);
 void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data);
 void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data);
+void SetLidarPushInfoCallback(LidarPushInfoCallback cb, void* client_data);
 
 // Key/value operations, from any thread, callbacks included; the result is the status of the
 // send step; when it is kStatusSuccess the callback (may be null) is called once with the

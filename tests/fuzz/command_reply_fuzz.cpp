@@ -56,6 +56,8 @@ void StartSession() {
         FUZZ_CHECK(strnlen(info->lidar_ip, sizeof(info->lidar_ip)) < sizeof(info->lidar_ip));
       },
       nullptr);
+  General().SetLidarPushInfoCallback(
+      [](uint32_t, uint8_t, const char* text, void*) { FUZZ_CHECK(text != nullptr); }, nullptr);
   std::vector<uint8_t> reply = RegisteredLidarReply();
   General().Handler(lidar::sdk::IpToHandle("127.0.0.2"), 56000, reply.data(),
                     static_cast<uint32_t>(reply.size()));

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -116,6 +118,22 @@ TEST_F(SimulatedLidarTest, ConfiguredLidarIsSetUpAndEveryStreamedDatagramReaches
     ASSERT_EQ(d.dev_type, 9);
   }
   EXPECT_EQ(recorder.infos().size(), 1u);
+}
+
+TEST_F(SimulatedLidarTest, StatePushesOnTheRecordsHostPushPortReachThePushInfoCallback) {
+  static std::atomic<int> decoded{0};
+  ConfigOptions options = OneLidar(kLidar);
+  options.master_sdk = true;
+  ASSERT_TRUE(LidarSdkInit(dir_.WriteConfig(options).c_str(), "", nullptr));
+  SetLidarPushInfoCallback(
+      [](uint32_t, uint8_t, const char* info, void*) {
+        if (std::strstr(info, "\"sn\": \"SIM000000002\"") != nullptr) ++decoded;
+      },
+      nullptr);
+  // The configuration names the host push port, 127.0.0.1:56201, as their destination.
+  Simulator sim({"--ip", kLidar, "--push-period", "0.2", "--seconds", "20"},
+                (dir_.path() / "sim.log").string());
+  EXPECT_TRUE(WaitUntil([&] { return decoded >= 2; }, milliseconds(5000)));
 }
 
 TEST_F(SimulatedLidarTest, CallbacksRegisteredWhileAStreamingLidarDeliversAreSafe) {
