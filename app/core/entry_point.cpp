@@ -9,6 +9,7 @@
 
 #include "core/lidar_bring_up.h"
 #include "core/geometry_config.h"
+#include "core/instance_config.h"
 #include "core/live_view_config.h"
 #include "core/platform.h"
 #include "core/redis_config.h"
@@ -24,6 +25,8 @@
 #include "perception/point_intake.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
+#include "publication/service_keys.h"
+#include "publication/state_documents.h"
 #include "viewer/viewer.h"
 #include "lidar_sdk.h"
 
@@ -93,16 +96,19 @@ int run_app(int argc, char** argv) {
   ProcessingParams params;
   LiveViewConfig live_view;
   RedisSettings redis;
+  std::string instance;
   for (const auto& refused :
        {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
         read_corridor_limits(config_path, params.corridor),
         read_ground_settings(config_path, params.ground),
-        read_live_view_config(config_path, live_view), read_redis_config(config_path, redis)}) {
+        read_live_view_config(config_path, live_view), read_redis_config(config_path, redis),
+        read_instance(config_path, instance)}) {
     if (!refused) continue;
     std::fputs(refused->c_str(), stderr);
     std::fflush(stderr);
     return -1;
   }
+  set_service_instance(instance);
   // The probe before anything starts: on a computer without one the window is replaced at once.
   const bool view_instead_of_window = debug_mode.load() && !viewer_can_open_window();
   if (view_instead_of_window) forgo_viewer_window();
@@ -111,6 +117,7 @@ int run_app(int argc, char** argv) {
   SelfCheckSettings checks;
   checks.config_path = config_path;
   checks.redis = redis;
+  checks.lidar_document_key = service_key(kLidarDocumentKey);
   run_self_check(checks);
 
   reset_shared_state();

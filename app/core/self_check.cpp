@@ -1,9 +1,13 @@
 #include "self_check.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <thread>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "core/platform.h"
 #include "lidar_sdk.h"
@@ -84,10 +88,36 @@ void check_receive_buffer_limit(const SelfCheckSettings& settings,
                      " (e grave em /etc/sysctl.d/ para manter apos reiniciar)\n");
 }
 
+// The time stamp of the Lidar document under `key`; nothing when there is none.
+std::optional<int64_t> document_stamp(RedisClient& client, const std::string& key) {
+  client.ping();  // opens the connection again should the last one have failed
+  const std::optional<std::string> text = client.get(key);
+  if (!text) return std::nullopt;
+  const nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
+  if (!doc.is_object() || !doc.contains("timestamp") || !doc["timestamp"].is_number_integer())
+    return std::nullopt;
+  return doc["timestamp"].get<int64_t>();
+}
+
+// Before this service writes anything, a Lidar document under its key whose time stamp still
+// moves is another service's: both would overwrite each other's documents every cycle.
+void check_other_writer(RedisClient& client, const SelfCheckSettings& settings,
+                        std::vector<std::string>& problems) {
+  const std::optional<int64_t> first = document_stamp(client, settings.lidar_document_key);
+  if (!first) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(settings.writer_watch_ms));
+  const std::optional<int64_t> second = document_stamp(client, settings.lidar_document_key);
+  if (!second || *second == *first) return;
+  problems.push_back("[ERR] outro servico ja publica em " + settings.lidar_document_key +
+                     ": duas instancias com o mesmo \"instance\" (ou ambas sem) se "
+                     "sobrescrevem; de a cada LiDAR um nome proprio no membro \"instance\"\n");
+}
+
 void check_redis(const SelfCheckSettings& settings, std::vector<std::string>& problems) {
   try {
     RedisClient client(settings.redis);
     client.ping();
+    check_other_writer(client, settings, problems);
   } catch (const RedisAuthError& error) {
     problems.push_back("[ERR] servidor Redis em " + settings.redis.uri +
                        " responde mas recusou o acesso do servico (" + error.what() +

@@ -17,6 +17,10 @@ namespace app {
 struct SelfCheckSettings {
   std::string config_path;  // the SDK configuration file, read for host addresses and ports
   RedisSettings redis;
+  // The Lidar document this service will write: another service already writing it (the same
+  // instance name, or none, twice) is named.
+  std::string lidar_document_key = "ctx:dados_modulo_Lidar";
+  uint32_t writer_watch_ms = 700;  // how long a fresh document is watched for a change
   std::string rmem_max_path = receive_buffer_limit_path();  // empty: not checked
   uint64_t receive_buffer_bytes = 209715200;  // what the SDK asks for on every socket
   // The machine's interface addresses; nothing when the system cannot list them.

@@ -6,6 +6,7 @@
 
 #include "core/clocks.h"
 #include "core/shared_state.h"
+#include "publication/service_keys.h"
 #include "publication/state_documents.h"
 
 namespace app {
@@ -96,7 +97,7 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
 bool publish_diag_document(const LidarHealthCounters& sdk, const ProgressVerdict& progress) {
   if (!redis_publisher) return false;
   return redis_publisher->set_json_merge_paths(
-      kDiagDocumentKey,
+      service_key(kDiagDocumentKey),
       build_diag_entries(wall_ms(), sdk, copy_app_health(), progress, diag_geometry()),
       kDiagDocumentTtlSeconds, ".");
 }

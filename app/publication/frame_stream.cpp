@@ -9,6 +9,7 @@
 
 #include "core/app_health.h"
 #include "publication/redis_client.h"
+#include "publication/service_keys.h"
 #include "publication/state_documents.h"
 
 namespace app {
@@ -35,11 +36,14 @@ void add_six(PathEntryList& fields, const char* group, const ObstacleDistances& 
 // One line when entries start failing and one when they are written again, not one per entry.
 void report_outage(bool failing, const char* error) {
   if (failing) {
-    std::fprintf(stderr, "[REDIS] stream %s: escrita falhou (%s); entradas descartadas ate o "
-                 "Redis responder\n", kFrameStreamKey, error);
+    std::fprintf(stderr,
+                 "[REDIS] stream %s: escrita falhou (%s); entradas descartadas ate o "
+                 "Redis responder\n",
+                 service_key(kFrameStreamKey).c_str(), error);
     std::fflush(stderr);
   } else {
-    std::fprintf(stdout, "[REDIS] stream %s: escrita retomada\n", kFrameStreamKey);
+    std::fprintf(stdout, "[REDIS] stream %s: escrita retomada\n",
+                 service_key(kFrameStreamKey).c_str());
     std::fflush(stdout);
   }
 }
@@ -60,7 +64,7 @@ void writer_loop(RedisSettings redis) {
       continue;
     }
     try {
-      client->xadd(kFrameStreamKey, kFrameStreamLength, build_stream_fields(entry));
+      client->xadd(service_key(kFrameStreamKey), kFrameStreamLength, build_stream_fields(entry));
       note_stream_entry_written();
       if (failing) report_outage(false, "");
       failing = false;

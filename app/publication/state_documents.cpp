@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "publication/service_keys.h"
+
 namespace app {
 namespace {
 
@@ -158,7 +160,8 @@ bool publish_lidar_document(const StatusSnapshot& snapshot) {
     std::fflush(stderr);
     return false;
   }
-  return redis_publisher->set_json_merge_paths(kLidarDocumentKey, build_lidar_entries(snapshot),
+  return redis_publisher->set_json_merge_paths(service_key(kLidarDocumentKey),
+                                               build_lidar_entries(snapshot),
                                                kLidarDocumentTtlSeconds, kPathSeparator);
 }
 
@@ -166,7 +169,7 @@ void publish_imu_document() {
   const AttitudeState copy = copy_attitude();
   // Without a publisher the Lidar document has already reported it this cycle.
   if (!redis_publisher) return;
-  redis_publisher->set_json_merge_paths(kImuDocumentKey, build_imu_entries(copy),
+  redis_publisher->set_json_merge_paths(service_key(kImuDocumentKey), build_imu_entries(copy),
                                         kImuDocumentTtlSeconds, kPathSeparator);
 }
 
