@@ -20,8 +20,8 @@ struct KnownMember {
   const char* name;
   int depth;
 };
-constexpr KnownMember kMembers[] = {
-    {"robot_box", 2}, {"mounting", 2}, {"corridors", 1}, {"ground", 1}, {"live_view", 1}};
+constexpr KnownMember kMembers[] = {{"robot_box", 2}, {"mounting", 2},  {"corridors", 1},
+                                    {"ground", 1},    {"live_view", 1}, {"zones", 3}};
 
 int depth_of(const json& key) {
   for (const KnownMember& m : kMembers) {

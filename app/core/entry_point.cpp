@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/lidar_bring_up.h"
 #include "core/geometry_config.h"
@@ -16,6 +17,7 @@
 #include "core/service_notify.h"
 #include "core/shared_state.h"
 #include "core/supervisor.h"
+#include "core/zone_config.h"
 #include "live_view/live_view.h"
 #include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
@@ -92,11 +94,12 @@ int run_app(int argc, char** argv) {
   // The service's own members of the file, each refusing the start when malformed.
   ProcessingParams params;
   LiveViewConfig live_view;
+  std::vector<ZoneSpec> zones;
   for (const auto& refused :
        {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
         read_corridor_limits(config_path, params.corridor),
         read_ground_settings(config_path, params.ground),
-        read_live_view_config(config_path, live_view)}) {
+        read_live_view_config(config_path, live_view), read_zones(config_path, zones)}) {
     if (!refused) continue;
     std::fputs(refused->c_str(), stderr);
     std::fflush(stderr);
