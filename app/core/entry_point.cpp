@@ -23,6 +23,7 @@
 #include "perception/imu_intake.h"
 #include "perception/mounting.h"
 #include "perception/point_intake.h"
+#include "perception/zone_intake.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
 #include "viewer/viewer.h"
@@ -118,6 +119,7 @@ int run_app(int argc, char** argv) {
   reset_shared_state();
   set_processing_params(params);
   set_intake_mounting(params.mounting);
+  set_intake_zones(zones, params.robot, params.ground);
 
   if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
 
