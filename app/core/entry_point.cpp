@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/lidar_bring_up.h"
+#include "core/clocks.h"
 #include "core/geometry_config.h"
 #include "core/live_view_config.h"
 #include "core/platform.h"
@@ -18,6 +19,7 @@
 #include "core/shared_state.h"
 #include "core/supervisor.h"
 #include "core/zone_config.h"
+#include "core/zone_events.h"
 #include "live_view/live_view.h"
 #include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
@@ -26,6 +28,7 @@
 #include "perception/zone_intake.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
+#include "publication/zone_stream.h"
 #include "viewer/viewer.h"
 #include "lidar_sdk.h"
 
@@ -125,11 +128,13 @@ int run_app(int argc, char** argv) {
 
   redis_publisher = std::make_unique<RedisPublisher>(kRedisUri);
   start_frame_stream(kRedisUri);
+  start_zone_stream(kRedisUri);
 
   if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
     std::fputs("[ERR] LidarSdkInit falhou\n", stderr);
     stop_worker();
     stop_frame_stream();
+    stop_zone_stream();
     return -1;
   }
   use_datagram_arrival_clock(LidarDatagramArrivalNs);
@@ -142,6 +147,7 @@ int run_app(int argc, char** argv) {
     LidarSdkUninit();
     stop_worker();
     stop_frame_stream();
+    stop_zone_stream();
     return -1;
   }
 
@@ -160,6 +166,9 @@ int run_app(int argc, char** argv) {
   publish_final_status();
   stop_worker();
   stop_frame_stream();
+  // The service's zones are no longer watched: consumers must not keep trusting a "livre".
+  declare_zones_unknown(wall_ms());
+  stop_zone_stream();
   stop_live_view();
   stop_viewer();
   LidarSdkUninit();

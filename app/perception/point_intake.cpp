@@ -43,6 +43,7 @@ template <typename Process>
 void hand_off(Process&& process, uint64_t t) {
   StreamEntry entry;
   entry.processing_ns = measure_frame_processing([&] { entry.frame = process(); });
+  entry.zones = copy_zone_states();
   // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
   entry.stamp_ms = wall_ms() - (steady_ms() - t);
   offer_stream_entry(entry);
