@@ -130,6 +130,7 @@ int run_app(int argc, char** argv) {
   start_frame_stream(kRedisUri);
   start_zone_stream(kRedisUri);
 
+  if (intake_has_zones()) LidarSetDataGatherInterval(kZoneGatherIntervalUs);
   if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
     std::fputs("[ERR] LidarSdkInit falhou\n", stderr);
     stop_worker();

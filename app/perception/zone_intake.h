@@ -14,6 +14,13 @@
 
 namespace app {
 
+// The LiDAR layer's data thread gathers datagrams for 20 ms between passes; with zones it gathers
+// for this long, so a zone's first points wait at most that long to be judged. Each datagram
+// keeps its own arrival time either way. Measured at 4,500 datagrams/s with four zones: an
+// appearing obstacle's zone entry p99 17 ms against 28 ms with 20 ms, for the data thread's
+// extra wake-ups within the noise of the service's CPU (about 0.1 % of a core).
+inline constexpr uint32_t kZoneGatherIntervalUs = 10000;
+
 // Before the LiDAR layer starts; with no zones, judge_zones does nothing.
 void set_intake_zones(const std::vector<ZoneSpec>& zones, const RobotBox& robot,
                       const GroundSettings& ground);
