@@ -180,12 +180,13 @@ bool DeviceManager::CreateIOThread() {
   // Streamed datagrams gather between passes only where a readable event takes many of them:
   // taking one per pass, gathering would cap a socket at one datagram per interval.
   const bool gather = MaxDatagramsPerReceive() > 1 && receive_limit_.load() > 1;
-  auto create = [gather](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
+  const std::chrono::microseconds interval(gather_us_.load());
+  auto create = [gather, interval](std::shared_ptr<IOThread>& thread, HealthCounters::IoRole role) {
     thread = std::make_shared<IOThread>();
     thread->ReportProgressTo(&HealthCounters::Instance().IoProgress(role));
     const bool ready = thread->Init(true);
     if (ready && gather && role == HealthCounters::kDataIo) {
-      thread->loop()->SetGatherInterval(kDataGatherInterval);
+      thread->loop()->SetGatherInterval(interval);
     }
     if (!ready || !thread->Start()) {
       LIDAR_LOG_ERROR(
@@ -304,6 +305,10 @@ void DeviceManager::OnData(int sock, void* client_data) {
     if (received < asked || batch.capacity() == 1) return;
     budget -= received;
   }
+}
+
+void DeviceManager::SetGatherInterval(std::chrono::microseconds interval) {
+  gather_us_.store(std::max<int64_t>(0, interval.count()));
 }
 
 void DeviceManager::SetReceiveLimit(std::size_t limit) {

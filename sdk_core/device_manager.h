@@ -86,6 +86,8 @@ class DeviceManager : public IOLoop::IOLoopDelegate, public FrameSender, public 
   // datagram by datagram without gathering, as a platform without batch receive does. Set it
   // before Init: the data thread's gathering is decided when it starts.
   void SetReceiveLimit(std::size_t limit);
+  // The data thread's gathering (kDataGatherInterval unless set); set it before Init as well.
+  void SetGatherInterval(std::chrono::microseconds interval);
 
   // IO loop delegate operations: the datagrams waiting on a socket, up to the receive limit;
   // the timed-out requests.
@@ -162,6 +164,7 @@ class DeviceManager : public IOLoop::IOLoopDelegate, public FrameSender, public 
   std::condition_variable detection_wait_;
 
   std::atomic<std::size_t> receive_limit_{kReceiveEventLimit};
+  std::atomic<int64_t> gather_us_{kDataGatherInterval.count()};
   std::mutex send_mutex_;
   std::mutex logger_send_mutex_;
   std::atomic<bool> is_view_{false};

@@ -82,6 +82,11 @@ void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data) {
   lidar::sdk::DataHandler::Instance().SetImuDataCallback(Wrap(cb), client_data);
 }
 
+void LidarSetDataGatherInterval(uint32_t microseconds) {
+  lidar::sdk::DeviceManager::GetInstance().SetGatherInterval(
+      std::chrono::microseconds(microseconds));
+}
+
 int64_t LidarDatagramArrivalNs() { return lidar::sdk::DataHandler::DeliveredArrivalNs(); }
 
 void SetLidarInfoChangeCallback(LidarInfoChangeCallback cb, void* client_data) {

@@ -22,7 +22,7 @@ struct KnownMember {
 };
 constexpr KnownMember kMembers[] = {{"robot_box", 2}, {"mounting", 2},  {"corridors", 1},
                                     {"ground", 1},    {"live_view", 1}, {"redis", 1},
-                                    {"instance", 0}};
+                                    {"instance", 0},  {"zones", 3}};
 
 int depth_of(const json& key) {
   for (const KnownMember& m : kMembers) {

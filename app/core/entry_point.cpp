@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/lidar_bring_up.h"
+#include "core/clocks.h"
 #include "core/geometry_config.h"
 #include "core/instance_config.h"
 #include "core/live_view_config.h"
@@ -18,15 +20,19 @@
 #include "core/service_notify.h"
 #include "core/shared_state.h"
 #include "core/supervisor.h"
+#include "core/zone_config.h"
+#include "core/zone_events.h"
 #include "live_view/live_view.h"
 #include "perception/datagram_clock.h"
 #include "perception/imu_intake.h"
 #include "perception/mounting.h"
 #include "perception/point_intake.h"
+#include "perception/zone_intake.h"
 #include "publication/frame_stream.h"
 #include "publication/redis_publisher.h"
 #include "publication/service_keys.h"
 #include "publication/state_documents.h"
+#include "publication/zone_stream.h"
 #include "viewer/viewer.h"
 #include "lidar_sdk.h"
 
@@ -97,12 +103,13 @@ int run_app(int argc, char** argv) {
   LiveViewConfig live_view;
   RedisSettings redis;
   std::string instance;
+  std::vector<ZoneSpec> zones;
   for (const auto& refused :
        {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
         read_corridor_limits(config_path, params.corridor),
         read_ground_settings(config_path, params.ground),
         read_live_view_config(config_path, live_view), read_redis_config(config_path, redis),
-        read_instance(config_path, instance)}) {
+        read_instance(config_path, instance), read_zones(config_path, zones)}) {
     if (!refused) continue;
     std::fputs(refused->c_str(), stderr);
     std::fflush(stderr);
@@ -123,16 +130,20 @@ int run_app(int argc, char** argv) {
   reset_shared_state();
   set_processing_params(params);
   set_intake_mounting(params.mounting);
+  set_intake_zones(zones, params.robot, params.ground);
 
   if (!processing_active.exchange(true)) worker_thread = std::thread(processing_worker_loop);
 
   redis_publisher = std::make_unique<RedisPublisher>(redis);
   start_frame_stream(redis);
+  start_zone_stream(redis);
 
+  if (intake_has_zones()) LidarSetDataGatherInterval(kZoneGatherIntervalUs);
   if (!LidarSdkInit(config_path.c_str(), "", nullptr)) {
     std::fputs("[ERR] LidarSdkInit falhou\n", stderr);
     stop_worker();
     stop_frame_stream();
+    stop_zone_stream();
     return -1;
   }
   use_datagram_arrival_clock(LidarDatagramArrivalNs);
@@ -145,6 +156,7 @@ int run_app(int argc, char** argv) {
     LidarSdkUninit();
     stop_worker();
     stop_frame_stream();
+    stop_zone_stream();
     return -1;
   }
 
@@ -163,6 +175,9 @@ int run_app(int argc, char** argv) {
   publish_final_status();
   stop_worker();
   stop_frame_stream();
+  // The service's zones are no longer watched: consumers must not keep trusting a "livre".
+  declare_zones_unknown(wall_ms());
+  stop_zone_stream();
   stop_live_view();
   stop_viewer();
   LidarSdkUninit();

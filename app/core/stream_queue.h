@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "core/zone_events.h"
 
 namespace app {
 
@@ -39,6 +40,7 @@ struct StreamEntry {
   uint64_t stamp_ms = 0;  // wall_ms of the frame's newest datagram, or of the transition
   FrameSummary frame;
   uint64_t processing_ns = 0;  // frames only
+  ZoneStates zones;            // as they stood when the entry was made
 };
 
 inline constexpr std::size_t kStreamQueueCapacity = 16;

@@ -14,6 +14,7 @@
 #include "core/service_health.h"
 #include "core/shared_state.h"
 #include "core/stream_queue.h"
+#include "core/zone_events.h"
 #include "perception/imu_intake.h"
 #include "publication/device_info.h"
 #include "publication/state_documents.h"
@@ -125,6 +126,7 @@ void offer_transition_entry(StreamEvent event) {
   entry.event = event;
   entry.stamp_ms = wall_ms();
   entry.frame = summarize_frame(axes, corridor, copy_stream_boxes());
+  entry.zones = copy_zone_states();
   offer_stream_entry(entry);
 }
 
@@ -178,6 +180,7 @@ void supervisor_loop(SupervisorConfig config) {
     } else if (was_ok) {
       boxes_at_off = copy_obstacle_boxes();
       enter_off(now);
+      declare_zones_unknown(wall_ms());
       offer_transition_entry(StreamEvent::kStreamOff);
       // It may have lost power and come back without the host's configuration.
       bring_up_stream_lost(handle);

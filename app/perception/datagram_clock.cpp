@@ -21,6 +21,8 @@ int64_t arrival_ns() {
 
 void use_datagram_arrival_clock(DatagramArrivalClock clock) { arrival_clock.store(clock); }
 
+uint64_t datagram_arrival_ns() { return static_cast<uint64_t>(arrival_ns()); }
+
 uint64_t datagram_arrival_us() { return static_cast<uint64_t>(arrival_ns()) / 1000u; }
 
 uint64_t datagram_arrival_ms() { return static_cast<uint64_t>(arrival_ns()) / 1000000u; }

@@ -15,8 +15,9 @@ using DatagramArrivalClock = int64_t (*)();
 // without one, or when it says 0, a datagram arrived when its callback reads the time.
 void use_datagram_arrival_clock(DatagramArrivalClock clock);
 
-// The current callback's datagram's arrival on steady_ms's clock, in microseconds and in
-// milliseconds.
+// The current callback's datagram's arrival on steady_ms's clock, in nanoseconds,
+// microseconds and milliseconds.
+uint64_t datagram_arrival_ns();
 uint64_t datagram_arrival_us();
 uint64_t datagram_arrival_ms();
 

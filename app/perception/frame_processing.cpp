@@ -14,6 +14,7 @@
 #include "perception/mounting.h"
 #include "perception/lanes.h"
 #include "perception/voxel_clustering.h"
+#include "perception/zone_intake.h"
 
 namespace app {
 namespace {
@@ -30,9 +31,12 @@ void store_boxes(std::vector<ObstacleBox> boxes) {
 }
 
 void store_stream_view(const GroundEstimate& ground, std::vector<ObstacleBox> boxes) {
-  std::lock_guard<std::mutex> hold(state_mutex);
-  ground_estimate = ground;
-  stream_boxes.swap(boxes);
+  {
+    std::lock_guard<std::mutex> hold(state_mutex);
+    ground_estimate = ground;
+    stream_boxes.swap(boxes);
+  }
+  note_zone_ground(ground);
 }
 
 constexpr float kNone = std::numeric_limits<float>::infinity();

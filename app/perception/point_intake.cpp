@@ -17,6 +17,7 @@
 #include "perception/mounting.h"
 #include "perception/packet_rate.h"
 #include "perception/unit_selection.h"
+#include "perception/zone_intake.h"
 
 namespace app {
 namespace {
@@ -42,6 +43,7 @@ template <typename Process>
 void hand_off(Process&& process, uint64_t t) {
   StreamEntry entry;
   entry.processing_ns = measure_frame_processing([&] { entry.frame = process(); });
+  entry.zones = copy_zone_states();
   // The frame's stamp on the wall clock: its newest datagram arrived this long ago.
   entry.stamp_ms = wall_ms() - (steady_ms() - t);
   offer_stream_entry(entry);
@@ -74,7 +76,8 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   lidar_handle.store(handle);
   // Every stamp of this datagram (its rate, its age in the window, its frame's stamp) is its
   // arrival, not the time its callback runs.
-  const uint64_t now = datagram_arrival_ms();
+  const uint64_t arrival_ns = datagram_arrival_ns();
+  const uint64_t now = arrival_ns / 1000000u;
   if (packet == nullptr) return;
   // Only points make a live point stream: a LiDAR streaming in a form not decoded here must not
   // read as a healthy stream that sees nothing. The supervisor asks for the data type again.
@@ -91,6 +94,7 @@ void on_point_cloud(uint32_t handle, uint8_t, LidarEthernetPacket* packet, void*
   decode_points_into(*packet, datagram_points);
   if (intake_rotates)
     rotate_points(intake_rotation, datagram_points.data(), datagram_points.size());
+  judge_zones(datagram_points.data(), datagram_points.size(), arrival_ns);
   // Each packet keeps the attitude it was measured at, so the frame can undo the robot's pitching
   // within the window.
   window_append(live_window, datagram_points.data(), datagram_points.size(), now, load_imu_tilt());

@@ -6,6 +6,7 @@
 
 #include "core/clocks.h"
 #include "core/shared_state.h"
+#include "core/zone_events.h"
 #include "publication/service_keys.h"
 #include "publication/state_documents.h"
 
@@ -71,6 +72,10 @@ PathEntryList build_diag_entries(uint64_t timestamp, const LidarHealthCounters& 
   add_integer(e, "app.descartados.outro_lidar", app.foreign_unit_datagrams);
   add_integer(e, "app.stream.entradas", app.stream_entries_written);
   add_integer(e, "app.stream.descartadas", app.stream_entries_dropped);
+  if (!zone_names().empty()) {
+    add_integer(e, "app.zonas.eventos", zone_events_written());
+    add_integer(e, "app.zonas.descartados", zone_events_dropped());
+  }
   add_integer(e, "app.reconfiguracoes", app.reconfigurations);
   add_integer(e, "app.escritas_repetidas", app.repeated_writes);
   add_integer(e, "app.live_view.clientes", app.live_view_clients);

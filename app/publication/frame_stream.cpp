@@ -11,6 +11,7 @@
 #include "publication/redis_client.h"
 #include "publication/service_keys.h"
 #include "publication/state_documents.h"
+#include "publication/zone_stream.h"
 
 namespace app {
 namespace {
@@ -106,6 +107,9 @@ PathEntryList build_stream_fields(const StreamEntry& entry) {
     }
     add_fixed(fields, "processamento_ms", static_cast<double>(entry.processing_ns) / 1e6, 3);
   }
+  const std::vector<std::string>& names = zone_names();
+  for (std::size_t i = 0; i < entry.zones.count && i < names.size(); ++i)
+    fields.emplace_back("zona." + names[i], zone_state_name(entry.zones.state[i]));
   return fields;
 }
 

@@ -23,7 +23,8 @@ inline constexpr std::size_t kFrameStreamLength = 50;
 // stream is OFF), "caixas", the nearest box "caixa.*" (only when there are boxes; three
 // decimals; both count only the boxes of points that are not ground) and, for frames, the ground:
 // "chao" ("visto" or "nao visto") with "chao.altura_m" (below the LiDAR, three decimals) and
-// "chao.inclinacao_graus" (one decimal) when seen, then "processamento_ms".
+// "chao.inclinacao_graus" (one decimal) when seen, then "processamento_ms"; last, with zones,
+// each zone's state "zona.<name>" (ocupada, livre, desconhecida).
 PathEntryList build_stream_fields(const StreamEntry& entry);
 
 // Starts the writer thread, which connects to the server the settings name when it has an entry

@@ -200,15 +200,21 @@ void RedisClient::expire(const std::string& key, int64_t seconds) {
   queue({"EXPIRE", key, std::to_string(seconds)});
 }
 
-void RedisClient::xadd(const std::string& key, std::size_t max_length,
-                       const std::vector<std::pair<std::string, std::string>>& fields) {
+std::string RedisClient::xadd(const std::string& key, std::size_t max_length,
+                              const std::vector<std::pair<std::string, std::string>>& fields) {
   std::vector<std::string> args = {"XADD", key, "MAXLEN", "~", std::to_string(max_length), "*"};
   args.reserve(args.size() + 2 * fields.size());
   for (const auto& [field, value] : fields) {
     args.push_back(field);
     args.push_back(value);
   }
-  command(args, true);
+  const Reply reply = command(args, true);
+  if (reply->type != REDIS_REPLY_STRING) return std::string();
+  return std::string(reply->str, reply->len);
+}
+
+void RedisClient::publish(const std::string& channel, const std::string& message) {
+  command({"PUBLISH", channel, message}, true);
 }
 
 void RedisClient::exec() {

@@ -77,10 +77,12 @@ class RedisClient {
   void exec();
 
   // Appends an entry (field, value pairs) to the stream under the key, letting the server trim
-  // it to about max_length entries (XADD key MAXLEN ~ max_length * ...). A command of its own,
-  // so like PING it opens a connection when there is none.
-  void xadd(const std::string& key, std::size_t max_length,
-            const std::vector<std::pair<std::string, std::string>>& fields);
+  // it to about max_length entries (XADD key MAXLEN ~ max_length * ...) and returns the entry's
+  // id. A command of its own, so like PING it opens a connection when there is none.
+  std::string xadd(const std::string& key, std::size_t max_length,
+                   const std::vector<std::pair<std::string, std::string>>& fields);
+  // PUBLISH of the message on the channel; the same connection rules as xadd.
+  void publish(const std::string& channel, const std::string& message);
 
  private:
   struct ContextFree {

@@ -6,12 +6,18 @@
 // scene's floor, inside the document's region of interest, holds it near 0. Its boxes can: the
 // floor's box ends 0.35 m below the sensor and the appearing box rises above that.) Then it hides
 // the box, waits until both say so, and starts again after a random pause, so appearances fall at
-// every phase of the frame and supervisor cycles.
+// every phase of the frame and supervisor cycles. With --zone NAME the box appears inside that
+// zone of the service, and the same run also times the zone's "ocupada" as read from the zone
+// stream with XREAD BLOCK and from its channel with SUBSCRIBE (and waits for its "livre" after
+// each hiding).
 //
 //   latency_bench --sim-pid PID --sim-log FILE [--appearances N] [--distance M] [--port P]
+//                 [--zone NAME]
 //
 // Prints one line: "appearances=N missed=K stream_p50=.. stream_p99=.. document_p50=..
-// document_p99=.." (milliseconds), and each appearance's two figures before it.
+// document_p99=.." (milliseconds), followed on it with a zone by "zone_xread_p50=..
+// zone_xread_p99=.. zone_subscribe_p50=.. zone_subscribe_p99=..", and each appearance's figures
+// before it.
 #include <hiredis/hiredis.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -20,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +46,7 @@ namespace {
 
 constexpr const char* kStreamKey = "ctx:dados_modulo_Lidar_quadros";
 constexpr const char* kDocumentKey = "ctx:dados_modulo_Lidar";
+constexpr const char* kZoneKey = "ctx:dados_modulo_Lidar_zonas";
 constexpr auto kPollPeriod = std::chrono::milliseconds(50);
 constexpr double kTolerance = 0.03;  // metres
 constexpr double kGiveUpMs = 5000;
@@ -55,6 +63,7 @@ struct Options {
   int appearances = 60;
   double distance = 1.2;
   int port = 6379;
+  std::string zone;
 };
 
 // What one reader saw: the front distance at each reading, with the moment it was read.
@@ -116,6 +125,71 @@ void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
             out.add(at, number(fields->element[f + 1]->str));
         }
       }
+    }
+    freeReplyObject(reply);
+  }
+  redisFree(c);
+}
+
+std::string text(const redisReply* r) { return std::string(r->str, r->len); }
+
+// The zone's states as the zone stream holds them: 1 occupied, 0 free, NaN unknown.
+double zone_value(const std::string& state) {
+  return state == "ocupada" ? 1.0 : state == "livre" ? 0.0 : std::nan("");
+}
+
+void read_zone_stream(int port, const std::string& zone, Readings& out,
+                      const std::atomic<bool>& running) {
+  redisContext* c = connect(port);
+  std::string last = "$";
+  while (running.load()) {
+    auto* reply = static_cast<redisReply*>(
+        redisCommand(c, "XREAD BLOCK 500 STREAMS %s %s", kZoneKey, last.c_str()));
+    const double at = wall_ms();
+    if (reply == nullptr) break;
+    if (reply->type == REDIS_REPLY_ARRAY && reply->elements == 1) {
+      const redisReply* entries = reply->element[0]->element[1];
+      for (std::size_t i = 0; i < entries->elements; ++i) {
+        const redisReply* entry = entries->element[i];
+        last = text(entry->element[0]);
+        const redisReply* fields = entry->element[1];
+        std::string name, state;
+        for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
+          const std::string key = text(fields->element[f]);
+          if (key == "zona") name = text(fields->element[f + 1]);
+          if (key == "estado") state = text(fields->element[f + 1]);
+        }
+        if (name == zone) out.add(at, zone_value(state));
+      }
+    }
+    freeReplyObject(reply);
+  }
+  redisFree(c);
+}
+
+// SUBSCRIBE to the zone channel; the read times out every 500 ms so a stop is seen.
+void subscribe_zone(int port, const std::string& zone, Readings& out,
+                    const std::atomic<bool>& running) {
+  redisContext* c = connect(port);
+  freeReplyObject(redisCommand(c, "SUBSCRIBE %s", kZoneKey));
+  const timeval slice{0, 500000};
+  redisSetTimeout(c, slice);
+  while (running.load()) {
+    void* raw = nullptr;
+    if (redisGetReply(c, &raw) != REDIS_OK) {
+      if (c->err == REDIS_ERR_IO && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        c->err = 0;  // only the slice ran out
+        continue;
+      }
+      break;
+    }
+    const double at = wall_ms();
+    auto* reply = static_cast<redisReply*>(raw);
+    if (reply->type == REDIS_REPLY_ARRAY && reply->elements == 3 &&
+        text(reply->element[0]) == "message") {
+      const auto message = nlohmann::json::parse(text(reply->element[2]), nullptr, false);
+      if (!message.is_discarded() && message.value("zona", "") == zone)
+        out.add(at, zone_value(message.value("estado", "")));
     }
     freeReplyObject(reply);
   }
@@ -206,6 +280,8 @@ bool parse(int argc, char** argv, Options& o) {
     else if (name == "--appearances") o.appearances = std::atoi(value.c_str());
     else if (name == "--distance") o.distance = number(value);
     else if (name == "--port") o.port = std::atoi(value.c_str());
+    else if (name == "--zone")
+      o.zone = value;
     else return false;
   }
   return argc % 2 == 1 && o.sim_pid > 0 && !o.sim_log.empty() && o.appearances > 0;
@@ -216,8 +292,10 @@ bool parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, o)) {
-    std::fputs("usage: latency_bench --sim-pid PID --sim-log FILE [--appearances N] "
-               "[--distance M] [--port P]\n", stderr);
+    std::fputs(
+        "usage: latency_bench --sim-pid PID --sim-log FILE [--appearances N] "
+        "[--distance M] [--port P] [--zone NAME]\n",
+        stderr);
     return 2;
   }
   const auto shows = [&o](double v) { return std::fabs(v - o.distance) < kTolerance; };
@@ -228,6 +306,17 @@ int main(int argc, char** argv) {
   std::thread stream_reader(read_stream, o.port, std::ref(stream), std::cref(running));
   std::thread document_poller(poll_document, o.port, o.distance, std::ref(document),
                               std::cref(running));
+  const bool zoned = !o.zone.empty();
+  Readings zone_xread, zone_subscribe;
+  std::thread zone_reader, zone_subscriber;
+  if (zoned) {
+    zone_reader =
+        std::thread(read_zone_stream, o.port, o.zone, std::ref(zone_xread), std::cref(running));
+    zone_subscriber =
+        std::thread(subscribe_zone, o.port, o.zone, std::ref(zone_subscribe), std::cref(running));
+  }
+  const auto occupied = [](double v) { return v == 1.0; };
+  const auto free = [](double v) { return v == 0.0; };
 
   // The service must be streaming, and both readers must see the box absent, before the first.
   const double start = wall_ms();
@@ -239,17 +328,31 @@ int main(int argc, char** argv) {
   std::streamoff offset = 0;
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> pause_ms(200, 700);
-  std::vector<double> stream_ms, document_ms;
+  std::vector<double> stream_ms, document_ms, xread_ms, subscribe_ms;
   int missed = 0;
   for (int i = 0; i < o.appearances; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(rng)));
     const double shown = toggle(o, offset, " shown");
     const auto s = wait_for(stream, shown, shows);
     const auto d = wait_for(document, shown, shows);
-    if (s && d) {
+    std::optional<double> zx, zs;
+    if (zoned) {
+      zx = wait_for(zone_xread, shown, occupied);
+      zs = wait_for(zone_subscribe, shown, occupied);
+    }
+    if (s && d && (!zoned || (zx && zs))) {
       stream_ms.push_back(*s);
       document_ms.push_back(*d);
-      std::printf("appearance %d: stream %.1f ms, document %.1f ms\n", i + 1, *s, *d);
+      if (zoned) {
+        xread_ms.push_back(*zx);
+        subscribe_ms.push_back(*zs);
+        std::printf(
+            "appearance %d: stream %.1f ms, document %.1f ms, zone xread %.1f ms, "
+            "subscribe %.1f ms\n",
+            i + 1, *s, *d, *zx, *zs);
+      } else {
+        std::printf("appearance %d: stream %.1f ms, document %.1f ms\n", i + 1, *s, *d);
+      }
     } else {
       ++missed;
       std::printf("appearance %d: not seen within %.0f ms\n", i + 1, kGiveUpMs);
@@ -257,14 +360,28 @@ int main(int argc, char** argv) {
     const double hidden = toggle(o, offset, " hidden");
     wait_for(stream, hidden, clear);
     wait_for(document, hidden, clear);
+    if (zoned) wait_for(zone_xread, hidden, free);
   }
   running.store(false);
   stream_reader.join();
   document_poller.join();
+  if (zoned) {
+    zone_reader.join();
+    zone_subscriber.join();
+  }
 
-  std::printf("appearances=%zu missed=%d stream_p50=%.1f stream_p99=%.1f document_p50=%.1f "
-              "document_p99=%.1f\n",
-              stream_ms.size(), missed, percentile(stream_ms, 0.5), percentile(stream_ms, 0.99),
-              percentile(document_ms, 0.5), percentile(document_ms, 0.99));
+  std::printf(
+      "appearances=%zu missed=%d stream_p50=%.1f stream_p99=%.1f document_p50=%.1f "
+      "document_p99=%.1f",
+      stream_ms.size(), missed, percentile(stream_ms, 0.5), percentile(stream_ms, 0.99),
+      percentile(document_ms, 0.5), percentile(document_ms, 0.99));
+  if (zoned) {
+    std::printf(
+        " zone_xread_p50=%.1f zone_xread_p99=%.1f zone_subscribe_p50=%.1f "
+        "zone_subscribe_p99=%.1f",
+        percentile(xread_ms, 0.5), percentile(xread_ms, 0.99), percentile(subscribe_ms, 0.5),
+        percentile(subscribe_ms, 0.99));
+  }
+  std::printf("\n");
   return missed == 0 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -20,6 +21,7 @@
 #include "perception/ground_plane.h"
 #include "perception/point_intake.h"
 #include "perception/voxel_clustering.h"
+#include "perception/zone_intake.h"
 #include "pcl_yardstick.h"
 #include "synthetic_scene.h"
 
@@ -250,12 +252,12 @@ void BM_Stage_ClusteringHashPath(benchmark::State& state) {
 
 // One 96-point datagram with the given number of points behind it in the window, held there by
 // the window's point bound.
-void BM_Intake_Current(benchmark::State& state) {
+void run_intake(benchmark::State& state, int64_t behind) {
   app::reset_shared_state();
   app::window_clear(app::live_window);
   app::live_window.window_ms = 0;
-  app::live_window.max_points = state.range(0);
-  auto datagrams = bench::make_datagrams(scene(state.range(0)), 96);
+  app::live_window.max_points = behind;
+  auto datagrams = bench::make_datagrams(scene(behind), 96);
   for (auto& d : datagrams) {
     app::on_point_cloud(1, kDeviceTypeOmni, reinterpret_cast<LidarEthernetPacket*>(d.data()),
                         nullptr);
@@ -269,6 +271,27 @@ void BM_Intake_Current(benchmark::State& state) {
   state.counters["window"] = static_cast<double>(app::copy_latest_cloud().points.size());
   app::reset_shared_state();
   app::window_clear(app::live_window);
+}
+
+void BM_Intake_Current(benchmark::State& state) { run_intake(state, state.range(0)); }
+
+// The same datagram's intake with none and with four zones judged on it (30,000 points behind).
+void BM_Intake_Zones(benchmark::State& state) {
+  std::vector<app::ZoneSpec> zones;
+  const float boxes[4][6] = {{0.3f, -0.3f, -0.3f, 1.0f, 0.3f, 0.3f},
+                             {0.3f, -0.5f, -0.35f, 2.5f, 0.5f, 0.5f},
+                             {-0.3f, 0.25f, -0.35f, 0.3f, 1.2f, 0.5f},
+                             {-2.0f, -0.5f, -0.35f, -0.3f, 0.5f, 0.5f}};
+  for (int64_t z = 0; z < state.range(0); ++z) {
+    app::ZoneSpec spec;
+    spec.name = "z" + std::to_string(z);
+    std::copy(boxes[z], boxes[z] + 3, spec.min);
+    std::copy(boxes[z] + 3, boxes[z] + 6, spec.max);
+    zones.push_back(spec);
+  }
+  app::set_intake_zones(zones, app::RobotBox{}, app::GroundSettings{});
+  run_intake(state, 30000);
+  app::set_intake_zones({}, app::RobotBox{}, app::GroundSettings{});
 }
 
 // What the viewer pays for its copy of latest_cloud (about 33 times a second) after a datagram
@@ -303,6 +326,7 @@ BENCHMARK(BM_Stage_Distances)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillise
 BENCHMARK(BM_Stage_Clustering)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stage_ClusteringHashPath)->Arg(30000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Intake_Current)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Intake_Zones)->Arg(0)->Arg(4)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Intake_ReaderCopy)->Arg(30000)->Arg(200000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -118,6 +118,10 @@ using QueryLidarInternalInfoCallback = void (*)(CommandStatus status, uint32_t h
 // configuration file; with a null path, `host_ip` selects host-address mode. Init starts the
 // threads and refuses a second call until Uninit, which stops and joins them.
 bool LidarSdkInit(const char* path, const char* host_ip, const LidarLoggerCfgInfo* log_cfg_info);
+// Before LidarSdkInit: how long the data thread gathers datagrams between the passes that
+// received something (20,000 microseconds unless set; 0 does not gather). Shorter hands points
+// over sooner for more wake-ups; it applies where the platform receives in batches.
+void LidarSetDataGatherInterval(uint32_t microseconds);
 bool LidarSdkStart();
 void LidarSdkUninit();
 

@@ -156,6 +156,8 @@ void SetLidarPointCloudCallback(LidarPointCloudCallback cb, void* client_data) {
 
 int64_t LidarDatagramArrivalNs() { return 0; }
 
+void LidarSetDataGatherInterval(uint32_t) {}
+
 void SetLidarImuDataCallback(LidarImuDataCallback cb, void* client_data) {
   record("SetLidarImuDataCallback", 0, -1, reinterpret_cast<const void*>(cb), client_data);
 }

@@ -34,6 +34,9 @@ class PointSource {
   RangeModel range_;
   std::mt19937 rng_;
   std::normal_distribution<double> noise_{0.0, 1.0};
+  // Flickering boxes: the period each counts in and the shots it returned in it.
+  std::vector<long long> flicker_period_;
+  std::vector<int> flicker_shots_;
 };
 
 }  // namespace lidar_sim

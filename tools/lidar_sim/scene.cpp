@@ -131,6 +131,16 @@ bool parse_scene(const std::string& json_text, Scene& out, std::string& error) {
       box.reflectivity = read_reflectivity(b, 100);
       box.toggle = b.value("toggle", false);
       box.visible = !box.toggle;
+      if (auto flicker = b.find("flicker"); flicker != b.end()) {
+        const bool ok = flicker->is_object() && flicker->value("points", 0) > 0 &&
+                        flicker->value("every_ms", 0.0) > 0;
+        if (!ok) {
+          error = "box \"" + box.name + "\": \"flicker\" needs \"points\" and \"every_ms\" above 0";
+          return false;
+        }
+        box.flicker_points = flicker->value("points", 0);
+        box.flicker_every_ms = flicker->value("every_ms", 0.0);
+      }
       scene.boxes.push_back(box);
     }
   }
@@ -173,18 +183,20 @@ std::vector<std::string> toggle_boxes(Scene& scene) {
 
 std::optional<RayHit> cast_ray(const Scene& scene, const Vec3& dir, double min_range, double max_range) {
   std::optional<RayHit> best;
-  auto consider = [&](double t, uint8_t reflectivity) {
-    if (t >= min_range && t <= max_range && (!best || t < best->range)) best = RayHit{t, reflectivity};
+  auto consider = [&](double t, uint8_t reflectivity, int box) {
+    if (t >= min_range && t <= max_range && (!best || t < best->range))
+      best = RayHit{t, reflectivity, box};
   };
   for (const ScenePlane& p : scene.planes) {
     const double denom = dot(dir, p.normal);
     if (std::fabs(denom) < 1e-12) continue;
-    consider(dot(p.point, p.normal) / denom, p.reflectivity);
+    consider(dot(p.point, p.normal) / denom, p.reflectivity, -1);
   }
-  for (const SceneBox& b : scene.boxes) {
+  for (std::size_t i = 0; i < scene.boxes.size(); ++i) {
+    const SceneBox& b = scene.boxes[i];
     if (!b.visible) continue;
     const double t = box_entry(b, dir);
-    if (t >= 0) consider(t, b.reflectivity);
+    if (t >= 0) consider(t, b.reflectivity, static_cast<int>(i));
   }
   return best;
 }

@@ -29,6 +29,10 @@ struct SceneBox {
   // A box with "toggle": true starts hidden and appears or disappears at each scene toggle.
   bool toggle = false;
   bool visible = true;
+  // A box with "flicker": {"points": N, "every_ms": M} returns at most N shots in each M ms (the
+  // rest pass through it): a sparse target that shows a few points now and then.
+  int flicker_points = 0;
+  double flicker_every_ms = 0;
 };
 
 struct Scene {
@@ -46,6 +50,7 @@ struct Scene {
 struct RayHit {
   double range = 0;
   uint8_t reflectivity = 0;
+  int box = -1;  // index of the box hit, -1 for a plane
 };
 
 // The built-in scene (the same as config/scenes/open.json).

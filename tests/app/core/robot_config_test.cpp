@@ -5,6 +5,7 @@
 #include "core/live_view_config.h"
 #include "core/redis_config.h"
 #include "core/robot_config.h"
+#include "core/zone_config.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/app/core/entry_point_runner.h"
 
@@ -192,3 +194,63 @@ TEST_F(RedisMember, DefaultGivenAndRefused) {
 }
 
 }  // namespace
+
+using ZonesMember = RobotConfig;
+
+TEST_F(ZonesMember, ReadWhenWellFormedHostileOnesRefuseTheStart) {
+  std::vector<app::ZoneSpec> zones;
+  EXPECT_EQ(app::read_zones(write(R"({"zones": [
+      {"name": "parar", "min": [0.3, -0.3, -0.3], "max": [1.5, 0.3, 0.3], "min_points": 5,
+       "release_ms": 300},
+      {"name": "Lento_2-b", "min": [-1, -1, -1], "max": [1, 1, 1]}]})"),
+                            zones),
+            std::nullopt);
+  ASSERT_EQ(zones.size(), 2u);
+  EXPECT_EQ(
+      std::make_tuple(zones[0].name, zones[0].max[0], zones[0].min_points, zones[0].release_ms),
+      std::make_tuple(std::string("parar"), 1.5f, 5u, 300u));
+  EXPECT_EQ(zones[1].name, "Lento_2-b");
+
+  const std::string box = R"("min": [0, 0, 0], "max": [1, 1, 1])";
+  std::string seventeen = R"({"zones": [)";
+  for (int i = 0; i < 17; ++i)
+    seventeen +=
+        (i ? "," : "") + std::string(R"({"name": "z)") + std::to_string(i) + "\", " + box + "}";
+  seventeen += "]}";
+  const std::string hostile[] = {
+      R"({"zones": {"name": "a"}})",
+      R"({"zones": [7]})",
+      R"({"zones": [{"min": [0, 0, 0], "max": [1, 1, 1]}]})",
+      R"({"zones": [{"name": "a", "min": [0, 0, 0]}]})",
+      R"({"zones": [{"name": "a", "min": [0, 0, 0], "max": [1, 0, 1]}]})",
+      R"({"zones": [{"name": "a", "min": [0, 0, 0], "max": [1, 1, 1e39]}]})",
+      R"({"zones": [{"name": "a", )" + box + R"(, "min_points": 0}]})",
+      R"({"zones": [{"name": "a", )" + box + R"(, "min_points": 2.5}]})",
+      R"({"zones": [{"name": "a", )" + box + R"(, "release_ms": -1}]})",
+      R"({"zones": [{"name": "a", )" + box + R"(, "release_ms": 1e12}]})",
+      R"({"zones": [{"name": "a", )" + box + R"(, "raio": 1}]})",
+      R"({"zones": [{"name": "", )" + box + "}]}",
+      R"({"zones": [{"name": "a b", )" + box + "}]}",
+      R"({"zones": [{"name": "a\r\nPUBLISH", )" + box + "}]}",
+      R"({"zones": [{"name": "zona.a", )" + box + "}]}",
+      R"({"zones": [{"name": ")" + std::string(33, 'a') + "\", " + box + "}]}",
+      R"({"zones": [{"name": 5, )" + box + "}]}",
+      R"({"zones": [{"name": "a", )" + box + R"(}, {"name": "a", )" + box + "}]}",
+      seventeen,
+  };
+  for (const std::string& text : hostile) {
+    const std::string path = write(text);
+    std::vector<app::ZoneSpec> refused_zones;
+    const auto refused = app::read_zones(path, refused_zones);
+    ASSERT_TRUE(refused.has_value()) << text;
+    EXPECT_THAT(*refused, HasSubstr("[ERR] zones invalido em " + path + ": ")) << text;
+    EXPECT_TRUE(refused_zones.empty()) << text;
+  }
+
+  testing::internal::CaptureStderr();
+  const std::string path = write(hostile[17]);
+  EXPECT_EQ(entry_point_test::run({"app", path}), -1);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              HasSubstr("[ERR] zones invalido em " + path + ": nome repetido \"a\""));
+  EXPECT_TRUE(fake_sdk::calls().empty()) << "nothing may start";
+}
