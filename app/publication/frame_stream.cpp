@@ -11,6 +11,7 @@
 #include "publication/redis_client.h"
 #include "publication/service_keys.h"
 #include "publication/state_documents.h"
+#include "publication/write_outage.h"
 #include "publication/zone_stream.h"
 
 namespace app {
@@ -34,29 +35,14 @@ void add_six(PathEntryList& fields, const char* group, const ObstacleDistances& 
   add_distances(fields, group, d.frente, d.tras, d.esquerda, d.direita, d.cima, d.baixo);
 }
 
-// One line when entries start failing and one when they are written again, not one per entry.
-void report_outage(bool failing, const char* error) {
-  if (failing) {
-    std::fprintf(stderr,
-                 "[REDIS] stream %s: escrita falhou (%s); entradas descartadas ate o "
-                 "Redis responder\n",
-                 service_key(kFrameStreamKey).c_str(), error);
-    std::fflush(stderr);
-  } else {
-    std::fprintf(stdout, "[REDIS] stream %s: escrita retomada\n",
-                 service_key(kFrameStreamKey).c_str());
-    std::fflush(stdout);
-  }
-}
-
 void writer_loop(RedisSettings redis) {
+  WriteOutage outage{"stream", "entradas descartadas", service_key(kFrameStreamKey)};
   std::unique_ptr<RedisClient> client;
   try {
     client = std::make_unique<RedisClient>(redis);
   } catch (const RedisError& error) {
-    report_outage(true, error.what());
+    note_write_failed(outage, error.what());
   }
-  bool failing = false;
   StreamEntry entry;
   while (writer_active.load()) {
     if (!take_stream_entry(entry, kIdleWait)) continue;
@@ -65,15 +51,13 @@ void writer_loop(RedisSettings redis) {
       continue;
     }
     try {
-      client->xadd(service_key(kFrameStreamKey), kFrameStreamLength, build_stream_fields(entry));
+      client->xadd(outage.key, kFrameStreamLength, build_stream_fields(entry));
       note_stream_entry_written();
-      if (failing) report_outage(false, "");
-      failing = false;
+      note_write_done(outage);
     } catch (const std::exception& error) {
       // Redis failures above all; nothing may end the writer thread (and the process with it).
       note_stream_entry_dropped();
-      if (!failing) report_outage(true, error.what());
-      failing = true;
+      note_write_failed(outage, error.what());
     }
   }
 }

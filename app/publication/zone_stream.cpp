@@ -12,6 +12,7 @@
 #include "publication/redis_client.h"
 #include "publication/service_keys.h"
 #include "publication/state_documents.h"
+#include "publication/write_outage.h"
 
 namespace app {
 namespace {
@@ -21,30 +22,15 @@ constexpr auto kIdleWait = std::chrono::milliseconds(200);
 std::thread zone_writer_thread;
 std::atomic<bool> zone_writer_active{false};
 
-// One line when events start failing and one when they are written again, not one per event.
-void report_outage(bool failing, const char* error) {
-  if (failing) {
-    std::fprintf(stderr,
-                 "[REDIS] zonas %s: escrita falhou (%s); eventos descartados ate o "
-                 "Redis responder\n",
-                 service_key(kZoneStreamKey).c_str(), error);
-    std::fflush(stderr);
-  } else {
-    std::fprintf(stdout, "[REDIS] zonas %s: escrita retomada\n",
-                 service_key(kZoneStreamKey).c_str());
-    std::fflush(stdout);
-  }
-}
-
 void zone_writer_loop(RedisSettings redis) {
-  const std::string key = service_key(kZoneStreamKey);  // the stream and the channel
+  // The key names the stream and the channel alike.
+  WriteOutage outage{"zonas", "eventos descartados", service_key(kZoneStreamKey)};
   std::unique_ptr<RedisClient> client;
   try {
     client = std::make_unique<RedisClient>(redis);
   } catch (const RedisError& error) {
-    report_outage(true, error.what());
+    note_write_failed(outage, error.what());
   }
-  bool failing = false;
   const auto write = [&](const ZoneEvent& event) {
     if (!client) {
       note_zone_event_dropped();
@@ -52,16 +38,14 @@ void zone_writer_loop(RedisSettings redis) {
     }
     try {
       const PathEntryList fields = build_zone_fields(event);
-      const std::string id = client->xadd(key, kZoneStreamLength, fields);
-      client->publish(key, zone_message(id, fields));
+      const std::string id = client->xadd(outage.key, kZoneStreamLength, fields);
+      client->publish(outage.key, zone_message(id, fields));
       note_zone_event_written();
-      if (failing) report_outage(false, "");
-      failing = false;
+      note_write_done(outage);
     } catch (const std::exception& error) {
       // Redis failures above all; nothing may end the writer thread (and the process with it).
       note_zone_event_dropped();
-      if (!failing) report_outage(true, error.what());
-      failing = true;
+      note_write_failed(outage, error.what());
     }
   };
   ZoneEvent event;
@@ -70,7 +54,7 @@ void zone_writer_loop(RedisSettings redis) {
   }
   // What was queued before the stop (the shutdown's "desconhecida" above all) still goes out,
   // unless Redis is already failing: a stop must not wait a time-out per event.
-  while (!failing && take_zone_event(event, std::chrono::milliseconds(0))) write(event);
+  while (!outage.failing && take_zone_event(event, std::chrono::milliseconds(0))) write(event);
 }
 
 }  // namespace

@@ -105,25 +105,25 @@ double number(const std::string& text) {
   return end == text.c_str() ? std::nan("") : v;
 }
 
-// XREAD BLOCK from the newest entry on, one entry at a time as they come.
-void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
+std::string text(const redisReply* r) { return std::string(r->str, r->len); }
+
+// XREAD BLOCK on `key` from the newest entry on, handing each entry's fields (name, value) to
+// `take` with the moment they were read, until `running` is cleared.
+void read_entries(int port, const char* key, const std::atomic<bool>& running,
+                  const std::function<void(double, const redisReply*)>& take) {
   redisContext* c = connect(port);
   std::string last = "$";
   while (running.load()) {
     auto* reply = static_cast<redisReply*>(
-        redisCommand(c, "XREAD BLOCK 500 STREAMS %s %s", kStreamKey, last.c_str()));
+        redisCommand(c, "XREAD BLOCK 500 STREAMS %s %s", key, last.c_str()));
     const double at = wall_ms();
     if (reply == nullptr) break;
     if (reply->type == REDIS_REPLY_ARRAY && reply->elements == 1) {
       const redisReply* entries = reply->element[0]->element[1];
       for (std::size_t i = 0; i < entries->elements; ++i) {
         const redisReply* entry = entries->element[i];
-        last.assign(entry->element[0]->str, entry->element[0]->len);
-        const redisReply* fields = entry->element[1];
-        for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
-          if (std::strcmp(fields->element[f]->str, "corredor.frente") == 0)
-            out.add(at, number(fields->element[f + 1]->str));
-        }
+        last = text(entry->element[0]);
+        take(at, entry->element[1]);
       }
     }
     freeReplyObject(reply);
@@ -131,7 +131,15 @@ void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
   redisFree(c);
 }
 
-std::string text(const redisReply* r) { return std::string(r->str, r->len); }
+// The frame stream's corridor front distance, entry by entry.
+void read_stream(int port, Readings& out, const std::atomic<bool>& running) {
+  read_entries(port, kStreamKey, running, [&out](double at, const redisReply* fields) {
+    for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
+      if (std::strcmp(fields->element[f]->str, "corredor.frente") == 0)
+        out.add(at, number(fields->element[f + 1]->str));
+    }
+  });
+}
 
 // The zone's states as the zone stream holds them: 1 occupied, 0 free, NaN unknown.
 double zone_value(const std::string& state) {
@@ -140,31 +148,15 @@ double zone_value(const std::string& state) {
 
 void read_zone_stream(int port, const std::string& zone, Readings& out,
                       const std::atomic<bool>& running) {
-  redisContext* c = connect(port);
-  std::string last = "$";
-  while (running.load()) {
-    auto* reply = static_cast<redisReply*>(
-        redisCommand(c, "XREAD BLOCK 500 STREAMS %s %s", kZoneKey, last.c_str()));
-    const double at = wall_ms();
-    if (reply == nullptr) break;
-    if (reply->type == REDIS_REPLY_ARRAY && reply->elements == 1) {
-      const redisReply* entries = reply->element[0]->element[1];
-      for (std::size_t i = 0; i < entries->elements; ++i) {
-        const redisReply* entry = entries->element[i];
-        last = text(entry->element[0]);
-        const redisReply* fields = entry->element[1];
-        std::string name, state;
-        for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
-          const std::string key = text(fields->element[f]);
-          if (key == "zona") name = text(fields->element[f + 1]);
-          if (key == "estado") state = text(fields->element[f + 1]);
-        }
-        if (name == zone) out.add(at, zone_value(state));
-      }
+  read_entries(port, kZoneKey, running, [&](double at, const redisReply* fields) {
+    std::string name, state;
+    for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
+      const std::string key = text(fields->element[f]);
+      if (key == "zona") name = text(fields->element[f + 1]);
+      if (key == "estado") state = text(fields->element[f + 1]);
     }
-    freeReplyObject(reply);
-  }
-  redisFree(c);
+    if (name == zone) out.add(at, zone_value(state));
+  });
 }
 
 // SUBSCRIBE to the zone channel; the read times out every 500 ms so a stop is seen.
