@@ -103,7 +103,7 @@ int run_app(int argc, char** argv) {
   LiveViewConfig live_view;
   RedisSettings redis;
   std::string instance;
-  std::vector<ZoneSpec> zones;
+  std::vector<ZoneSettings> zones;
   for (const auto& refused :
        {read_robot_box(config_path, params.robot), read_mounting(config_path, params.mounting),
         read_corridor_limits(config_path, params.corridor),

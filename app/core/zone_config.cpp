@@ -41,7 +41,8 @@ bool read_count(const json& value, uint32_t lo, uint32_t hi, uint32_t& out) {
 }
 
 // One zone, or the reason it is refused (`where` names it in the line).
-std::optional<std::string> read_zone(const json& item, const std::string& where, ZoneSpec& zone) {
+std::optional<std::string> read_zone(const json& item, const std::string& where,
+                                     ZoneSettings& zone) {
   if (!item.is_object()) return where + " nao e um objeto";
   bool has_min = false, has_max = false;
   for (const auto& [key, value] : item.items()) {
@@ -74,17 +75,17 @@ std::optional<std::string> read_zone(const json& item, const std::string& where,
 }  // namespace
 
 std::optional<std::string> read_zones(const std::string& config_path,
-                                      std::vector<ZoneSpec>& zones) {
+                                      std::vector<ZoneSettings>& zones) {
   const std::optional<json> member = read_config_member(config_path, "zones");
   if (!member) return std::nullopt;
   if (!member->is_array()) return refusal(config_path, "nao e uma lista");
   if (member->size() > kMaxZones) return refusal(config_path, "mais de 16 zonas");
-  std::vector<ZoneSpec> read;
+  std::vector<ZoneSettings> read;
   for (std::size_t i = 0; i < member->size(); ++i) {
-    ZoneSpec zone;
+    ZoneSettings zone;
     const std::string where = "a zona " + std::to_string(i + 1);
     if (auto refused = read_zone((*member)[i], where, zone)) return refusal(config_path, *refused);
-    for (const ZoneSpec& earlier : read) {
+    for (const ZoneSettings& earlier : read) {
       if (earlier.name == zone.name)
         return refusal(config_path, "nome repetido \"" + zone.name + "\"");
     }

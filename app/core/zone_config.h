@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/zone_spec.h"
+#include "core/zone_settings.h"
 
 namespace app {
 
@@ -15,6 +15,7 @@ namespace app {
 // A member that is there but malformed (a box without volume, an unknown key, a name that is
 // empty, too long, repeated or has other characters than letters, digits, '_' and '-', a 17th
 // zone) gives the console line that refuses it.
-std::optional<std::string> read_zones(const std::string& config_path, std::vector<ZoneSpec>& zones);
+std::optional<std::string> read_zones(const std::string& config_path,
+                                      std::vector<ZoneSettings>& zones);
 
 }  // namespace app

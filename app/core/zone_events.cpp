@@ -23,9 +23,9 @@ std::size_t count = 0;
 
 }  // namespace
 
-void configure_zone_events(const std::vector<ZoneSpec>& zones) {
+void configure_zone_events(const std::vector<ZoneSettings>& zones) {
   names.clear();
-  for (const ZoneSpec& zone : zones) names.push_back(zone.name);
+  for (const ZoneSettings& zone : zones) names.push_back(zone.name);
   for (auto& state : states) state.store(static_cast<uint8_t>(ZoneState::kUnknown));
   std::lock_guard<std::mutex> hold(zone_queue_mutex);
   first = count = 0;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/zone_spec.h"
+#include "core/zone_settings.h"
 
 namespace app {
 
@@ -32,7 +32,7 @@ struct ZoneStates {
 inline constexpr std::size_t kZoneQueueCapacity = 64;
 
 // Set before the LiDAR layer starts (every zone unknown); read-only afterwards.
-void configure_zone_events(const std::vector<ZoneSpec>& zones);
+void configure_zone_events(const std::vector<ZoneSettings>& zones);
 const std::vector<std::string>& zone_names();
 
 // Records the zone's new state and queues the event for the publisher.

@@ -31,7 +31,7 @@ std::vector<ZoneTransition> transitions;
 
 }  // namespace
 
-void set_intake_zones(const std::vector<ZoneSpec>& zones, const RobotBox& robot,
+void set_intake_zones(const std::vector<ZoneSettings>& zones, const RobotBox& robot,
                       const GroundSettings& ground) {
   configure_zone_events(zones);
   occupancy = zones.empty() ? nullptr : std::make_unique<ZoneOccupancy>(zones);

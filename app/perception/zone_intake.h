@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/records.h"
-#include "core/zone_spec.h"
+#include "core/zone_settings.h"
 
 namespace app {
 
@@ -22,7 +22,7 @@ namespace app {
 inline constexpr uint32_t kZoneGatherIntervalUs = 10000;
 
 // Before the LiDAR layer starts; with no zones, judge_zones does nothing.
-void set_intake_zones(const std::vector<ZoneSpec>& zones, const RobotBox& robot,
+void set_intake_zones(const std::vector<ZoneSettings>& zones, const RobotBox& robot,
                       const GroundSettings& ground);
 bool intake_has_zones();
 

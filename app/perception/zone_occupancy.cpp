@@ -12,21 +12,21 @@ constexpr uint64_t kNsPerMs = 1000000;
 
 }  // namespace
 
-ZoneOccupancy::ZoneOccupancy(const std::vector<ZoneSpec>& zones) {
+ZoneOccupancy::ZoneOccupancy(const std::vector<ZoneSettings>& zones) {
   for (int axis = 0; axis < 3; ++axis) {
     all_min_[axis] = std::numeric_limits<float>::infinity();
     all_max_[axis] = -std::numeric_limits<float>::infinity();
   }
-  for (const ZoneSpec& spec : zones) {
+  for (const ZoneSettings& given : zones) {
     Zone zone;
     for (int axis = 0; axis < 3; ++axis) {
-      zone.min[axis] = spec.min[axis];
-      zone.max[axis] = spec.max[axis];
-      all_min_[axis] = std::min(all_min_[axis], spec.min[axis]);
-      all_max_[axis] = std::max(all_max_[axis], spec.max[axis]);
+      zone.min[axis] = given.min[axis];
+      zone.max[axis] = given.max[axis];
+      all_min_[axis] = std::min(all_min_[axis], given.min[axis]);
+      all_max_[axis] = std::max(all_max_[axis], given.max[axis]);
     }
-    zone.min_points = spec.min_points;
-    zone.release_ns = static_cast<uint64_t>(spec.release_ms) * kNsPerMs;
+    zone.min_points = given.min_points;
+    zone.release_ns = static_cast<uint64_t>(given.release_ms) * kNsPerMs;
     zones_.push_back(zone);
   }
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/records.h"
-#include "core/zone_spec.h"
+#include "core/zone_settings.h"
 
 namespace app {
 
@@ -33,7 +33,7 @@ struct ZoneTransition {
 
 class ZoneOccupancy {
  public:
-  explicit ZoneOccupancy(const std::vector<ZoneSpec>& zones);
+  explicit ZoneOccupancy(const std::vector<ZoneSettings>& zones);
 
   // Counts the datagram's points (robot axes) in every zone and appends each zone's change of
   // state to `out`. Arrival times must not go backwards by more than the 20 ms window.

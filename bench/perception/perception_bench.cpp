@@ -277,17 +277,17 @@ void BM_Intake_Current(benchmark::State& state) { run_intake(state, state.range(
 
 // The same datagram's intake with none and with four zones judged on it (30,000 points behind).
 void BM_Intake_Zones(benchmark::State& state) {
-  std::vector<app::ZoneSpec> zones;
+  std::vector<app::ZoneSettings> zones;
   const float boxes[4][6] = {{0.3f, -0.3f, -0.3f, 1.0f, 0.3f, 0.3f},
                              {0.3f, -0.5f, -0.35f, 2.5f, 0.5f, 0.5f},
                              {-0.3f, 0.25f, -0.35f, 0.3f, 1.2f, 0.5f},
                              {-2.0f, -0.5f, -0.35f, -0.3f, 0.5f, 0.5f}};
   for (int64_t z = 0; z < state.range(0); ++z) {
-    app::ZoneSpec spec;
-    spec.name = "z" + std::to_string(z);
-    std::copy(boxes[z], boxes[z] + 3, spec.min);
-    std::copy(boxes[z] + 3, boxes[z] + 6, spec.max);
-    zones.push_back(spec);
+    app::ZoneSettings given;
+    given.name = "z" + std::to_string(z);
+    std::copy(boxes[z], boxes[z] + 3, given.min);
+    std::copy(boxes[z] + 3, boxes[z] + 6, given.max);
+    zones.push_back(given);
   }
   app::set_intake_zones(zones, app::RobotBox{}, app::GroundSettings{});
   run_intake(state, 30000);

@@ -198,7 +198,7 @@ TEST_F(RedisMember, DefaultGivenAndRefused) {
 using ZonesMember = RobotConfig;
 
 TEST_F(ZonesMember, ReadWhenWellFormedHostileOnesRefuseTheStart) {
-  std::vector<app::ZoneSpec> zones;
+  std::vector<app::ZoneSettings> zones;
   EXPECT_EQ(app::read_zones(write(R"({"zones": [
       {"name": "parar", "min": [0.3, -0.3, -0.3], "max": [1.5, 0.3, 0.3], "min_points": 5,
        "release_ms": 300},
@@ -240,7 +240,7 @@ TEST_F(ZonesMember, ReadWhenWellFormedHostileOnesRefuseTheStart) {
   };
   for (const std::string& text : hostile) {
     const std::string path = write(text);
-    std::vector<app::ZoneSpec> refused_zones;
+    std::vector<app::ZoneSettings> refused_zones;
     const auto refused = app::read_zones(path, refused_zones);
     ASSERT_TRUE(refused.has_value()) << text;
     EXPECT_THAT(*refused, HasSubstr("[ERR] zones invalido em " + path + ": ")) << text;

@@ -27,7 +27,7 @@ class ZoneIntake : public ::testing::Test {
   void SetUp() override {
     test::reset_perception_state();
     use_datagram_arrival_clock(reported_arrival);
-    ZoneSpec zone;
+    ZoneSettings zone;
     zone.name = "parar";
     zone.min[0] = 0.5f, zone.min[1] = -0.5f, zone.min[2] = -0.5f;
     zone.max[0] = 1.5f, zone.max[1] = 0.5f, zone.max[2] = 0.5f;

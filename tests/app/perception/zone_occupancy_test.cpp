@@ -12,9 +12,9 @@ namespace {
 
 constexpr uint64_t kMs = 1000000;
 
-ZoneSpec zone(const char* name, float x0, float x1, uint32_t min_points = 5,
-              uint32_t release_ms = 300) {
-  ZoneSpec z;
+ZoneSettings zone(const char* name, float x0, float x1, uint32_t min_points = 5,
+                  uint32_t release_ms = 300) {
+  ZoneSettings z;
   z.name = name;
   z.min[0] = x0, z.min[1] = -0.5f, z.min[2] = -0.5f;
   z.max[0] = x1, z.max[1] = 0.5f, z.max[2] = 0.5f;

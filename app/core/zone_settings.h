@@ -15,7 +15,7 @@ inline constexpr std::size_t kMaxZoneNameLength = 32;
 // down (consumers treat it as occupied).
 enum class ZoneState : uint8_t { kUnknown, kFree, kOccupied };
 
-struct ZoneSpec {
+struct ZoneSettings {
   std::string name;  // 1 to 32 of A-Z a-z 0-9 _ -: it ends Redis field names ("zona.<name>")
   float min[3] = {0.f, 0.f, 0.f};
   float max[3] = {0.f, 0.f, 0.f};
