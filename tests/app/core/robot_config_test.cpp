@@ -158,7 +158,11 @@ TEST_F(RedisMember, DefaultGivenAndRefused) {
   EXPECT_TRUE(redis.user.empty());
   EXPECT_TRUE(redis.password.empty());
 
-  const std::string secret = write("s3cr3t pass\nsecond line\n");
+  // Paths go into JSON text: with forward slashes, Windows paths need no escaping.
+  const auto json_path = [](const std::string& path) {
+    return std::filesystem::path(path).generic_string();
+  };
+  const std::string secret = json_path(write("s3cr3t pass\nsecond line\n"));
   EXPECT_EQ(app::read_redis_config(
                 write(R"({"redis": {"url": "unix:///run/redis/redis.sock", "user": "lidar",
                                    "password_file": ")" +
@@ -169,8 +173,8 @@ TEST_F(RedisMember, DefaultGivenAndRefused) {
   EXPECT_EQ(redis.user, "lidar");
   EXPECT_EQ(redis.password, "s3cr3t pass");
 
-  const std::string empty = write("\n");
-  const std::string huge = write(std::string(5000, 'x'));
+  const std::string empty = json_path(write("\n"));
+  const std::string huge = json_path(write(std::string(5000, 'x')));
   for (const std::string& text :
        {std::string(R"({"redis": "tcp://127.0.0.1"})"), std::string(R"({"redis": {"url": 6379}})"),
         std::string(R"({"redis": {"url": "redis://127.0.0.1"}})"),
