@@ -1,20 +1,12 @@
 #include "stream_queue.h"
 
-#include <array>
-#include <condition_variable>
-#include <mutex>
-
 #include "core/app_health.h"
+#include "core/drop_oldest_queue.h"
 
 namespace app {
 namespace {
 
-// A ring of fixed slots: offering copies into a slot and never allocates.
-std::mutex queue_mutex;
-std::condition_variable queue_ready;
-std::array<StreamEntry, kStreamQueueCapacity> slots;
-std::size_t first = 0;
-std::size_t count = 0;
+DropOldestQueue<StreamEntry, kStreamQueueCapacity> queue;
 
 }  // namespace
 
@@ -34,35 +26,13 @@ FrameSummary summarize_frame(const ObstacleDistances& nearest, const ObstacleDis
 }
 
 void offer_stream_entry(const StreamEntry& entry) {
-  bool dropped = false;
-  {
-    std::lock_guard<std::mutex> hold(queue_mutex);
-    if (count == kStreamQueueCapacity) {
-      first = (first + 1) % kStreamQueueCapacity;
-      --count;
-      dropped = true;
-    }
-    slots[(first + count) % kStreamQueueCapacity] = entry;
-    ++count;
-  }
-  if (dropped) note_stream_entry_dropped();
-  queue_ready.notify_one();
+  if (queue_offer(queue, entry)) note_stream_entry_dropped();
 }
 
 bool take_stream_entry(StreamEntry& out, std::chrono::milliseconds wait) {
-  std::unique_lock<std::mutex> hold(queue_mutex);
-  if (count == 0) queue_ready.wait_for(hold, wait);
-  if (count == 0) return false;
-  out = slots[first];
-  first = (first + 1) % kStreamQueueCapacity;
-  --count;
-  return true;
+  return queue_take(queue, out, wait);
 }
 
-void wake_stream_queue() {
-  // Passing through the lock first: a writer between its check and its wait cannot miss this.
-  { std::lock_guard<std::mutex> hold(queue_mutex); }
-  queue_ready.notify_all();
-}
+void wake_stream_queue() { queue_wake(queue); }
 
 }  // namespace app

@@ -2,9 +2,9 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
+
+#include "core/drop_oldest_queue.h"
 
 namespace app {
 namespace {
@@ -15,11 +15,7 @@ std::atomic<uint32_t> epoch{0};
 std::atomic<uint64_t> written{0};
 std::atomic<uint64_t> dropped{0};
 
-std::mutex zone_queue_mutex;
-std::condition_variable zone_queue_ready;
-std::array<ZoneEvent, kZoneQueueCapacity> slots;
-std::size_t first = 0;
-std::size_t count = 0;
+DropOldestQueue<ZoneEvent, kZoneQueueCapacity> queue;
 
 }  // namespace
 
@@ -27,8 +23,7 @@ void configure_zone_events(const std::vector<ZoneSettings>& zones) {
   names.clear();
   for (const ZoneSettings& zone : zones) names.push_back(zone.name);
   for (auto& state : states) state.store(static_cast<uint8_t>(ZoneState::kUnknown));
-  std::lock_guard<std::mutex> hold(zone_queue_mutex);
-  first = count = 0;
+  queue_clear(queue);
 }
 
 const std::vector<std::string>& zone_names() { return names; }
@@ -36,35 +31,14 @@ const std::vector<std::string>& zone_names() { return names; }
 void offer_zone_event(const ZoneEvent& event) {
   if (event.zone >= names.size()) return;
   states[event.zone].store(static_cast<uint8_t>(event.state), std::memory_order_relaxed);
-  bool full = false;
-  {
-    std::lock_guard<std::mutex> hold(zone_queue_mutex);
-    if (count == kZoneQueueCapacity) {
-      first = (first + 1) % kZoneQueueCapacity;
-      --count;
-      full = true;
-    }
-    slots[(first + count) % kZoneQueueCapacity] = event;
-    ++count;
-  }
-  if (full) note_zone_event_dropped();
-  zone_queue_ready.notify_one();
+  if (queue_offer(queue, event)) note_zone_event_dropped();
 }
 
 bool take_zone_event(ZoneEvent& out, std::chrono::milliseconds wait) {
-  std::unique_lock<std::mutex> hold(zone_queue_mutex);
-  if (count == 0) zone_queue_ready.wait_for(hold, wait);
-  if (count == 0) return false;
-  out = slots[first];
-  first = (first + 1) % kZoneQueueCapacity;
-  --count;
-  return true;
+  return queue_take(queue, out, wait);
 }
 
-void wake_zone_events() {
-  { std::lock_guard<std::mutex> hold(zone_queue_mutex); }
-  zone_queue_ready.notify_all();
-}
+void wake_zone_events() { queue_wake(queue); }
 
 ZoneStates copy_zone_states() {
   ZoneStates out;
