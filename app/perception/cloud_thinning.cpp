@@ -29,6 +29,9 @@ inline uint64_t axis_bits(int64_t index) {
   return static_cast<uint64_t>(index + kAxisOffset) & kAxisMask;
 }
 
+// Marks a point with a non-finite coordinate, which has no voxel.
+constexpr uint64_t kSkip = ~uint64_t{0};
+
 // Open-addressing set of voxel keys, kept from cloud to cloud on the calling thread: it only
 // grows (doubling past 50 % load), and clearing touches just the slots the last cloud filled.
 // Keys use 63 bits, so the all-ones word marks a free slot. About a third of the inserts in a
@@ -38,16 +41,31 @@ class VoxelKeySet {
   // Starts loading the key's home slot ahead of its insert.
   void prefetch(uint64_t key) const { lanes::prefetch(&slots_[slot_of(key)]); }
 
-  // True when the key was not yet present.
-  bool insert(uint64_t key) {
-    std::size_t i = slot_of(key);
-    while (slots_[i] != key && slots_[i] != kFree) i = (i + 1) & mask_;
-    const bool added = slots_[i] == kFree;
-    slots_[i] = key;
-    filled_[size_] = static_cast<uint32_t>(i);
-    size_ += added;
-    if (size_ > limit_) grow();
-    return added;
+  // Makes room for `more` keys, so that inserting them cannot grow the table.
+  void make_room(std::size_t more) {
+    while (size_ + more > limit_) grow();
+  }
+
+  // Inserts the keys other than kSkip (make_room first); added[j] tells whether keys[j] was new.
+  // The table's state stays in locals here: its slots and its size share a type, so through the
+  // members every store to a slot would reload the rest.
+  void insert(const uint64_t* keys, std::size_t m, uint8_t* added) {
+    uint64_t* const slots = slots_.data();
+    uint32_t* const filled = filled_.data();
+    const std::size_t mask = mask_;
+    std::size_t size = size_;
+    for (std::size_t j = 0; j < m; ++j) {
+      const uint64_t key = keys[j];
+      if (key == kSkip) continue;
+      std::size_t i = slot_of(key);
+      while (slots[i] != key && slots[i] != kFree) i = (i + 1) & mask;
+      const bool fresh = slots[i] == kFree;
+      slots[i] = key;
+      filled[size] = static_cast<uint32_t>(i);
+      size += fresh;
+      added[j] = fresh;
+    }
+    size_ = size;
   }
 
   // Empties the set and makes room for about `expected` keys without growing on the way.
@@ -118,7 +136,6 @@ constexpr float kVectorLimit = 1073741824.0f;  // 2^30
 // The voxel key of a point; kSkip for a point with a non-finite coordinate. The point's x, y and
 // z sit in the first three lanes of a vector, so the indices of the three axes come out of one
 // multiply, one conversion and one correction.
-constexpr uint64_t kSkip = ~uint64_t{0};
 
 template <typename Point>
 inline uint64_t voxel_key(const Point& point, float inverse) {
@@ -150,31 +167,34 @@ class ThinningPass {
   ThinningPass(float leaf, std::size_t expected, Cloud& out)
       // The comparison also turns a NaN leaf into the smallest one.
       : inverse_(1.0f / (leaf > 0.00001f ? leaf : 0.00001f)), out_(out) {
-    out_.points.clear();
     occupied_.reset(expected / kVoxelsPerPointDivisor);
   }
 
   // Points with x, y and z; those with a non-finite coordinate are skipped.
   template <typename Point>
   void add(const Point* points, std::size_t n) {
-    // Each point is written to the next free place and counted only when kept.
-    out_.points.resize(count_ + n);
-    XyzPoint* kept = out_.points.data();
+    // Each point is written to the next free place and counted only when kept. The places live
+    // in a buffer that never shrinks, so a frame does not pay for constructing them again.
+    if (kept_.size() < count_ + n) kept_.resize(count_ + n);
+    XyzPoint* kept = kept_.data();
     // Keys are computed and their slots prefetched a batch at a time, then inserted in input
     // order: the table lookups are what the scan waits on.
     constexpr std::size_t kBatch = 16;
     uint64_t keys[kBatch];
+    uint8_t added[kBatch];
     for (std::size_t base = 0; base < n; base += kBatch) {
       const std::size_t m = std::min(kBatch, n - base);
       for (std::size_t j = 0; j < m; ++j) {
         keys[j] = voxel_key(points[base + j], inverse_);
         if (keys[j] != kSkip) occupied_.prefetch(keys[j]);
       }
+      occupied_.make_room(m);
+      occupied_.insert(keys, m, added);
       for (std::size_t j = 0; j < m; ++j) {
         if (keys[j] == kSkip) continue;
         const Point& point = points[base + j];
         kept[count_] = XyzPoint(point.x, point.y, point.z);
-        count_ += occupied_.insert(keys[j]);
+        count_ += added[j];
       }
     }
   }
@@ -182,7 +202,7 @@ class ThinningPass {
   std::size_t count() const { return count_; }
 
   void finish() {
-    out_.points.resize(count_);
+    out_.points.assign(kept_.data(), kept_.data() + count_);
     out_.width = static_cast<uint32_t>(count_);
     out_.height = 1;
     out_.is_dense = false;
@@ -190,13 +210,17 @@ class ThinningPass {
 
  private:
   // Kept from pass to pass on the calling thread.
-  static thread_local VoxelKeySet occupied_;
+  static thread_local VoxelKeySet occupied_thread_;
+  static thread_local std::vector<XyzPoint> kept_thread_;
+  VoxelKeySet& occupied_ = occupied_thread_;  // looked up once, not at every use
+  std::vector<XyzPoint>& kept_ = kept_thread_;
   float inverse_;
   Cloud& out_;
   std::size_t count_ = 0;
 };
 
-thread_local VoxelKeySet ThinningPass::occupied_;
+thread_local VoxelKeySet ThinningPass::occupied_thread_;
+thread_local std::vector<XyzPoint> ThinningPass::kept_thread_;
 
 }  // namespace
 

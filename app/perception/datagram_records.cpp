@@ -16,15 +16,17 @@ const uint8_t* records(const LidarEthernetPacket& packet) {
 }
 
 // Cartesian records of one precision: x, y, z as `Coordinate` in units of 1/`per_metre` metre,
-// one record every `record_size` bytes, into the points already sized in `out`.
+// one record every `record_size` bytes, into the points already sized in `out`. Each point is
+// written whole, so a reused buffer keeps nothing of the datagram before.
 template <typename Coordinate>
 void decode_cartesian(const uint8_t* record, std::size_t record_size, float per_metre,
                       std::vector<CloudPoint>& out) {
   constexpr std::size_t kStep = sizeof(Coordinate);
   for (CloudPoint& point : out) {
-    point.x = static_cast<float>(lidar::load_le<Coordinate>(record)) / per_metre;
-    point.y = static_cast<float>(lidar::load_le<Coordinate>(record + kStep)) / per_metre;
-    point.z = static_cast<float>(lidar::load_le<Coordinate>(record + 2 * kStep)) / per_metre;
+    point = CloudPoint{static_cast<float>(lidar::load_le<Coordinate>(record)) / per_metre,
+                       static_cast<float>(lidar::load_le<Coordinate>(record + kStep)) / per_metre,
+                       static_cast<float>(lidar::load_le<Coordinate>(record + 2 * kStep)) /
+                           per_metre};
     record += record_size;
   }
 }
@@ -46,7 +48,8 @@ bool packet_yields_points(const LidarEthernetPacket& packet) {
 }
 
 void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoint>& out) {
-  out.clear();
+  // Resized, not cleared first: the intake's buffer keeps its points from datagram to datagram
+  // rather than constructing them anew each time.
   const uint16_t count = packet_dot_count(packet);
   const uint8_t type = packet_data_type(packet);
   const uint8_t* record = records(packet);
@@ -57,6 +60,8 @@ void decode_points_into(const LidarEthernetPacket& packet, std::vector<CloudPoin
   } else if (type == kDataTypeCartesianLow) {
     out.resize(count);
     decode_cartesian<int16_t>(record, kCartesianLowRecordSize, 100.0f, out);  // centimetres
+  } else {
+    out.clear();
   }
 }
 

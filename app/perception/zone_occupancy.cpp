@@ -40,10 +40,14 @@ void ZoneOccupancy::forget() {
   }
 }
 
+bool ZoneOccupancy::near_zones(const CloudPoint& p) const {
+  // Non-short-circuit: whether a point lies near the zones is unpredictable, so one combined
+  // test costs less than six branches.
+  return (p.x >= all_min_[0]) & (p.x <= all_max_[0]) & (p.y >= all_min_[1]) &
+         (p.y <= all_max_[1]) & (p.z >= all_min_[2]) & (p.z <= all_max_[2]);
+}
+
 void ZoneOccupancy::count_point(const CloudPoint& p, const ZoneGround& ground) {
-  if (p.x < all_min_[0] || p.x > all_max_[0] || p.y < all_min_[1] || p.y > all_max_[1] ||
-      p.z < all_min_[2] || p.z > all_max_[2])
-    return;
   // A record without a return decodes as the LiDAR's own origin.
   if (p.x == 0.f && p.y == 0.f && p.z == 0.f) return;
   if (ground.on &&
@@ -61,7 +65,18 @@ void ZoneOccupancy::count_point(const CloudPoint& p, const ZoneGround& ground) {
 
 void ZoneOccupancy::judge(const CloudPoint* points, std::size_t count, const ZoneGround& ground,
                           uint64_t arrival_ns, std::vector<ZoneTransition>& out) {
-  for (std::size_t i = 0; i < count; ++i) count_point(points[i], ground);
+  // Most points miss the box around every zone: pick out the rest first, without branching.
+  constexpr std::size_t kRun = 128;
+  uint32_t near[kRun];
+  for (std::size_t base = 0; base < count; base += kRun) {
+    const std::size_t m = std::min(kRun, count - base);
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      near[found] = static_cast<uint32_t>(base + i);
+      found += near_zones(points[base + i]);
+    }
+    for (std::size_t k = 0; k < found; ++k) count_point(points[near[k]], ground);
+  }
   for (std::size_t z = 0; z < zones_.size(); ++z) settle(zones_[z], z, arrival_ns, out);
 }
 
