@@ -59,6 +59,19 @@ TEST_F(PointIntake, DecodesBothCartesianFormatsWithSignsAndScale) {
   ASSERT_EQ(cloud.points.size(), 2u);
   expect_point(cloud.points[0], 1.0f, -2.0f, 0.5f);
   expect_point(cloud.points[1], -327.68f, 327.67f, -0.01f);
+
+  // The intake decodes every datagram over the same buffer: a shorter one after a longer one
+  // leaves nothing of it behind, and the window keeps each datagram's own points.
+  window_clear(live_window);
+  auto three = test::high_points({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+  auto one = test::low_points({{-1, -2, -3}});
+  on_point_cloud(0x0C01A8C0u, kDeviceTypeOmni, as_packet(three), nullptr);
+  on_point_cloud(0x0C01A8C0u, kDeviceTypeOmni, as_packet(one), nullptr);
+  cloud = copy_latest_cloud();
+  ASSERT_EQ(cloud.points.size(), 4u);
+  expect_point(cloud.points[0], -0.01f, -0.02f, -0.03f);  // newest datagram first
+  expect_point(cloud.points[1], 0.001f, 0.002f, 0.003f);
+  expect_point(cloud.points[3], 0.007f, 0.008f, 0.009f);
 }
 
 // The pose's convention: nose-down, the unit's forward is the robot's down; upside down and
