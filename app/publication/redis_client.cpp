@@ -137,6 +137,11 @@ RedisClient::Reply RedisClient::command(const std::vector<std::string>& args, bo
     if (!may_connect) throw RedisError("connection lost");
     connect();
   }
+  send(args);
+  return receive(args.front());
+}
+
+void RedisClient::send(const std::vector<std::string>& args) {
   std::vector<const char*> argv;
   std::vector<std::size_t> lengths;
   argv.reserve(args.size());
@@ -145,19 +150,28 @@ RedisClient::Reply RedisClient::command(const std::vector<std::string>& args, bo
     argv.push_back(arg.data());
     lengths.push_back(arg.size());
   }
-  Reply reply(static_cast<redisReply*>(redisCommandArgv(
-      context_.get(), static_cast<int>(argv.size()), argv.data(), lengths.data())));
-  if (!reply) {
+  if (redisAppendCommandArgv(context_.get(), static_cast<int>(argv.size()), argv.data(),
+                             lengths.data()) != REDIS_OK) {
+    const std::string text = describe(context_.get(), "command not sent");
+    context_.reset();
+    throw RedisError(text);
+  }
+}
+
+RedisClient::Reply RedisClient::receive(const std::string& name) {
+  void* raw = nullptr;
+  if (redisGetReply(context_.get(), &raw) != REDIS_OK || raw == nullptr) {
     // An I/O failure or time-out leaves the connection unusable (a late reply would be read
     // as the answer to the next command), so it is dropped and the next sequence reconnects.
     const std::string text = describe(context_.get(), "no reply from server");
     context_.reset();
     throw RedisError(text);
   }
+  Reply reply(static_cast<redisReply*>(raw));
   if (reply->type == REDIS_REPLY_ERROR) {
     const std::string text(reply->str, reply->len);
     if (is_refusal(text)) {
-      say_refusal(args.front(), text);
+      say_refusal(name, text);
       throw RedisAuthError(text);
     }
     throw RedisError(text);
@@ -192,14 +206,6 @@ void RedisClient::queue(const std::vector<std::string>& args) {
 
 void RedisClient::multi() { queue({"MULTI"}); }
 
-void RedisClient::set(const std::string& key, const std::string& value) {
-  queue({"SET", key, value});
-}
-
-void RedisClient::expire(const std::string& key, int64_t seconds) {
-  queue({"EXPIRE", key, std::to_string(seconds)});
-}
-
 std::string RedisClient::xadd(const std::string& key, std::size_t max_length,
                               const std::vector<std::pair<std::string, std::string>>& fields) {
   std::vector<std::string> args = {"XADD", key, "MAXLEN", "~", std::to_string(max_length), "*"};
@@ -217,8 +223,22 @@ void RedisClient::publish(const std::string& channel, const std::string& message
   command({"PUBLISH", channel, message}, true);
 }
 
-void RedisClient::exec() {
-  const Reply reply = command({"EXEC"}, false);
+void RedisClient::commit(const std::string& key, const std::string& value,
+                         int64_t ttl_seconds) {
+  if (!context_) throw RedisError("connection lost");
+  std::vector<std::vector<std::string>> commands = {{"SET", key, value}};
+  if (ttl_seconds > 0) commands.push_back({"EXPIRE", key, std::to_string(ttl_seconds)});
+  commands.push_back({"EXEC"});
+  Reply reply;
+  try {
+    for (const auto& args : commands) send(args);
+    for (const auto& args : commands) reply = receive(args.front());
+  } catch (const RedisError&) {
+    // A refused SET leaves its EXEC (and the server's open transaction) behind on this
+    // connection: only a fresh one is sure to be clean.
+    context_.reset();
+    throw;
+  }
   if (reply->type == REDIS_REPLY_NIL)
     throw RedisWatchError("transaction aborted: watched key changed");
 }

@@ -71,10 +71,10 @@ class RedisClient {
   // Forgets the watched keys. Without a connection there is nothing to forget.
   void unwatch();
   void multi();
-  void set(const std::string& key, const std::string& value);
-  void expire(const std::string& key, int64_t seconds);
-  // Throws RedisWatchError when a watched key changed since WATCH.
-  void exec();
+  // After MULTI: SET of the value, EXPIRE when `ttl_seconds` > 0, and EXEC, sent together and
+  // answered in one round trip. Throws RedisWatchError when a watched key changed since WATCH
+  // (EXEC releases the watch either way); on any other failure the connection is dropped.
+  void commit(const std::string& key, const std::string& value, int64_t ttl_seconds);
 
   // Appends an entry (field, value pairs) to the stream under the key, letting the server trim
   // it to about max_length entries (XADD key MAXLEN ~ max_length * ...) and returns the entry's
@@ -95,6 +95,9 @@ class RedisClient {
 
   void connect();
   Reply command(const std::vector<std::string>& args, bool may_connect);
+  // The two halves of a command, so that several can be sent before their replies are read.
+  void send(const std::vector<std::string>& args);
+  Reply receive(const std::string& name);
   // A command between MULTI and EXEC; a failure drops the connection.
   void queue(const std::vector<std::string>& args);
 

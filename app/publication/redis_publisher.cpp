@@ -87,9 +87,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
       const std::string text = merge_json_document(client.get(key), entries, separator);
       try {
         client.multi();
-        client.set(key, text);
-        if (ttl_seconds > 0) client.expire(key, ttl_seconds);
-        client.exec();
+        client.commit(key, text, ttl_seconds);
       } catch (const RedisWatchError&) {
         client.unwatch();
         continue;
@@ -101,11 +99,7 @@ bool RedisPublisher::merge(const std::string& key, const PathEntryList& entries,
         print_error(exec_failed_, "[REDIS] exec falhou: ", error);
         return false;
       }
-      // EXEC has already released the watch; a failing UNWATCH cannot undo the write.
-      try {
-        client.unwatch();
-      } catch (const RedisError&) {
-      }
+      // EXEC released the watch: no UNWATCH, which would cost the document a round trip.
       return true;
     }
   } catch (const std::exception& error) {

@@ -98,14 +98,31 @@ TEST_F(RedisPublisherTest, TtlOfZeroSendsNoExpire) {
   proxy.clear();
   ASSERT_TRUE(publisher.set_json_merge_paths(kKey, {{"a", "1"}}, 0, "."));
   EXPECT_EQ(proxy.command_names(),
-            (std::vector<std::string>{"WATCH", "GET", "MULTI", "SET", "EXEC", "UNWATCH"}));
+            (std::vector<std::string>{"WATCH", "GET", "MULTI", "SET", "EXEC"}));
   EXPECT_EQ(probe->ttl(kKey), -1);
 
   proxy.clear();
   ASSERT_TRUE(publisher.set_json_merge_paths(kKey, {{"a", "2"}}, 3, "."));
   const auto commands = proxy.commands();
-  ASSERT_EQ(commands.size(), 7u);
+  ASSERT_EQ(commands.size(), 6u);
   EXPECT_EQ(commands[4], (Command{"EXPIRE", kKey, "3"}));
+}
+
+// SET, EXPIRE and EXEC go out together: when the server refuses the SET (a full server), the
+// replies still waiting must not be read as the answers to the next document's commands.
+TEST_F(RedisPublisherTest, AWriteRefusedInsideTheTransactionLeavesTheNextOnesInStep) {
+  RedisPublisher publisher(server.uri());
+  ASSERT_TRUE(publisher.set_json_merge_paths(kKey, {{"a", "1"}}, 10, "."));
+  probe->config_set("maxmemory-policy", "noeviction");
+  probe->config_set("maxmemory", "1");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(publisher.set_json_merge_paths(kKey, {{"a", "2"}}, 10, "."));
+  EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("[REDIS] exec falhou: OOM", 0), 0u);
+  probe->config_set("maxmemory", "0");
+  ASSERT_TRUE(publisher.set_json_merge_paths(kKey, {{"b", "3"}}, 10, "."));
+  ASSERT_TRUE(publisher.set_json_merge_paths(kKey, {{"c", "4"}}, 0, "."));
+  EXPECT_EQ(probe->get(kKey).value_or(""), R"({"a":1,"b":3,"c":4})");
+  EXPECT_EQ(probe->ttl(kKey), -1);
 }
 
 TEST_F(RedisPublisherTest, AbortedTransactionIsRedoneFromAFreshRead) {

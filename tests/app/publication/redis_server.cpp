@@ -98,6 +98,13 @@ void RedisProbe::set(const std::string& key, const std::string& value) {
   if (!r.reply || r.reply->type == REDIS_REPLY_ERROR) throw std::runtime_error("probe SET failed");
 }
 
+void RedisProbe::config_set(const std::string& name, const std::string& value) {
+  Reply r{static_cast<redisReply*>(redisCommand(context_, "CONFIG SET %b %b", name.data(),
+                                                name.size(), value.data(), value.size()))};
+  if (!r.reply || r.reply->type == REDIS_REPLY_ERROR)
+    throw std::runtime_error("probe CONFIG SET failed");
+}
+
 long long RedisProbe::ttl(const std::string& key) {
   Reply r{static_cast<redisReply*>(redisCommand(context_, "TTL %b", key.data(), key.size()))};
   if (!r.reply || r.reply->type != REDIS_REPLY_INTEGER)

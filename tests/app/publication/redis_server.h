@@ -56,6 +56,7 @@ class RedisProbe {
   long long ttl(const std::string& key);
   void expire(const std::string& key, long long seconds);
   void del(const std::string& key);
+  void config_set(const std::string& name, const std::string& value);
   // Every entry of the stream under the key, oldest first (XRANGE key - +).
   std::vector<StreamRecord> xrange(const std::string& key);
 
