@@ -1,11 +1,18 @@
 #include "zone_occupancy.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <limits>
 
+#include "perception/lanes.h"
+
 namespace app {
 namespace {
+
+// A point is read as four words starting with x, y, z.
+static_assert(sizeof(CloudPoint) == 16 && offsetof(CloudPoint, z) == 8,
+              "CloudPoint starts with x, y, z and spans four words");
 
 constexpr uint64_t kWindowMs = 20;
 constexpr uint64_t kNsPerMs = 1000000;
@@ -40,13 +47,6 @@ void ZoneOccupancy::forget() {
   }
 }
 
-bool ZoneOccupancy::near_zones(const CloudPoint& p) const {
-  // Non-short-circuit: whether a point lies near the zones is unpredictable, so one combined
-  // test costs less than six branches.
-  return (p.x >= all_min_[0]) & (p.x <= all_max_[0]) & (p.y >= all_min_[1]) &
-         (p.y <= all_max_[1]) & (p.z >= all_min_[2]) & (p.z <= all_max_[2]);
-}
-
 void ZoneOccupancy::count_point(const CloudPoint& p, const ZoneGround& ground) {
   // A record without a return decodes as the LiDAR's own origin.
   if (p.x == 0.f && p.y == 0.f && p.z == 0.f) return;
@@ -65,15 +65,21 @@ void ZoneOccupancy::count_point(const CloudPoint& p, const ZoneGround& ground) {
 
 void ZoneOccupancy::judge(const CloudPoint* points, std::size_t count, const ZoneGround& ground,
                           uint64_t arrival_ns, std::vector<ZoneTransition>& out) {
-  // Most points miss the box around every zone: pick out the rest first, without branching.
+  // Most points miss the box around every zone: pick out the rest first, each point's three
+  // coordinates tested at once and without a branch (whether a point lies near the zones is
+  // unpredictable). A NaN coordinate is never near.
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  const lanes::Lanes lo = {all_min_[0], all_min_[1], all_min_[2], -kInf};
+  const lanes::Lanes hi = {all_max_[0], all_max_[1], all_max_[2], kInf};
   constexpr std::size_t kRun = 128;
   uint32_t near[kRun];
   for (std::size_t base = 0; base < count; base += kRun) {
     const std::size_t m = std::min(kRun, count - base);
     std::size_t found = 0;
     for (std::size_t i = 0; i < m; ++i) {
+      const lanes::Lanes q = lanes::load3(&points[base + i]);
       near[found] = static_cast<uint32_t>(base + i);
-      found += near_zones(points[base + i]);
+      found += lanes::all_three((q >= lo) & (q <= hi));
     }
     for (std::size_t k = 0; k < found; ++k) count_point(points[near[k]], ground);
   }

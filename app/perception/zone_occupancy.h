@@ -66,7 +66,6 @@ class ZoneOccupancy {
     float hit_nearest_sq = 0.f;
   };
 
-  bool near_zones(const CloudPoint& p) const;
   void count_point(const CloudPoint& p, const ZoneGround& ground);
   void settle(Zone& zone, std::size_t index, uint64_t arrival_ns, std::vector<ZoneTransition>& out);
 
