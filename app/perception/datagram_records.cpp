@@ -23,10 +23,10 @@ void decode_cartesian(const uint8_t* record, std::size_t record_size, float per_
                       std::vector<CloudPoint>& out) {
   constexpr std::size_t kStep = sizeof(Coordinate);
   for (CloudPoint& point : out) {
-    point = CloudPoint{static_cast<float>(lidar::load_le<Coordinate>(record)) / per_metre,
-                       static_cast<float>(lidar::load_le<Coordinate>(record + kStep)) / per_metre,
-                       static_cast<float>(lidar::load_le<Coordinate>(record + 2 * kStep)) /
-                           per_metre};
+    point =
+        CloudPoint{static_cast<float>(lidar::load_le<Coordinate>(record)) / per_metre,
+                   static_cast<float>(lidar::load_le<Coordinate>(record + kStep)) / per_metre,
+                   static_cast<float>(lidar::load_le<Coordinate>(record + 2 * kStep)) / per_metre};
     record += record_size;
   }
 }

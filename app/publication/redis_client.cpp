@@ -223,8 +223,7 @@ void RedisClient::publish(const std::string& channel, const std::string& message
   command({"PUBLISH", channel, message}, true);
 }
 
-void RedisClient::commit(const std::string& key, const std::string& value,
-                         int64_t ttl_seconds) {
+void RedisClient::commit(const std::string& key, const std::string& value, int64_t ttl_seconds) {
   if (!context_) throw RedisError("connection lost");
   std::vector<std::vector<std::string>> commands = {{"SET", key, value}};
   if (ttl_seconds > 0) commands.push_back({"EXPIRE", key, std::to_string(ttl_seconds)});
