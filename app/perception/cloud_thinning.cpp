@@ -136,7 +136,6 @@ constexpr float kVectorLimit = 1073741824.0f;  // 2^30
 // The voxel key of a point; kSkip for a point with a non-finite coordinate. The point's x, y and
 // z sit in the first three lanes of a vector, so the indices of the three axes come out of one
 // multiply, one conversion and one correction.
-
 template <typename Point>
 inline uint64_t voxel_key(const Point& point, float inverse) {
   const Lanes limit = {kVectorLimit, kVectorLimit, kVectorLimit, kVectorLimit};
