@@ -18,7 +18,7 @@ struct TiltSpan {
 
 // One point per occupied voxel of edge `leaf` metres of the window's content (window_read's
 // order): the first finite point met, unchanged (no averaging), written to `out` (whose buffer
-// is reused). The window is read in place under its lock rather than copied out first; each
+// is reused). The window is read in place rather than copied out first; each
 // entry's span goes to `spans` when it is given (its buffer is reused too). Returns the
 // content's stamp.
 uint64_t thin_window(PointWindow& window, float leaf, Cloud& out,

@@ -12,8 +12,8 @@
 namespace app {
 
 // Processes the window's content as the newest frame, handed off at steady time t: thinned
-// (the window's lock is held while its points are thinned, not while the thinned cloud is
-// processed), then the distances, the ground and the boxes. Results go to `distances`,
+// (read in place while the intake goes on appending), then the distances, the ground and the
+// boxes. Results go to `distances`,
 // `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form. The
 // distances are NaN until the window has held points for its whole span.
 FrameSummary process_window(PointWindow& window, uint64_t t);

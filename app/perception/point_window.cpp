@@ -15,10 +15,20 @@ std::size_t point_budget(const PointWindow& window) {
   return max_points > 0 ? static_cast<std::size_t>(max_points) : 0;
 }
 
+// An entry's buffer leaves the queue: kept for a later append, or while a read may still be
+// going through it, or released.
+void retire_locked(PointWindow& window, std::vector<CloudPoint>& points) {
+  if (window.readers > 0) {
+    window.retired.push_back(std::move(points));
+  } else if (window.spare.size() < kMaxSpareBuffers) {
+    window.spare.push_back(std::move(points));
+  }
+}
+
 void drop_oldest_locked(PointWindow& window) {
   PointFrame& oldest = window.queue.front();
   window.stored_points -= oldest.points.size();
-  if (window.spare.size() < kMaxSpareBuffers) window.spare.push_back(std::move(oldest.points));
+  retire_locked(window, oldest.points);
   window.queue.pop_front();
 }
 
@@ -62,6 +72,49 @@ uint64_t for_each_run_locked(const PointWindow& window, Run&& run) {
   return window.queue.back().stamp_ms;
 }
 
+// One read's shares of the entries, taken under the lock and gone through after it. While a
+// read is counted, the buffers of entries leaving the queue are retired instead of reused or
+// released; the last read to end hands them back.
+class OutsideRead {
+ public:
+  struct Share {
+    const CloudPoint* points;
+    std::size_t count;
+    Tilt tilt;
+  };
+
+  explicit OutsideRead(PointWindow& window) : window_(window) {
+    std::lock_guard<std::mutex> hold(window.lock);
+    shares_.reserve(window.queue.size());
+    stamp_ = for_each_run_locked(
+        window, [this](const CloudPoint* points, std::size_t count, const Tilt& tilt) {
+          shares_.push_back({points, count, tilt});
+        });
+    ++window.readers;
+  }
+
+  ~OutsideRead() {
+    std::lock_guard<std::mutex> hold(window_.lock);
+    if (--window_.readers > 0) return;
+    for (auto& points : window_.retired) {
+      if (window_.spare.size() >= kMaxSpareBuffers) break;
+      window_.spare.push_back(std::move(points));
+    }
+    window_.retired.clear();
+  }
+
+  OutsideRead(const OutsideRead&) = delete;
+  OutsideRead& operator=(const OutsideRead&) = delete;
+
+  uint64_t stamp() const { return stamp_; }
+  const std::vector<Share>& shares() const { return shares_; }
+
+ private:
+  PointWindow& window_;
+  std::vector<Share> shares_;
+  uint64_t stamp_ = 0;
+};
+
 // The snapshot of the queue as it stands. Caller holds window.lock.
 void snapshot_locked(const PointWindow& window, PointFrame& out) {
   out.points.clear();
@@ -93,15 +146,16 @@ void window_append(PointWindow& window, const CloudPoint* points, std::size_t co
 
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  return for_each_run_locked(window, [&run](const CloudPoint* points, std::size_t count,
-                                            const Tilt&) { run(points, count); });
+  return window_read(window, [&run](const CloudPoint* points, std::size_t count, const Tilt&) {
+    run(points, count);
+  });
 }
 
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t, const Tilt&)>& run) {
-  std::lock_guard<std::mutex> hold(window.lock);
-  return for_each_run_locked(window, run);
+  const OutsideRead read(window);
+  for (const auto& share : read.shares()) run(share.points, share.count, share.tilt);
+  return read.stamp();
 }
 
 uint64_t window_run_ms(PointWindow& window) {
@@ -113,6 +167,9 @@ uint64_t window_run_ms(PointWindow& window) {
 
 void window_clear(PointWindow& window) {
   std::lock_guard<std::mutex> hold(window.lock);
+  if (window.readers > 0) {
+    for (auto& entry : window.queue) window.retired.push_back(std::move(entry.points));
+  }
   window.queue.clear();
   window.stored_points = 0;
   window.published = window.revision;

@@ -1,5 +1,6 @@
 // The rolling window of recent point packets: its container and the operations on it. The
-// intake appends to it, the worker thins it in place, the readers copy it when they look.
+// intake appends to it, the worker thins it in place (without holding up the intake), the
+// readers copy it when they look.
 #pragma once
 
 #include <atomic>
@@ -28,6 +29,10 @@ struct PointWindow {
   uint64_t published = 0;                      // revision the reader's copy was last built from
   std::atomic<uint64_t> clears{0};             // counts window_clear calls
   uint64_t run_start_ms = 0;  // stamp of the first entry since the window was empty
+  // Entries' buffers dropped while window_read calls go through the entries (`readers` of
+  // them): left untouched until the last such read ends, then spare.
+  std::vector<std::vector<CloudPoint>> retired;
+  int readers = 0;
 };
 
 // One packet's intake: appends its points (when there are any) as an entry stamped `now`, then
@@ -41,8 +46,9 @@ void window_prune_locked(PointWindow& window, uint64_t now);
 // The window's content as of the last append, without pruning, read in place: at most
 // max_points points, newest entries first, each entry's points in their stored order, an entry
 // cut by the budget giving its last points. `run` is called with each entry's share in that
-// order while the window's lock is held, so it must be brief and must not touch the window.
-// Returns the content's stamp (0 for an empty window).
+// order after the window's lock is released: appends, prunes and clears go on meanwhile and
+// the entries read stay as they were until the read ends. Returns the content's stamp (0 for
+// an empty window).
 uint64_t window_read(PointWindow& window,
                      const std::function<void(const CloudPoint*, std::size_t)>& run);
 // The same, with each entry's tilt.
