@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "core/shared_state.h"
 #include "tests/app/core/reference_window.h"
@@ -245,6 +247,32 @@ TEST(PointWindowAppend, AReadSeesItsEntriesIntactWhileTheWindowMovesOn) {
   EXPECT_TRUE(w.retired.empty());
   EXPECT_FALSE(w.spare.empty());
   EXPECT_EQ(app::test::content_of(w).points.size(), 3u * 96);  // stamped 485, 490 and 495
+}
+
+// The same with the intake on its own thread: every entry a read goes through holds one
+// datagram's points, whatever the appends, drops and clears do meanwhile.
+TEST(PointWindowAppend, ReadsOnOneThreadSeeWholeDatagramsWhileAnotherAppends) {
+  PointWindow w;
+  configure(w, 10, 5000);
+  std::atomic<bool> done{false};
+  std::thread intake([&] {
+    std::vector<CloudPoint> points(96);
+    for (uint64_t d = 1; d <= 100000; ++d) {
+      std::fill(points.begin(), points.end(), CloudPoint{static_cast<float>(d), 0.f, 0.f});
+      app::window_append(w, points.data(), points.size(), d / 4);
+      if (d % 25000 == 0) app::window_clear(w);
+    }
+    done.store(true);
+  });
+  int mixed = 0, reads = 0;
+  while (!done.load()) {
+    ++reads;
+    app::window_read(w, [&mixed](const CloudPoint* share, std::size_t count) {
+      for (std::size_t i = 1; i < count; ++i) mixed += share[i].x != share[0].x;
+    });
+  }
+  intake.join();
+  EXPECT_EQ(mixed, 0) << "over " << reads << " reads";
 }
 
 }  // namespace
