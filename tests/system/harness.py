@@ -174,9 +174,20 @@ class Service:
         launcher = shutil.which(self.launcher[0]) or self.launcher[0]
         server = os.path.join(os.path.dirname(launcher), "wineserver")
         subprocess.run([server, "--persistent"], env=self.env, check=True, timeout=60)
-        subprocess.run([*self.launcher, "wineboot"], env=self.env, check=True, timeout=120,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        # wineboot once ended with status 1 in CI, in a test started right after another one's
+        # sandbox ended; it is tried again. Its output goes to a file, not a pipe: the processes
+        # it boots keep their output open for as long as they run.
+        with tempfile.TemporaryFile() as output:
+            for attempt in range(3):
+                if attempt:
+                    time.sleep(1)
+                boot = subprocess.run([*self.launcher, "wineboot"], env=self.env, timeout=120,
+                                      stdin=subprocess.DEVNULL, stdout=output, stderr=output)
+                if boot.returncode == 0:
+                    return
+            output.seek(0)
+            raise RuntimeError(f"wineboot failed three times (status {boot.returncode}): "
+                               + output.read()[-2000:].decode(errors="replace"))
 
     def sim_rate(self, units=1):
         """The simulator's rate option, and the point datagrams/s it then sends, for one of
