@@ -13,9 +13,9 @@ namespace app {
 
 // Processes the window's content as the newest frame, handed off at steady time t: thinned
 // (read in place while the intake goes on appending), then the distances, the ground and the
-// boxes. Results go to `distances`,
-// `corridor_distances` and `obstacle_boxes`, and are returned in the stream's form. The
-// distances are NaN until the window has held points for its whole span.
+// boxes. Results go to `distances`, `corridor_distances` and `obstacle_boxes`, and are returned
+// in the stream's form. The distances are NaN until the window has held points for its whole
+// span.
 FrameSummary process_window(PointWindow& window, uint64_t t);
 
 // The thinned cloud of the calling thread's last processed frame (the worker's), valid until it

@@ -96,10 +96,7 @@ class OutsideRead {
   ~OutsideRead() {
     std::lock_guard<std::mutex> hold(window_.lock);
     if (--window_.readers > 0) return;
-    for (auto& points : window_.retired) {
-      if (window_.spare.size() >= kMaxSpareBuffers) break;
-      window_.spare.push_back(std::move(points));
-    }
+    for (auto& points : window_.retired) retire_locked(window_, points);
     window_.retired.clear();
   }
 
